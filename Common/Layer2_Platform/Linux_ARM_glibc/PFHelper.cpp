@@ -1,0 +1,65 @@
+// CPFHelper on POSIX threads, the GNU affinity extension and nanosleep.
+#include "PFHelper.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+#include <pthread.h>
+#include <sched.h>
+
+// The test build routes these calls through fakes so that it can force their failures.
+#ifdef HOGSPIN_TEST_SEAM
+#include "PFHelperSeam.h"
+#else
+#define PF_SYSCALL(call) ::call
+#endif
+
+static_assert(sizeof(pthread_t) <= sizeof(HANDLE), "a HANDLE must hold a pthread_t");
+
+HANDLE CPFHelper::CreateThread(LPTHREAD_START_ROUTINE pfnThreadProc, LPVOID pParam, tuint_ptr* pThreadId)
+{
+    pthread_t tid;
+    const int iRet = PF_SYSCALL(pthread_create)(&tid, nullptr, pfnThreadProc, pParam);
+    if (iRet != 0)
+    {
+        // pthread functions return their error instead of setting errno; hand it on there.
+        errno = iRet;
+        return 0;
+    }
+    *pThreadId = static_cast<tuint_ptr>(tid);
+    return static_cast<HANDLE>(tid);
+}
+
+void CPFHelper::JoinThread(HANDLE& hThread)
+{
+    (void)pthread_join(static_cast<pthread_t>(hThread), nullptr);
+}
+
+bool CPFHelper::SetThreadAffinity(HANDLE hThread, int nCPU)
+{
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    // Widened with its sign then read unsigned, a negative index lands far above the set's
+    // size, so both out-of-range ends leave the set empty and the kernel refuses it.
+    const tuint64 qwCPU = static_cast<tuint64>(static_cast<std::int64_t>(nCPU));
+    if (qwCPU < CPU_SETSIZE)
+    {
+        CPU_SET(static_cast<std::size_t>(qwCPU), &mask);
+    }
+    // The kernel also refuses a set holding no CPU this process may use (absent, offline,
+    // or outside its cpuset).
+    return PF_SYSCALL(pthread_setaffinity_np)(static_cast<pthread_t>(hThread), sizeof(mask), &mask) == 0;
+}
+
+void CPFHelper::Sleep(tuint32 ms)
+{
+    timespec req;
+    req.tv_sec = static_cast<time_t>(ms / 1000U);
+    req.tv_nsec = static_cast<long>((ms % 1000U) * 1000000U);
+    // A signal handler cuts nanosleep short and it writes the unslept rest back into req;
+    // sleeping that rest keeps the interval whole. Handlers installed with SA_RESTART do
+    // not help here: the kernel never restarts nanosleep on its own.
+    while (PF_SYSCALL(nanosleep)(&req, &req) == -1 && errno == EINTR && (req.tv_nsec > 0 || req.tv_sec > 0))
+    {
+    }
+}
