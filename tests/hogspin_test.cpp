@@ -1,0 +1,416 @@
+// End-to-end tests: run the built hogspin with its output on pipes and stop it by signal.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Generous bounds on every wait: they stop a hung child, they do not judge speed.
+const milliseconds kOutputTimeout(10000);
+const milliseconds kExitTimeout(15000);
+
+#ifdef HOGSPIN_SANITIZED
+// Sanitizer runtimes reserve huge address ranges and may add a thread of their own.
+const bool kExact = false;
+#else
+const bool kExact = true;
+#endif
+
+// One run of hogspin; whatever happens, the destructor leaves no process behind.
+class CToolRun
+{
+public:
+    CToolRun() = default;
+    CToolRun(const CToolRun&) = delete;
+    CToolRun& operator=(const CToolRun&) = delete;
+
+    ~CToolRun()
+    {
+        if (m_nPid > 0)
+        {
+            kill(m_nPid, SIGKILL);
+            waitpid(m_nPid, nullptr, 0);
+        }
+        CloseFd(m_fdOut);
+        CloseFd(m_fdErr);
+    }
+
+    // Starts the tool; a non-zero rlAs caps its address space, as prlimit --as would.
+    void Start(const std::vector<std::string>& vArgs, rlim_t rlAs = 0)
+    {
+        std::vector<std::string> vArgv = {HOGSPIN_EXE};
+        vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
+        std::vector<char*> vpArgv;
+        for (std::string& str : vArgv)
+        {
+            vpArgv.push_back(&str[0]);
+        }
+        vpArgv.push_back(nullptr);
+
+        int afdOut[2];
+        int afdErr[2];
+        ASSERT_EQ(pipe2(afdOut, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(afdErr, O_CLOEXEC), 0);
+        m_nPid = fork();
+        ASSERT_GE(m_nPid, 0);
+        if (m_nPid == 0)
+        {
+            // Only async-signal-safe calls between fork and exec.
+            dup2(afdOut[1], STDOUT_FILENO);
+            dup2(afdErr[1], STDERR_FILENO);
+            if (rlAs != 0)
+            {
+                // Thread stacks take the stack limit's size: make it known, then leave no room.
+                const rlimit rlStack = {8u << 20, 8u << 20};
+                const rlimit rlLimit = {rlAs, rlAs};
+                setrlimit(RLIMIT_STACK, &rlStack);
+                setrlimit(RLIMIT_AS, &rlLimit);
+            }
+            execv(vpArgv[0], vpArgv.data());
+            _exit(127);
+        }
+        close(afdOut[1]);
+        close(afdErr[1]);
+        m_fdOut = afdOut[0];
+        m_fdErr = afdErr[0];
+    }
+
+    pid_t Pid() const { return m_nPid; }
+    const std::string& Out() const { return m_strOut; }
+    const std::string& Err() const { return m_strErr; }
+
+    // Waits until standard output holds nLines whole lines.
+    bool WaitForLines(size_t nLines)
+    {
+        return Pump([&] { return static_cast<size_t>(std::count(m_strOut.begin(), m_strOut.end(), '\n')) >= nLines; });
+    }
+
+    void Signal(int nSignal) { ASSERT_EQ(kill(m_nPid, nSignal), 0); }
+
+    // Reads both pipes to their end and reaps the process; false if it outlived the bound.
+    bool WaitExit(int* piStatus)
+    {
+        if (!Pump([&] { return m_fdOut < 0 && m_fdErr < 0; }))
+        {
+            return false;
+        }
+        const auto tDeadline = steady_clock::now() + kExitTimeout;
+        while (steady_clock::now() < tDeadline)
+        {
+            const pid_t nDone = waitpid(m_nPid, piStatus, WNOHANG);
+            if (nDone == m_nPid)
+            {
+                m_nPid = 0;
+                return true;
+            }
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        return false;
+    }
+
+private:
+    static void CloseFd(int& fd)
+    {
+        if (fd >= 0)
+        {
+            close(fd);
+            fd = -1;
+        }
+    }
+
+    // Reads whatever the pipes offer until bDone() holds or the output bound runs out.
+    template <typename F>
+    bool Pump(F bDone)
+    {
+        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        while (!bDone())
+        {
+            const auto msLeft = std::chrono::duration_cast<milliseconds>(tDeadline - steady_clock::now()).count();
+            if (msLeft <= 0)
+            {
+                return false;
+            }
+            pollfd apfd[2] = {{m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
+            if (poll(apfd, 2, static_cast<int>(msLeft)) < 0 && errno != EINTR)
+            {
+                return false;
+            }
+            ReadReady(apfd[0], m_fdOut, m_strOut);
+            ReadReady(apfd[1], m_fdErr, m_strErr);
+        }
+        return true;
+    }
+
+    static void ReadReady(const pollfd& pfd, int& fd, std::string& strTo)
+    {
+        if (fd < 0 || (pfd.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+        {
+            return;
+        }
+        char acBuf[4096];
+        const ssize_t cb = read(fd, acBuf, sizeof(acBuf));
+        if (cb > 0)
+        {
+            strTo.append(acBuf, static_cast<size_t>(cb));
+        }
+        else if (cb == 0 || errno != EINTR)
+        {
+            CloseFd(fd);
+        }
+    }
+
+    pid_t m_nPid = 0;
+    int m_fdOut = -1;
+    int m_fdErr = -1;
+    std::string m_strOut;
+    std::string m_strErr;
+};
+
+std::string StatusField(const std::string& strPath, const std::string& strField)
+{
+    std::ifstream file(strPath);
+    std::string strLine;
+    while (std::getline(file, strLine))
+    {
+        if (strLine.compare(0, strField.size() + 1, strField + ":") == 0)
+        {
+            const size_t nStart = strLine.find_first_not_of(" \t", strField.size() + 1);
+            return nStart == std::string::npos ? std::string() : strLine.substr(nStart);
+        }
+    }
+    return std::string();
+}
+
+// The allowed-CPU lists of every thread of nPid but its main one.
+std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
+{
+    std::vector<std::string> vLists;
+    const std::string strTasks = "/proc/" + std::to_string(nPid) + "/task";
+    DIR* pDir = opendir(strTasks.c_str());
+    if (pDir == nullptr)
+    {
+        return vLists;
+    }
+    while (const dirent* pEntry = readdir(pDir))
+    {
+        if (pEntry->d_name[0] == '.' || std::to_string(nPid) == pEntry->d_name)
+        {
+            continue;
+        }
+        vLists.push_back(StatusField(strTasks + "/" + pEntry->d_name + "/status", "Cpus_allowed_list"));
+    }
+    closedir(pDir);
+    return vLists;
+}
+
+std::vector<int> AllowedCPUs()
+{
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    sched_getaffinity(0, sizeof(mask), &mask);
+    std::vector<int> vCPUs;
+    for (int k = 0; k < CPU_SETSIZE; ++k)
+    {
+        if (CPU_ISSET(static_cast<size_t>(k), &mask))
+        {
+            vCPUs.push_back(k);
+        }
+    }
+    return vCPUs;
+}
+
+bool IsAllowed(int nCPU)
+{
+    const std::vector<int> v = AllowedCPUs();
+    return std::find(v.begin(), v.end(), nCPU) != v.end();
+}
+
+// {K}: the last CPU this process may use; {A}: an index below 1024 it may not;
+// {R0}: the ret field expected for CPU 0.
+std::string Expand(std::string str)
+{
+    const std::vector<int> vAllowed = AllowedCPUs();
+    int nAbsent = CPU_SETSIZE - 1;
+    while (IsAllowed(nAbsent))
+    {
+        --nAbsent;
+    }
+    const std::pair<const char*, std::string> aSubst[] = {
+        {"{K}", std::to_string(vAllowed.back())},
+        {"{A}", std::to_string(nAbsent)},
+        {"{R0}", IsAllowed(0) ? "1" : "0"},
+    };
+    for (const auto& subst : aSubst)
+    {
+        for (size_t n = str.find(subst.first); n != std::string::npos; n = str.find(subst.first))
+        {
+            str.replace(n, strlen(subst.first), subst.second);
+        }
+    }
+    return str;
+}
+
+const char* const kUsage = "Usage: hogspin {indexCPU(0..8)} {thread-count}\n";
+
+struct SRunCase
+{
+    const char* pszName;
+    std::vector<std::string> vArgs;
+    std::string strBeforeStop;  // everything on standard output before the stop signal
+    int nWorkers;
+    std::string strPinnedTo;    // empty: the workers keep the inherited affinity
+    int nSignal;
+    bool bSecondSignal;         // another stop signal right behind the first
+    std::string strExitLine;
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SRunCase& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
+class HogspinRun : public ::testing::TestWithParam<SRunCase>
+{
+};
+
+TEST_P(HogspinRun, PrintsExactLinesPinsWorkersAndStopsCleanly)
+{
+    const SRunCase& c = GetParam();
+    std::vector<std::string> vArgs;
+    for (const std::string& str : c.vArgs)
+    {
+        vArgs.push_back(Expand(str));
+    }
+    const std::string strPinnedTo = Expand(c.strPinnedTo);
+    const bool bPinned = !strPinnedTo.empty() && IsAllowed(std::stoi(strPinnedTo));
+
+    CToolRun run;
+    run.Start(vArgs);
+    ASSERT_GT(run.Pid(), 0);
+
+    // These lines must reach the pipe while the tool runs, not at its exit.
+    const std::string strBefore = Expand(c.strBeforeStop);
+    EXPECT_TRUE(run.WaitForLines(static_cast<size_t>(std::count(strBefore.begin(), strBefore.end(), '\n'))))
+        << "got so far: " << run.Out();
+    EXPECT_EQ(run.Out(), strBefore);
+
+    const std::vector<std::string> vAffinity = OtherThreadsAffinity(run.Pid());
+    const std::string strOwn = StatusField("/proc/self/status", "Cpus_allowed_list");
+    const auto nOnK = std::count(vAffinity.begin(), vAffinity.end(), bPinned ? strPinnedTo : strOwn);
+    if (kExact)
+    {
+        EXPECT_EQ(vAffinity.size(), static_cast<size_t>(c.nWorkers));
+        EXPECT_EQ(nOnK, c.nWorkers);
+    }
+    else
+    {
+        EXPECT_GE(nOnK, c.nWorkers);
+    }
+
+    run.Signal(c.nSignal);
+    if (c.bSecondSignal)
+    {
+        run.Signal(SIGINT);
+    }
+    int iStatus = -1;
+    ASSERT_TRUE(run.WaitExit(&iStatus)) << "still running after the stop signal";
+    EXPECT_EQ(run.Out(), strBefore + Expand(c.strExitLine));
+    EXPECT_EQ(run.Err(), "");
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << "status " << iStatus;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HogspinRun,
+    ::testing::Values(
+        SRunCase{"NoArguments", {}, std::string(kUsage) + "hogspin 0, count=5, ret={R0}\n", 5, "0", SIGINT, false,
+                 "hogspin 0, Exit!\n"},
+        SRunCase{"OneArgumentIsIgnored", {"{K}"}, std::string(kUsage) + "hogspin 0, count=5, ret={R0}\n", 5, "0",
+                 SIGINT, false, "hogspin 0, Exit!\n"},
+        SRunCase{"ThirdArgumentIsIgnored", {"{K}", "2", "word"}, "hogspin {K}, count=2, ret=1\n", 2, "{K}", SIGINT,
+                 false, "hogspin {K}, Exit!\n"},
+        SRunCase{"SigtermStopsAndASecondSignalIsHarmless", {"{K}", "3"}, "hogspin {K}, count=3, ret=1\n", 3, "{K}",
+                 SIGTERM, true, "hogspin {K}, Exit!\n"},
+        SRunCase{"LettersConvertToZero", {"ab", "cd"}, "hogspin 0, count=0, ret=1\n", 0, "", SIGINT, false,
+                 "hogspin 0, Exit!\n"},
+        SRunCase{"ZeroCountStartsNoWorker", {"{K}", "0"}, "hogspin {K}, count=0, ret=1\n", 0, "", SIGTERM, false,
+                 "hogspin {K}, Exit!\n"},
+        SRunCase{"NegativeCountIsEchoed", {"{K}", "-4"}, "hogspin {K}, count=-4, ret=1\n", 0, "", SIGINT, false,
+                 "hogspin {K}, Exit!\n"},
+        SRunCase{"AbsentCPUGivesRetZeroWorkersStillRun", {"{A}", "2"}, "hogspin {A}, count=2, ret=0\n", 2, "",
+                 SIGINT, false, "hogspin {A}, Exit!\n"},
+        SRunCase{"NegativeCPUAndLooseNumbers", {"-1", " +2x"}, "hogspin -1, count=2, ret=0\n", 2, "", SIGINT, false,
+                 "hogspin -1, Exit!\n"},
+        SRunCase{"CPU1024IsOutOfRange", {"1024", "1"}, "hogspin 1024, count=1, ret=0\n", 1, "", SIGINT, false,
+                 "hogspin 1024, Exit!\n"}),
+    [](const ::testing::TestParamInfo<SRunCase>& paramInfo) { return std::string(paramInfo.param.pszName); });
+
+// The address space it holds idle, with no worker, in bytes.
+rlim_t IdleAddressSpace()
+{
+    CToolRun run;
+    run.Start({Expand("{K}"), "0"});
+    EXPECT_TRUE(run.WaitForLines(1));
+    const std::string strVm = StatusField("/proc/" + std::to_string(run.Pid()) + "/status", "VmSize");
+    run.Signal(SIGINT);
+    int iStatus = -1;
+    EXPECT_TRUE(run.WaitExit(&iStatus));
+    return static_cast<rlim_t>(std::stoull(strVm)) * 1024u;
+}
+
+TEST(HogspinLimits, WorkersThatCannotBeCreatedGiveRetZero)
+{
+    if (!kExact)
+    {
+        GTEST_SKIP() << "sanitizer runtimes need far more address space than the limit leaves";
+    }
+    // Room for the tool itself, but not for one 8 MiB thread stack.
+    CToolRun run;
+    run.Start({Expand("{K}"), "3"}, IdleAddressSpace() + (2u << 20));
+    ASSERT_TRUE(run.WaitForLines(1)) << run.Out() << run.Err();
+    EXPECT_EQ(run.Out(), Expand("hogspin {K}, count=3, ret=0\n"));
+    EXPECT_TRUE(OtherThreadsAffinity(run.Pid()).empty());
+    run.Signal(SIGINT);
+    int iStatus = -1;
+    ASSERT_TRUE(run.WaitExit(&iStatus));
+    EXPECT_EQ(run.Out(), Expand("hogspin {K}, count=3, ret=0\nhogspin {K}, Exit!\n"));
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << "status " << iStatus;
+}
+
+TEST(HogspinLimits, TableTooLargeFailsWithOneLineAndStatusOne)
+{
+    if (!kExact)
+    {
+        GTEST_SKIP() << "sanitizer runtimes need far more address space than the limit leaves";
+    }
+    CToolRun run;
+    run.Start({"0", "2000000000"}, 200000000);
+    int iStatus = -1;
+    ASSERT_TRUE(run.WaitExit(&iStatus));
+    EXPECT_EQ(run.Out(), "");
+    EXPECT_EQ(std::count(run.Err().begin(), run.Err().end(), '\n'), 1) << run.Err();
+    EXPECT_NE(run.Err().find("2000000000"), std::string::npos) << run.Err();
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 1) << "status " << iStatus;
+}
+
+} // namespace
