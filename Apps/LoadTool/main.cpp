@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstddef>
 #include <cstdlib>
-#include <memory>
-#include <new>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFHelper.h"
 
@@ -56,14 +54,14 @@ int main(int argc, char** argv)
     signal(SIGTERM, OnStopSignal);
     signal(SIGINT, OnStopSignal);
 
-    // Not value-initialised: every slot is written before it is read, and a huge table is
-    // then only committed as the workers are created.
+    // malloc rather than new keeps the binary free of libstdc++. Not zeroed: every slot is
+    // written before it is read, and a huge table is only committed as workers are created.
     const std::size_t nSlots = nThreadCount > 0 ? static_cast<std::size_t>(nThreadCount) : 0;
-    std::unique_ptr<HANDLE[]> hThreads;
+    HANDLE* hThreads = nullptr;
     if (nSlots > 0)
     {
-        hThreads.reset(new (std::nothrow) HANDLE[nSlots]);
-        if (!hThreads)
+        hThreads = static_cast<HANDLE*>(malloc(nSlots * sizeof(HANDLE)));
+        if (hThreads == nullptr)
         {
             fprintf(stderr, "hogspin: no memory for a table of %d threads\n", nThreadCount);
             return 1;
@@ -98,5 +96,6 @@ int main(int argc, char** argv)
     }
 
     printf("hogspin %d, Exit!\n", nCPU);
+    free(hThreads);
     return 0;
 }
