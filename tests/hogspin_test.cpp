@@ -29,11 +29,17 @@ using std::chrono::steady_clock;
 const milliseconds kOutputTimeout(10000);
 const milliseconds kExitTimeout(15000);
 
-#ifdef HOGSPIN_SANITIZED
-// Sanitizer runtimes reserve huge address ranges and may add a thread of their own.
+#if defined(HOGSPIN_SANITIZED) || defined(HOGSPIN_EMULATOR)
+// Sanitizer runtimes and the emulator reserve address ranges and add threads of their own.
 const bool kExact = false;
 #else
 const bool kExact = true;
+#endif
+
+#ifdef HOGSPIN_EMULATOR
+const char* const kEmulator = HOGSPIN_EMULATOR;  // its words, separated by '|'
+#else
+const char* const kEmulator = "";
 #endif
 
 // One run of hogspin; whatever happens, the destructor leaves no process behind.
@@ -58,7 +64,14 @@ public:
     // Starts the tool; a non-zero rlAs caps its address space, as prlimit --as would.
     void Start(const std::vector<std::string>& vArgs, rlim_t rlAs = 0)
     {
-        std::vector<std::string> vArgv = {HOGSPIN_EXE};
+        std::vector<std::string> vArgv;
+        for (const char* p = kEmulator; *p != '\0';)
+        {
+            const char* pEnd = std::strchr(p, '|');
+            vArgv.emplace_back(p, pEnd ? static_cast<size_t>(pEnd - p) : std::strlen(p));
+            p = pEnd ? pEnd + 1 : p + std::strlen(p);
+        }
+        vArgv.emplace_back(HOGSPIN_EXE);
         vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
         std::vector<char*> vpArgv;
         for (std::string& str : vArgv)
@@ -86,7 +99,7 @@ public:
                 setrlimit(RLIMIT_STACK, &rlStack);
                 setrlimit(RLIMIT_AS, &rlLimit);
             }
-            execv(vpArgv[0], vpArgv.data());
+            execvp(vpArgv[0], vpArgv.data());
             _exit(127);
         }
         close(afdOut[1]);
@@ -382,7 +395,7 @@ TEST(HogspinLimits, WorkersThatCannotBeCreatedGiveRetZero)
 {
     if (!kExact)
     {
-        GTEST_SKIP() << "sanitizer runtimes need far more address space than the limit leaves";
+        GTEST_SKIP() << "sanitizer runtimes and the emulator need far more address space than the limit leaves";
     }
     // Room for the tool itself, but not for one 8 MiB thread stack.
     CToolRun run;
@@ -401,7 +414,7 @@ TEST(HogspinLimits, TableTooLargeFailsWithOneLineAndStatusOne)
 {
     if (!kExact)
     {
-        GTEST_SKIP() << "sanitizer runtimes need far more address space than the limit leaves";
+        GTEST_SKIP() << "sanitizer runtimes and the emulator need far more address space than the limit leaves";
     }
     CToolRun run;
     run.Start({"0", "2000000000"}, 200000000);
