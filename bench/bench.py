@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""Benchmark of hogspin beside the tools a user would pick instead: start-up, load fidelity,
+stop, memory and binary size, on a quiet machine and with every other CPU busy.
+
+Prints a Markdown report. Measurements only: it judges no figure and installs nothing.
+"""
+import argparse
+import datetime
+import os
+import platform
+import random
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+INF = float("inf")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# Every process this script starts, so that it can end them all by PID whatever happens.
+STARTED = []
+
+
+# --- processes -----------------------------------------------------------------------------
+
+def spawn(argv, cpus, **kwargs):
+    """Starts argv with the given CPU affinity, in its own session so a group signal reaches
+    all of it, as Ctrl-C in a terminal would. The child inherits the affinity at fork; this
+    process only holds it for the moment of the fork."""
+    own = os.sched_getaffinity(0)
+    os.sched_setaffinity(0, cpus)
+    try:
+        proc = subprocess.Popen(argv, start_new_session=True, **kwargs)
+    finally:
+        os.sched_setaffinity(0, own)
+    STARTED.append(proc)
+    return proc
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode()
+    except OSError:
+        return None
+
+
+def stat_fields(path):
+    """Fields of a /proc stat file after the command name, which may hold spaces."""
+    text = read_file(path)
+    if text is None:
+        return None
+    return text[text.rindex(")") + 2:].split()
+
+
+def descendants(root):
+    """PIDs of every live process below root, found through their parent links."""
+    children = {}
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            fields = stat_fields(f"/proc/{name}/stat")
+            if fields and fields[0] != "Z":
+                children.setdefault(int(fields[1]), []).append(int(name))
+    found, todo = [], [root]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def threads(pid):
+    try:
+        return [int(t) for t in os.listdir(f"/proc/{pid}/task")]
+    except OSError:
+        return []
+
+
+def affinity(tid):
+    try:
+        return os.sched_getaffinity(tid)
+    except OSError:
+        return None
+
+
+def is_gone(pid):
+    fields = stat_fields(f"/proc/{pid}/stat")
+    return fields is None or fields[0] in ("Z", "X")
+
+
+def end_all(procs):
+    """SIGKILL each process group and process, then reap them."""
+    for proc in procs:
+        if proc.poll() is None:
+            for kill in (lambda: os.killpg(proc.pid, signal.SIGKILL), lambda: proc.kill()):
+                try:
+                    kill()
+                except OSError:
+                    pass
+            proc.wait()
+
+
+# --- tools ---------------------------------------------------------------------------------
+
+class Tool:
+    """A load tool: how to start it and which of its tasks are the workers.
+
+    workers is 'threads' (threads of the process but its main one), 'children' (every
+    process below it) or 'self' (the process itself)."""
+
+    def __init__(self, name, binary, install_hint, argv, workers, counts=None):
+        self.name, self.binary, self.install_hint = name, binary, install_hint
+        self.argv, self.workers, self.counts = argv, workers, counts
+
+    def worker_tasks(self, root):
+        if self.workers == "threads":
+            return [t for t in threads(root) if t != root]
+        if self.workers == "children":
+            return [t for pid in descendants(root) for t in threads(pid)]
+        return threads(root)
+
+    def all_pids(self, root):
+        return [root] + descendants(root)
+
+
+def make_tools(hogspin):
+    spin = "while :; do :; done"
+    return [
+        Tool("hogspin", hogspin, None, lambda n, k: [hogspin, str(k), str(n)], "threads"),
+        Tool("stress-ng", shutil.which("stress-ng"), "apt-get install stress-ng",
+             lambda n, k: ["stress-ng", "--cpu", str(n), "--taskset", str(k), "--cpu-method", "loop"],
+             "children"),
+        Tool("stress", shutil.which("stress"), "apt-get install stress",
+             lambda n, k: ["taskset", "-c", str(k), "stress", "-c", str(n)], "children"),
+        Tool("sh loop", shutil.which("sh"), None,
+             lambda n, k: ["taskset", "-c", str(k), "sh", "-c", spin], "self", counts=[1]),
+    ]
+
+
+# --- one run -------------------------------------------------------------------------------
+
+def cpu_times(k):
+    for line in read_file("/proc/stat").splitlines():
+        if line.startswith(f"cpu{k} "):
+            values = [int(v) for v in line.split()[1:]]
+            return sum(values[:8]), values[3] + values[4]  # total, idle + iowait
+    raise RuntimeError(f"cpu{k} not in /proc/stat")
+
+
+def runtime_ns(pid, tid):
+    text = read_file(f"/proc/{pid}/task/{tid}/schedstat")
+    return int(text.split()[0]) if text else 0
+
+
+def last_cpu(pid, tid):
+    fields = stat_fields(f"/proc/{pid}/task/{tid}/stat")
+    return int(fields[36]) if fields else None
+
+
+def task_owner(tool, root):
+    """Maps each task of the tool to its process."""
+    return {tid: pid for pid in tool.all_pids(root) for tid in threads(pid)}
+
+
+def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
+    result = {}
+    line_wanted = tool.name == "hogspin"
+    all_cpus = os.sched_getaffinity(0) | {k}
+    t0 = time.monotonic()
+    proc = spawn(tool.argv(n, k), all_cpus, stdout=subprocess.PIPE if line_wanted else subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL)
+    try:
+        # Start-up: every worker exists and is pinned to k; for hogspin also its summary line.
+        pinned_at = line_at = None
+        out = b""
+        while time.monotonic() - t0 < start_bound and (pinned_at is None or (line_wanted and line_at is None)):
+            if line_wanted and line_at is None and select.select([proc.stdout], [], [], 0)[0]:
+                out += os.read(proc.stdout.fileno(), 4096)
+                if b"\n" in out:
+                    line_at = time.monotonic()
+            if pinned_at is None:
+                workers = tool.worker_tasks(proc.pid)
+                if len(workers) >= n and all(affinity(t) == {k} for t in workers):
+                    pinned_at = time.monotonic()
+            if proc.poll() is not None:
+                break
+            time.sleep(0.0002)
+        # A bound that ran out counts as infinite: it is the worst and shows as a timeout.
+        result["start"] = (pinned_at - t0) * 1000 if pinned_at else INF
+        if line_wanted:
+            result["line"] = (line_at - t0) * 1000 if line_at else INF
+        if pinned_at is not None:
+            measure_load(tool, proc.pid, k, window, result)
+        # Stop: from the signal until every process and thread of the tool has gone. The
+        # signal lands at a random moment, as a user's would, not in step with any poll.
+        pids = tool.all_pids(proc.pid)
+        time.sleep(random.uniform(0, 0.5))
+        t_signal = time.monotonic()
+        os.killpg(proc.pid, stop_signal)
+        while time.monotonic() - t_signal < stop_bound:
+            if proc.poll() is not None and all(is_gone(p) for p in pids):
+                result["stop"] = (time.monotonic() - t_signal) * 1000
+                break
+            time.sleep(0.0002)
+        else:
+            result["stop"] = INF
+            for pid in pids:  # leftovers that outlived their parent
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except OSError:
+                    pass
+    finally:
+        end_all([proc])
+    return result
+
+
+def measure_load(tool, root, k, window, result):
+    owner = task_owner(tool, root)
+    workers = set(tool.worker_tasks(root))
+    private = pss = 0
+    for pid in set(owner.values()):
+        for line in (read_file(f"/proc/{pid}/smaps_rollup") or "").splitlines():
+            key, _, value = line.partition(":")
+            if key in ("Private_Clean", "Private_Dirty"):
+                private += int(value.split()[0])
+            elif key == "Pss":
+                pss += int(value.split()[0])
+    result["private"], result["pss"] = private / 1024, pss / 1024
+
+    # Time of tasks that may run elsewhere than k counts as time on other CPUs: an upper
+    # bound, since such a task may also have run on k.
+    unpinned = {t for t in owner if affinity(t) != {k}}
+    seen_off = set()
+    run0 = {t: runtime_ns(owner[t], t) for t in owner}
+    total0, idle0 = cpu_times(k)
+    t_start = time.monotonic()
+    steps = 20
+    for step in range(steps):
+        for t in workers:
+            cpu = last_cpu(owner[t], t)
+            if cpu is not None and cpu != k:
+                seen_off.add(t)
+        time.sleep(max(0.0, t_start + window * (step + 1) / steps - time.monotonic()))
+    total1, idle1 = cpu_times(k)
+    elapsed = time.monotonic() - t_start
+    off_ns = sum(runtime_ns(owner[t], t) - run0[t] for t in unpinned | seen_off)
+    result["busy"] = 100.0 * (1 - (idle1 - idle0) / max(1, total1 - total0))
+    result["other_ms_per_s"] = off_ns / 1e6 / elapsed
+    result["seen_off"] = len(seen_off)
+
+
+# --- report --------------------------------------------------------------------------------
+
+def summary(values, worst=max):
+    values = [v for v in values if v is not None]
+    return (statistics.median(values), worst(values)) if values else (None, None)
+
+
+def fmt(value, digits=1):
+    if value is None:
+        return "–"
+    return "timeout" if value == INF else f"{value:.{digits}f}"
+
+
+def command_version(argv):
+    try:
+        out = subprocess.run(argv, capture_output=True, text=True, timeout=10)
+        return (out.stdout or out.stderr).strip().splitlines()[0]
+    except (OSError, IndexError, subprocess.TimeoutExpired):
+        return "unknown"
+
+
+def machine_lines(k, hogspin, build_dir):
+    model = next((l.split(":", 1)[1].strip() for l in read_file("/proc/cpuinfo").splitlines()
+                  if l.startswith(("model name", "Model"))), platform.machine())
+    mem = read_file("/proc/meminfo").splitlines()[0].split()[1]
+    compiler = next((l.split("=", 1)[1] for l in (read_file(f"{build_dir}/CMakeCache.txt") or "").splitlines()
+                     if l.startswith("CMAKE_CXX_COMPILER:")), "unknown")
+    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
+                            capture_output=True, text=True).stdout.strip() or "unknown"
+    return [
+        f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC",
+        f"- Machine: {model}, {os.cpu_count()} CPUs, {int(mem) // 1024} MiB, {platform.machine()}, "
+        f"Linux {platform.release()}",
+        f"- Loaded CPU K = {k}; the benchmark itself runs on the other CPUs",
+        f"- hogspin {commit}, Release build by {command_version([compiler, '--version'])}",
+        f"- stress-ng: {command_version(['stress-ng', '--version'])}",
+        f"- stress: {command_version(['stress', '--version'])}",
+        f"- sh: {os.path.realpath(shutil.which('sh'))} "
+        f"({command_version(['dpkg-query', '-W', '-f=${Version}', 'dash'])})",
+        f"- taskset: {command_version(['taskset', '--version'])}",
+    ]
+
+
+def table(title, note, header, rows):
+    lines = [f"### {title}", "", note, "", "| " + " | ".join(header) + " |",
+             "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(r) + " |" for r in rows]
+    return lines + [""]
+
+
+def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, bounds):
+    def row_values(tool, n, key, worst=max, digits=1, sig=None):
+        cells = []
+        for mode in modes:
+            values = [r.get(key) for r in results.get((tool.name, n, mode), []) if sig is None or r["sig"] == sig]
+            cells += [fmt(v, digits) for v in summary(values, worst)]
+        return cells
+
+    def rows(key, worst=max, digits=1, sig=None, name=None):
+        out = []
+        for tool in tools:
+            for n in tool.counts or counts:
+                if (tool.name, n, modes[0]) in results:
+                    out.append([name(tool) if name else tool.name, str(n)] + row_values(tool, n, key, worst, digits, sig))
+        return out
+
+    header = ["tool", "N"] + [f"{m} {s}" for m in modes for s in ("median", "worst")]
+    lines = ["# hogspin benchmark", ""] + machine_lines(k, hogspin, build_dir) + [
+        f"- {runs} run(s) per tool, count, machine state and stop signal; load window {window:g} s", "",
+        "Quiet: nothing else runs. Busy: every CPU other than K is kept busy by one plain shell spinner "
+        "pinned to it. Worst is the maximum, or for the busy share the minimum.", ""]
+    lines += table("Start-up (ms)", "From exec until every worker exists and is pinned to CPU K. For hogspin "
+                   f"also until its summary line arrives on a pipe. Timeout: not within {bounds[0]:g} s.", header,
+                   rows("start") + [["hogspin (summary line)", str(n)] + row_values(tools[0], n, "line")
+                                    for n in counts if (tools[0].name, n, modes[0]) in results])
+    lines += table("CPU K busy (%)", f"Busy share of CPU K over the {window:g} s window, from /proc/stat.",
+                   header, rows("busy", worst=min))
+    lines += table("Tool CPU time off CPU K (ms per second of load)",
+                   "Run time of the tool's tasks not pinned to K, or seen on another CPU, during the window "
+                   "(an upper bound: unpinned tasks may also have run on K).", header, rows("other_ms_per_s", digits=3))
+    lines += table("Workers seen on another CPU", "Workers whose last CPU was not K in any of 20 samples "
+                   "through the window, after start-up.", header, rows("seen_off", digits=0))
+    lines += table("Stop after SIGINT (ms)", "From SIGINT to the tool's process group until every process and "
+                   f"thread of it is gone, sent at a random moment after the window. Timeout: not within {bounds[1]:g} s.",
+                   header, rows("stop", sig="INT"))
+    lines += table("Stop after SIGTERM (ms)", "The same with SIGTERM.", header, rows("stop", sig="TERM"))
+    lines += table("Private memory (MiB)", "Private_Clean + Private_Dirty summed over the tool's processes, "
+                   "from /proc/PID/smaps_rollup.", header, rows("private", digits=2))
+    lines += table("PSS (MiB)", "Proportional set size summed over the tool's processes.", header,
+                   rows("pss", digits=2))
+    size_rows = [[t.name, os.path.realpath(t.binary), f"{os.path.getsize(t.binary):,}"] for t in tools]
+    lines += table("Binary size (bytes)", "The executable as installed or built; for the shell loop, the shell.",
+                   ["tool", "file", "size"], size_rows)
+    return "\n".join(lines)
+
+
+# --- main ----------------------------------------------------------------------------------
+
+def build(build_dir):
+    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "--target", "hogspin"], check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(build_dir, "hogspin")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="N in 1 and 8, one run each, short window")
+    parser.add_argument("--runs", type=int, default=3, help="runs per figure (default 3)")
+    parser.add_argument("--window", type=float, default=3.0, help="load window in seconds (default 3)")
+    parser.add_argument("--output", help="write the report here instead of standard output")
+    parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
+    args = parser.parse_args()
+    counts = [1, 8] if args.quick else [1, 8, 64, 256, 512]
+    runs, window = (1, 0.3) if args.quick else (args.runs, args.window)
+    start_bound, stop_bound = (10.0, 5.0) if args.quick else (20.0, 10.0)
+
+    hogspin = build(args.build_dir)
+    tools = []
+    for tool in make_tools(hogspin):
+        if tool.binary:
+            tools.append(tool)
+        else:
+            print(f"skipping {tool.name}: not installed ({tool.install_hint})", file=sys.stderr)
+
+    cpus = sorted(os.sched_getaffinity(0))
+    k = cpus[-1]
+    others = [c for c in cpus if c != k]
+    if others:
+        os.sched_setaffinity(0, others)
+    else:
+        print("only one CPU: the benchmark has to share it with the load", file=sys.stderr)
+    modes = ["quiet", "busy"] if others else ["quiet"]
+
+    results = {}
+    spinners = []
+    try:
+        for mode in modes:
+            if mode == "busy":
+                spinners = [spawn(["sh", "-c", "while :; do :; done"], {c}) for c in others]
+            for tool in tools:
+                for n in tool.counts or counts:
+                    for _ in range(runs):
+                        for sig_name, sig in (("INT", signal.SIGINT), ("TERM", signal.SIGTERM)):
+                            r = measure_run(tool, n, k, sig, window, start_bound, stop_bound)
+                            r["sig"] = sig_name
+                            results.setdefault((tool.name, n, mode), []).append(r)
+                            print(f"{mode} {tool.name} N={n} SIG{sig_name}: "
+                                  + ", ".join(f"{key}={fmt(v, 2) if isinstance(v, float) else v}"
+                                              for key, v in r.items() if key != "sig"),
+                                  file=sys.stderr)
+            end_all(spinners)
+    finally:
+        end_all(STARTED)
+
+    text = report(results, tools, counts, modes, k, hogspin, args.build_dir, runs, window,
+                  (start_bound, stop_bound))
+    if args.output:
+        with open(args.output, "w") as f:
+            f.write(text + "\n")
+    else:
+        print(text)
+
+
+if __name__ == "__main__":
+    main()
