@@ -126,10 +126,16 @@ class Tool:
         return [root] + descendants(root)
 
 
-def make_tools(hogspin):
+def make_tools(hogspin, others):
     spin = "while :; do :; done"
-    return [
-        Tool("hogspin", hogspin, None, lambda n, k: [hogspin, str(k), str(n)], "threads"),
+    off_k = ",".join(str(c) for c in others)
+    tools = [Tool("hogspin", hogspin, None, lambda n, k: [hogspin, str(k), str(n)], "threads")]
+    if off_k:
+        # The same with its unpinned main thread kept off K, so that it never queues behind
+        # its own workers there.
+        tools.append(Tool("hogspin, main off K", hogspin, None,
+                          lambda n, k: ["taskset", "-c", off_k, hogspin, str(k), str(n)], "threads"))
+    return tools + [
         Tool("stress-ng", shutil.which("stress-ng"), "apt-get install stress-ng",
              lambda n, k: ["stress-ng", "--cpu", str(n), "--taskset", str(k), "--cpu-method", "loop"],
              "children"),
@@ -167,7 +173,7 @@ def task_owner(tool, root):
 
 def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
     result = {}
-    line_wanted = tool.name == "hogspin"
+    line_wanted = tool.binary.endswith("hogspin")
     all_cpus = os.sched_getaffinity(0) | {k}
     t0 = time.monotonic()
     proc = spawn(tool.argv(n, k), all_cpus, stdout=subprocess.PIPE if line_wanted else subprocess.DEVNULL,
@@ -325,8 +331,9 @@ def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, b
         "pinned to it. Worst is the maximum, or for the busy share the minimum.", ""]
     lines += table("Start-up (ms)", "From exec until every worker exists and is pinned to CPU K. For hogspin "
                    f"also until its summary line arrives on a pipe. Timeout: not within {bounds[0]:g} s.", header,
-                   rows("start") + [["hogspin (summary line)", str(n)] + row_values(tools[0], n, "line")
-                                    for n in counts if (tools[0].name, n, modes[0]) in results])
+                   rows("start") + [[f"{t.name} (summary line)", str(n)] + row_values(t, n, "line")
+                                    for t in tools if t.binary == hogspin
+                                    for n in counts if (t.name, n, modes[0]) in results])
     lines += table("CPU K busy (%)", f"Busy share of CPU K over the {window:g} s window, from /proc/stat.",
                    header, rows("busy", worst=min))
     lines += table("Tool CPU time off CPU K (ms per second of load)",
@@ -369,17 +376,21 @@ def main():
     runs, window = (1, 0.3) if args.quick else (args.runs, args.window)
     start_bound, stop_bound = (10.0, 5.0) if args.quick else (20.0, 10.0)
 
+    # A shell's background job starts with SIGINT ignored, and children would inherit that
+    # across exec; a handler here is reset to the default in them instead.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+
     hogspin = build(args.build_dir)
+    cpus = sorted(os.sched_getaffinity(0))
+    k = cpus[-1]
+    others = [c for c in cpus if c != k]
     tools = []
-    for tool in make_tools(hogspin):
+    for tool in make_tools(hogspin, others):
         if tool.binary:
             tools.append(tool)
         else:
             print(f"skipping {tool.name}: not installed ({tool.install_hint})", file=sys.stderr)
-
-    cpus = sorted(os.sched_getaffinity(0))
-    k = cpus[-1]
-    others = [c for c in cpus if c != k]
     if others:
         os.sched_setaffinity(0, others)
     else:
