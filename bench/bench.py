@@ -182,6 +182,7 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
         # Start-up: every worker exists and is pinned to k; for hogspin also its summary line.
         pinned_at = line_at = None
         out = b""
+        pinned = set()  # workers already seen pinned: a pinning is never undone
         while time.monotonic() - t0 < start_bound and (pinned_at is None or (line_wanted and line_at is None)):
             if line_wanted and line_at is None and select.select([proc.stdout], [], [], 0)[0]:
                 out += os.read(proc.stdout.fileno(), 4096)
@@ -189,11 +190,14 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
                     line_at = time.monotonic()
             if pinned_at is None:
                 workers = tool.worker_tasks(proc.pid)
-                if len(workers) >= n and all(affinity(t) == {k} for t in workers):
-                    pinned_at = time.monotonic()
+                if len(workers) >= n:
+                    pinned.update(t for t in workers if t not in pinned and affinity(t) == {k})
+                    if pinned.issuperset(workers):
+                        pinned_at = time.monotonic()
             if proc.poll() is not None:
                 break
-            time.sleep(0.0002)
+            # Polling harder would take CPU time from the tool that is starting.
+            time.sleep(0.0005)
         # A bound that ran out counts as infinite: it is the worst and shows as a timeout.
         result["start"] = (pinned_at - t0) * 1000 if pinned_at else INF
         if line_wanted:
@@ -210,7 +214,7 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
             if proc.poll() is not None and all(is_gone(p) for p in pids):
                 result["stop"] = (time.monotonic() - t_signal) * 1000
                 break
-            time.sleep(0.0002)
+            time.sleep(0.0005)
         else:
             result["stop"] = INF
             for pid in pids:  # leftovers that outlived their parent
