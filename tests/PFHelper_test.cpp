@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include "AllowedCPUs.h"
 #include "Layer2_Platform/Linux_ARM_glibc/PFHelper.h"
 #include "PFHelperSeam.h"
 
@@ -41,22 +42,6 @@ private:
     T& m_rHook;
     T m_pfnReal;
 };
-
-std::vector<int> AllowedCPUs()
-{
-    cpu_set_t mask;
-    CPU_ZERO(&mask);
-    EXPECT_EQ(sched_getaffinity(0, sizeof(mask), &mask), 0);
-    std::vector<int> vCPUs;
-    for (int k = 0; k < CPU_SETSIZE; ++k)
-    {
-        if (CPU_ISSET(static_cast<size_t>(k), &mask))
-        {
-            vCPUs.push_back(k);
-        }
-    }
-    return vCPUs;
-}
 
 // --- Sleep ---------------------------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "AllowedCPUs.h"
 namespace
 {
 
@@ -234,22 +235,6 @@ std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
     }
     closedir(pDir);
     return vLists;
-}
-
-std::vector<int> AllowedCPUs()
-{
-    cpu_set_t mask;
-    CPU_ZERO(&mask);
-    sched_getaffinity(0, sizeof(mask), &mask);
-    std::vector<int> vCPUs;
-    for (int k = 0; k < CPU_SETSIZE; ++k)
-    {
-        if (CPU_ISSET(static_cast<size_t>(k), &mask))
-        {
-            vCPUs.push_back(k);
-        }
-    }
-    return vCPUs;
 }
 
 bool IsAllowed(int nCPU)
