@@ -37,6 +37,16 @@ const bool kExact = false;
 const bool kExact = true;
 #endif
 
+// ThreadSanitizer runs a handler for a signal that lands outside an intercepted blocking call
+// only later, and under load it has been seen never to run it: the tool slept on with its
+// flag set. Only there is the stop signal sent a second time; a native build must stop on
+// the first.
+#ifdef HOGSPIN_SANITIZED
+const bool kResendStop = true;
+#else
+const bool kResendStop = false;
+#endif
+
 #ifdef HOGSPIN_EMULATOR
 const char* const kEmulator = HOGSPIN_EMULATOR;  // its words, separated by '|'
 #else
@@ -122,9 +132,15 @@ public:
     void Signal(int nSignal) { ASSERT_EQ(kill(m_nPid, nSignal), 0); }
 
     // Reads both pipes to their end and reaps the process; false if it outlived the bound.
-    bool WaitExit(int* piStatus)
+    // A non-zero nResend is sent again if the tool is still there after a few seconds.
+    bool WaitExit(int* piStatus, int nResend = 0)
     {
-        if (!Pump([&] { return m_fdOut < 0 && m_fdErr < 0; }))
+        const auto bClosed = [&] { return m_fdOut < 0 && m_fdErr < 0; };
+        if (nResend != 0 && !Pump(bClosed, milliseconds(3000)))
+        {
+            Signal(nResend);
+        }
+        if (!Pump(bClosed))
         {
             return false;
         }
@@ -154,9 +170,9 @@ private:
 
     // Reads whatever the pipes offer until bDone() holds or the output bound runs out.
     template <typename F>
-    bool Pump(F bDone)
+    bool Pump(F bDone, milliseconds msBound = kOutputTimeout)
     {
-        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        const auto tDeadline = steady_clock::now() + msBound;
         while (!bDone())
         {
             const auto msLeft = std::chrono::duration_cast<milliseconds>(tDeadline - steady_clock::now()).count();
@@ -332,7 +348,8 @@ TEST_P(HogspinRun, PrintsExactLinesPinsWorkersAndStopsCleanly)
         run.Signal(SIGINT);
     }
     int iStatus = -1;
-    ASSERT_TRUE(run.WaitExit(&iStatus)) << "still running after the stop signal";
+    ASSERT_TRUE(run.WaitExit(&iStatus, kResendStop ? c.nSignal : 0))
+        << "still running after the stop signal; output so far: " << run.Out() << run.Err();
     EXPECT_EQ(run.Out(), strBefore + Expand(c.strExitLine));
     EXPECT_EQ(run.Err(), "");
     EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << "status " << iStatus;
