@@ -1,6 +1,7 @@
 // The CPUs the calling thread may run on, for tests that pick a CPU to pin to or to avoid.
 #pragma once
 
+#include <algorithm>
 #include <sched.h>
 #include <vector>
 
@@ -21,4 +22,21 @@ inline std::vector<int> AllowedCPUs()
         }
     }
     return vCPUs;
+}
+
+inline bool IsAllowed(int nCPU)
+{
+    const std::vector<int> vAllowed = AllowedCPUs();
+    return std::find(vAllowed.begin(), vAllowed.end(), nCPU) != vAllowed.end();
+}
+
+// The highest index below 1024 that the thread may not use: absent on any real machine.
+inline int HighestUnusableCPU()
+{
+    int nCPU = CPU_SETSIZE - 1;
+    while (nCPU >= 0 && IsAllowed(nCPU))
+    {
+        --nCPU;
+    }
+    return nCPU;
 }

@@ -250,14 +250,7 @@ TEST(PFHelperAffinity, PinsToEveryUsableCPUAndRefusesOthers)
 {
     const std::vector<int> vAllowed = AllowedCPUs();
     ASSERT_FALSE(vAllowed.empty());
-    // The highest index below 1024 that this process may not use: absent on any real machine.
-    int nAbsent = CPU_SETSIZE - 1;
-    while (nAbsent >= 0 && std::find(vAllowed.begin(), vAllowed.end(), nAbsent) != vAllowed.end())
-    {
-        --nAbsent;
-    }
-
-    std::vector<std::pair<int, bool>> vCases = {{-1, false}, {1024, false}, {nAbsent, false}};
+    std::vector<std::pair<int, bool>> vCases = {{-1, false}, {1024, false}, {HighestUnusableCPU(), false}};
     for (int k : vAllowed)
     {
         vCases.emplace_back(k, true);

@@ -253,25 +253,14 @@ std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
     return vLists;
 }
 
-bool IsAllowed(int nCPU)
-{
-    const std::vector<int> v = AllowedCPUs();
-    return std::find(v.begin(), v.end(), nCPU) != v.end();
-}
-
 // {K}: the last CPU this process may use; {A}: an index below 1024 it may not;
 // {R0}: the ret field expected for CPU 0.
 std::string Expand(std::string str)
 {
     const std::vector<int> vAllowed = AllowedCPUs();
-    int nAbsent = CPU_SETSIZE - 1;
-    while (IsAllowed(nAbsent))
-    {
-        --nAbsent;
-    }
     const std::pair<const char*, std::string> aSubst[] = {
         {"{K}", std::to_string(vAllowed.back())},
-        {"{A}", std::to_string(nAbsent)},
+        {"{A}", std::to_string(HighestUnusableCPU())},
         {"{R0}", IsAllowed(0) ? "1" : "0"},
     };
     for (const auto& subst : aSubst)
