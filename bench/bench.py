@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Benchmark of hogspin beside the tools a user would pick instead: start-up, load fidelity,
 stop, memory and binary size, on a quiet machine and with every other CPU busy.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # hogspin_set_hardening(target [STATIC]): PIE, full RELRO, stack protector and, when optimised,
 # _FORTIFY_SOURCE; STATIC links a self-contained binary, static-pie when hardened.
 function(hogspin_set_hardening target)

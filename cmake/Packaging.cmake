@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian package of the installed files: `cpack -G DEB` in a build tree, for the host or arm64.
 set(HOGSPIN_PACKAGE_MAINTAINER "hogspin developers <hogspin@localhost>"
     CACHE STRING "Maintainer field of the Debian package")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # hogspin_set_sanitizers(target): instruments the target with HOGSPIN_SANITIZERS, if any.
 function(hogspin_set_sanitizers target)
     if(NOT HOGSPIN_SANITIZERS)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # hogspin_set_warnings(target): the project's warning set, errors when HOGSPIN_WARNINGS_AS_ERRORS.
 function(hogspin_set_warnings target)
     target_compile_options(${target} PRIVATE

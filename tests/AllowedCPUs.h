@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CPUs the calling thread may run on, for tests that pick a CPU to pin to or to avoid.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test build of CPFHelper: the calls it makes through PF_SYSCALL go through replaceable hooks.
 #pragma once
 

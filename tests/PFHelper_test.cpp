@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of CPFHelper: real threads, affinity and signals, plus faked calls for the error paths.
 #include <algorithm>
 #include <atomic>

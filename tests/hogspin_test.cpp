@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end tests: run the built hogspin with its output on pipes and stop it by signal.
 #include <algorithm>
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // hogspin: keeps one CPU busy with spinning threads pinned to it until SIGINT or SIGTERM.
 #include <atomic>
 #include <csignal>

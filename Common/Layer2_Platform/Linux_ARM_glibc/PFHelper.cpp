@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPFHelper on POSIX threads, the GNU affinity extension and nanosleep.
 #include "PFHelper.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPFHelper: thread and sleep services of Linux/glibc behind handles and millisecond sleeps.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Base types shared by the platform layer and the tools built on it.
 #pragma once
 
