@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFHelper.h"
@@ -61,7 +62,12 @@ int main(int argc, char** argv)
     HANDLE* hThreads = nullptr;
     if (nSlots > 0)
     {
-        hThreads = static_cast<HANDLE*>(malloc(nSlots * sizeof(HANDLE)));
+        // With a 32-bit size_t, 2^29 or more 8-byte handles would wrap the byte count and
+        // yield a table too small for the loop below: such a table cannot exist there.
+        if (nSlots <= SIZE_MAX / sizeof(HANDLE))
+        {
+            hThreads = static_cast<HANDLE*>(malloc(nSlots * sizeof(HANDLE)));
+        }
         if (hThreads == nullptr)
         {
             fprintf(stderr, "hogspin: no memory for a table of %d threads\n", nThreadCount);
