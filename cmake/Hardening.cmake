@@ -1,13 +1,26 @@
 # SPDX-License-Identifier: MIT
 # hogspin_set_hardening(target [STATIC]): PIE, full RELRO, stack protector and, when optimised,
-# _FORTIFY_SOURCE; STATIC links a self-contained binary, static-pie when hardened.
+# _FORTIFY_SOURCE; STATIC links a self-contained binary, static-pie where the C library can.
+include(CheckLinkerFlag)
+
 function(hogspin_set_hardening target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC" "" "")
     if(arg_STATIC)
         if(HOGSPIN_SANITIZERS)
             message(FATAL_ERROR "A static build does not combine with HOGSPIN_SANITIZERS")
         endif()
-        target_link_options(${target} PRIVATE $<IF:$<BOOL:${HOGSPIN_HARDENING}>,-static-pie,-static>)
+        # static-pie needs the C library's rcrt1.o, which Debian ships for amd64 and arm64 but
+        # not for armhf or riscv64: there the binary is plain static, at a fixed address.
+        set(static_link -static)
+        if(HOGSPIN_HARDENING)
+            check_linker_flag(CXX -static-pie HOGSPIN_HAVE_STATIC_PIE)
+            if(HOGSPIN_HAVE_STATIC_PIE)
+                set(static_link -static-pie)
+            else()
+                message(STATUS "No static-pie for this target: ${target} is static but not PIE")
+            endif()
+        endif()
+        target_link_options(${target} PRIVATE ${static_link})
     endif()
     if(NOT HOGSPIN_HARDENING)
         return()

@@ -1,21 +1,6 @@
 # SPDX-License-Identifier: MIT
-# Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu; binaries run under qemu-user.
-set(CMAKE_SYSTEM_NAME Linux)
+# Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu; tests run under qemu-aarch64.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-
 set(HOGSPIN_CROSS_TRIPLE aarch64-linux-gnu)
-set(HOGSPIN_CROSS_SYSROOT /usr/${HOGSPIN_CROSS_TRIPLE})
-
-set(CMAKE_C_COMPILER ${HOGSPIN_CROSS_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${HOGSPIN_CROSS_TRIPLE}-g++)
-
-# Target headers and libraries come from the cross sysroot only; build tools from the host.
-set(CMAKE_FIND_ROOT_PATH ${HOGSPIN_CROSS_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# There is no binfmt handler here: ctest and test discovery run every target binary through
-# the emulator, with the sysroot for its dynamic loader and libraries.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${HOGSPIN_CROSS_SYSROOT})
+set(HOGSPIN_CROSS_QEMU qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
