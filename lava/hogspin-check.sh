@@ -74,7 +74,9 @@ wait "$pid"
 status=$?
 [ "$rc" = none ] && rc=$status
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$work/out")" = "hogspin $cpu, Exit!" ]
-report stop-sigint $? "status $rc within ${bound} s, last line: $(tail -n 1 "$work/out")"
+stopped=$?
+if [ "$rc" = killed ]; then detail="still running ${bound} s after SIGINT: killed"; else detail="status $rc"; fi
+report stop-sigint "$stopped" "$detail, last line: $(tail -n 1 "$work/out")"
 
 rm -rf "$work"
 exit "$failed"
