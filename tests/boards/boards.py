@@ -53,7 +53,7 @@ def run(cmd, **kwargs):
 
 def fetch(parts, arch):
     """The kernel and busybox for arch, from the cache or else from Debian's archive."""
-    spec = ARCHES[arch]
+    emu = ARCHES[arch]
     where = parts / arch
     kernel, busybox = where / 'vmlinuz', where / 'busybox'
     if kernel.exists() and busybox.exists():
@@ -63,14 +63,14 @@ def fetch(parts, arch):
             raise Missing('%s not found: the kernels come from Debian packages' % tool)
     # The meta-package names the kernel of the current ABI, whose number moves.
     try:
-        depends = run(['apt-cache', 'depends', spec['kernel']])
+        depends = run(['apt-cache', 'depends', emu['kernel']])
     except subprocess.CalledProcessError:
         depends = ''
     versioned = re.search(r'Depends: (linux-image-\S+)', depends)
     if not versioned:
         hint = ' (dpkg --add-architecture arm64 && apt-get update)' if arch == 'arm64' else ' (apt-get update)'
-        raise Missing('apt cannot resolve %s%s' % (spec['kernel'], hint))
-    packages = [versioned.group(1), spec['busybox']]
+        raise Missing('apt cannot resolve %s%s' % (emu['kernel'], hint))
+    packages = [versioned.group(1), emu['busybox']]
     with tempfile.TemporaryDirectory() as tmp:
         try:
             run(['apt-get', 'download'] + packages, cwd=tmp)
@@ -114,9 +114,9 @@ def initramfs(busybox, binaries):
 
 def boot(name, board, kernel, image, log, timeout):
     """Runs the guest to its power-off; kills it by PID past the timeout. Returns seconds."""
-    spec = ARCHES[board['arch']]
-    append = 'console=%s panic=-1 quiet loglevel=1 hogspin.board=%s %s' % (spec['console'], name, board['append'])
-    cmd = [spec['qemu'], '-M', board['machine']] + spec['cpu'] + [
+    emu = ARCHES[board['arch']]
+    append = 'console=%s panic=-1 quiet loglevel=1 hogspin.board=%s %s' % (emu['console'], name, board['append'])
+    cmd = [emu['qemu'], '-M', board['machine']] + emu['cpu'] + [
         '-smp', str(board['smp']), '-m', '512', '-nic', 'none', '-nographic', '-no-reboot',
         '-kernel', str(kernel), '-initrd', str(image), '-append', append.strip()]
     print('$ ' + ' '.join(cmd), flush=True)
@@ -165,11 +165,11 @@ def main():
     parser.add_argument('--timeout', type=int, default=120, help='seconds before the guest is killed')
     args = parser.parse_args()
     board = BOARDS[args.board]
-    spec = ARCHES[board['arch']]
+    emu = ARCHES[board['arch']]
 
     try:
-        if not shutil.which(spec['qemu']):
-            raise Missing('%s not found (apt-get install %s)' % (spec['qemu'], spec['qemu_package']))
+        if not shutil.which(emu['qemu']):
+            raise Missing('%s not found (apt-get install %s)' % (emu['qemu'], emu['qemu_package']))
         kernel, busybox = fetch(args.parts, board['arch'])
     except Missing as missing:
         packages = 'qemu-system-arm qemu-system-x86, and apt access to linux-image-cloud-arm64:arm64, ' \
