@@ -102,12 +102,13 @@ def cpio(entries):
     return bytes(out)
 
 
-def initramfs(busybox, binaries):
-    entries = [(d, 0o40755, b'', (0, 0)) for d in ('bin', 'dev', 'proc', 'sys', 'tmp')]
+def initramfs(busybox, init, binaries=None):
+    """A busybox initramfs with init (bytes) as /init and binaries ({name: path}) at the top."""
+    entries = [(d, 0o40755, b'', (0, 0)) for d in ('bin', 'dev', 'proc', 'sys', 'tmp', 'usr', 'usr/bin')]
     entries.append(('dev/console', 0o20600, b'', (5, 1)))
     entries.append(('bin/busybox', 0o100755, busybox.read_bytes(), (0, 0)))
-    entries.append(('init', 0o100755, (HERE / 'guest.sh').read_bytes(), (0, 0)))
-    for name, path in binaries.items():
+    entries.append(('init', 0o100755, init, (0, 0)))
+    for name, path in (binaries or {}).items():
         entries.append((name, 0o100755, Path(path).read_bytes(), (0, 0)))
     return cpio(entries)
 
@@ -186,7 +187,7 @@ def main():
     work = args.parts / 'runs'
     work.mkdir(parents=True, exist_ok=True)
     image = work / (args.board + '.cpio')
-    image.write_bytes(initramfs(busybox, binaries))
+    image.write_bytes(initramfs(busybox, (HERE / 'guest.sh').read_bytes(), binaries))
     log = work / (args.board + '.log')
     print('board %s: %s' % (args.board, (args.parts / board['arch'] / 'packages').read_text().strip()))
     seconds = boot(args.board, board, kernel, image, log, args.timeout)
