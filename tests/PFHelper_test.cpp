@@ -7,12 +7,16 @@
 #include <climits>
 #include <csignal>
 #include <ctime>
+#include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "AllowedCPUs.h"
@@ -286,6 +290,39 @@ TEST(PFHelperAffinity, PinsToEveryUsableCPUAndRefusesOthers)
             EXPECT_EQ(probe.nRanOn.load(), c.first);
         }
     }
+}
+
+// A stop during start-up can end a worker before the driver pins it. glibc would then apply
+// the pinning to the caller and report success; the main thread must keep its own set.
+TEST(PFHelperAffinity, AThreadThatHasEndedIsNotPinnedAndTheCallerKeepsItsSet)
+{
+    cpu_set_t maskOwn;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(maskOwn), &maskOwn), 0);
+    const int nCPU = AllowedCPUs().back();
+
+    std::atomic<long> nTid{0};
+    tuint_ptr nThreadId = 0;
+    HANDLE h = CPFHelper::CreateThread(
+        [](LPVOID p) -> LPVOID {
+            static_cast<std::atomic<long>*>(p)->store(syscall(SYS_gettid));
+            return nullptr;
+        },
+        &nTid, &nThreadId);
+    ASSERT_NE(h, 0u);
+    // Ended, not joined: its task leaves /proc only after the kernel has cleared glibc's id.
+    const auto tDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    struct stat st;
+    while ((nTid.load() == 0 || stat(("/proc/self/task/" + std::to_string(nTid.load())).c_str(), &st) == 0) &&
+           std::chrono::steady_clock::now() < tDeadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    EXPECT_FALSE(CPFHelper::SetThreadAffinity(h, nCPU));
+    cpu_set_t maskAfter;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(maskAfter), &maskAfter), 0);
+    EXPECT_TRUE(CPU_EQUAL(&maskOwn, &maskAfter)) << "the caller now has " << CPU_COUNT(&maskAfter) << " CPUs";
+    CPFHelper::JoinThread(h);
 }
 
 } // namespace

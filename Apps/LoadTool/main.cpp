@@ -39,6 +39,10 @@ static LPVOID BusyThreadProc(LPVOID pParam)
 
 int main(int argc, char** argv)
 {
+    // A reader that goes away must not end the run: writes to it then fail with EPIPE, which
+    // costs nothing but the line, and the tool still stops in order with status 0.
+    signal(SIGPIPE, SIG_IGN);
+
     int nCPU = 0;
     int nThreadCount = 5;
     if (argc > 2)
@@ -55,6 +59,14 @@ int main(int argc, char** argv)
 
     signal(SIGTERM, OnStopSignal);
     signal(SIGINT, OnStopSignal);
+    // A parent that waits for signals with sigwait or signalfd blocks them, and exec keeps
+    // that mask: unblock the stop signals, now that the handler is in place, so that one
+    // already pending stops the run in order. The workers inherit this mask.
+    sigset_t sigStop;
+    sigemptyset(&sigStop);
+    sigaddset(&sigStop, SIGINT);
+    sigaddset(&sigStop, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &sigStop, nullptr);
 
     // malloc rather than new keeps the binary free of libstdc++. Not zeroed: every slot is
     // written before it is read, and a huge table is only committed as workers are created.
@@ -81,7 +93,8 @@ int main(int argc, char** argv)
     {
         // The worker starts spinning at once, wherever the scheduler puts it, until pinned.
         hThreads[i] = CPFHelper::CreateThread(BusyThreadProc, nullptr, &nThreadId);
-        // A worker that never started loads nothing: it counts as a failed pinning.
+        // A worker that never started loads nothing, and one that a stop during start-up ended
+        // before its pinning was not pinned: both count as a failed pinning.
         const bool bPinned = hThreads[i] != 0 && CPFHelper::SetThreadAffinity(hThreads[i], nCPU);
         bRet = bRet && bPinned;
     }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 // The test build routes these calls through fakes so that it can force their failures.
 #ifdef HOGSPIN_TEST_SEAM
@@ -47,9 +48,30 @@ bool CPFHelper::SetThreadAffinity(HANDLE hThread, int nCPU)
     {
         CPU_SET(static_cast<std::size_t>(qwCPU), &mask);
     }
+    // glibc names the thread to the kernel by the id it keeps for it, which the kernel clears
+    // to 0 as soon as the thread ends, joined or not; and to the kernel, 0 is the caller. A
+    // thread that has already ended would hand its pinning to the calling thread, with
+    // success. So keep the caller's own set to put back should that have happened.
+    cpu_set_t maskOwn;
+    const bool bOwnKnown = PF_SYSCALL(sched_getaffinity)(0, sizeof(maskOwn), &maskOwn) == 0;
+    const pthread_t tid = static_cast<pthread_t>(hThread);
     // The kernel also refuses a set holding no CPU this process may use (absent, offline,
     // or outside its cpuset).
-    return PF_SYSCALL(pthread_setaffinity_np)(static_cast<pthread_t>(hThread), sizeof(mask), &mask) == 0;
+    if (PF_SYSCALL(pthread_setaffinity_np)(tid, sizeof(mask), &mask) != 0)
+    {
+        return false;
+    }
+    // Signal 0 only probes; pthread_sigqueue, unlike the affinity call, refuses a cleared id
+    // with ESRCH. A thread that ended before or during the call was not pinned.
+    if (PF_SYSCALL(pthread_sigqueue)(tid, 0, sigval{}) != ESRCH)
+    {
+        return true;
+    }
+    if (bOwnKnown)
+    {
+        (void)PF_SYSCALL(sched_setaffinity)(0, sizeof(maskOwn), &maskOwn);
+    }
+    return false;
 }
 
 void CPFHelper::Sleep(tuint32 ms)

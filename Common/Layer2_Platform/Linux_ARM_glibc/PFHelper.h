@@ -14,8 +14,9 @@ public:
     // Waits for a thread from CreateThread to end; its result is discarded.
     static void JoinThread(HANDLE& hThread);
 
-    // Restricts the thread to CPU nCPU alone. False for an index outside 0..1023 or a CPU
-    // the process may not run on.
+    // Restricts the thread to CPU nCPU alone. False for an index outside 0..1023, a CPU the
+    // process may not run on, or a thread that has already ended; the caller's own affinity
+    // is never changed.
     static bool SetThreadAffinity(HANDLE hThread, int nCPU);
 
     // Sleeps the whole interval even when signal handlers interrupt it.
