@@ -74,6 +74,8 @@ public:
     {
         if (m_nPid > 0)
         {
+            // The whole group: a script under test may have started children of its own.
+            kill(-m_nPid, SIGKILL);
             kill(m_nPid, SIGKILL);
             waitpid(m_nPid, nullptr, 0);
         }
@@ -81,6 +83,7 @@ public:
         CloseFd(m_fdErr);
     }
 
+    // Starts the tool, under the emulator if there is one.
     void Start(const std::vector<std::string>& vArgs, const SChildSetup& setup = SChildSetup())
     {
         std::vector<std::string> vArgv;
@@ -92,6 +95,11 @@ public:
         }
         vArgv.emplace_back(HOGSPIN_EXE);
         vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
+        StartCommand(vArgv, setup);
+    }
+
+    void StartCommand(std::vector<std::string> vArgv, const SChildSetup& setup = SChildSetup())
+    {
         std::vector<char*> vpArgv;
         for (std::string& str : vArgv)
         {
@@ -108,6 +116,7 @@ public:
         if (m_nPid == 0)
         {
             // Only async-signal-safe calls between fork and exec.
+            setpgid(0, 0);
             dup2(afdOut[1], STDOUT_FILENO);
             dup2(afdErr[1], STDERR_FILENO);
             if (setup.rlAs != 0)
@@ -531,6 +540,91 @@ TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
         EXPECT_EQ(run.Out().compare(0, strSummary.size(), strSummary), 0) << run.Out();
         EXPECT_EQ(run.Out().substr(run.Out().find('\n') + 1), Expand("hogspin {K}, Exit!\n"));
         EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << "status " << iStatus;
+    }
+}
+
+// The children of nParent whose command name is strName.
+std::vector<pid_t> ChildrenNamed(pid_t nParent, const std::string& strName)
+{
+    std::vector<pid_t> vChildren;
+    DIR* pDir = opendir("/proc");
+    while (const dirent* pEntry = pDir ? readdir(pDir) : nullptr)
+    {
+        std::ifstream file(std::string("/proc/") + pEntry->d_name + "/stat");
+        std::string strStat;
+        std::getline(file, strStat);
+        // pid (comm) state ppid: the command name may hold spaces and parentheses.
+        const size_t nClose = strStat.rfind(')');
+        const size_t nOpen = strStat.find('(');
+        if (nClose != std::string::npos && std::stoi(strStat.substr(nClose + 4)) == nParent &&
+            strStat.compare(nOpen + 1, nClose - nOpen - 1, strName) == 0)
+        {
+            vChildren.push_back(std::stoi(pEntry->d_name));
+        }
+    }
+    if (pDir != nullptr)
+    {
+        closedir(pDir);
+    }
+    return vChildren;
+}
+
+bool IsRunning(pid_t nPid)
+{
+    std::ifstream file("/proc/" + std::to_string(nPid) + "/stat");
+    std::string strStat;
+    std::getline(file, strStat);
+    const size_t nClose = strStat.rfind(')');
+    return nClose != std::string::npos && strStat.compare(nClose + 2, 1, "Z") != 0;
+}
+
+// The board farm's check: it says at once when it cannot start the tool, and a time-out or an
+// interrupt that ends it mid-soak ends the tool too.
+TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
+{
+    if (*kEmulator != '\0')
+    {
+        GTEST_SKIP() << "the check starts the tool as one command, without the emulator";
+    }
+    const struct
+    {
+        const char* pszTool;
+        int nSignal;  // sent once the summary line was judged; 0: none
+        int nStatus;
+        const char* pszSays;
+    } aCases[] = {
+        {"/nonexistent/hogspin", 0, 1, "hogspin-check: cannot start '/nonexistent/hogspin': not found\n"},
+        {"/etc/passwd", 0, 1, "hogspin-check: cannot start '/etc/passwd': not executable\n"},
+        {HOGSPIN_EXE, SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
+        {HOGSPIN_EXE, SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(std::string(c.pszTool) + " " + std::to_string(c.nSignal));
+        CToolRun check;
+        check.StartCommand({"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", "30", c.pszTool});
+        std::vector<pid_t> vTools;
+        if (c.nSignal != 0)
+        {
+            ASSERT_TRUE(check.WaitForLines(1)) << check.Out() << check.Err();
+            EXPECT_EQ(check.Out(), Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)\n"));
+            vTools = ChildrenNamed(check.Pid(), "hogspin");
+            EXPECT_EQ(vTools.size(), 1u);
+            check.Signal(c.nSignal);
+        }
+        int iStatus = -1;
+        // Bounded well below the 30 s soak: it must not wait that out.
+        ASSERT_TRUE(check.WaitExit(&iStatus)) << check.Out() << check.Err();
+        EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
+        EXPECT_EQ(check.Err(), c.pszSays);
+        for (const pid_t nTool : vTools)
+        {
+            if (IsRunning(nTool))
+            {
+                ADD_FAILURE() << "the check left hogspin " << nTool << " running";
+                kill(nTool, SIGKILL);
+            }
+        }
     }
 }
 
