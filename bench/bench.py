@@ -362,6 +362,12 @@ def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, b
 
 # --- main ----------------------------------------------------------------------------------
 
+def stop_on_signal(signum, _frame):
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_IGN)  # one stop at a time while the clean-up runs
+    raise SystemExit(128 + signum)
+
+
 def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
@@ -382,9 +388,13 @@ def main():
     start_bound, stop_bound = (10.0, 5.0) if args.quick else (20.0, 10.0)
 
     # A shell's background job starts with SIGINT ignored, and children would inherit that
-    # across exec; a handler here is reset to the default in them instead.
+    # across exec; a handler here is reset to the default in them instead. SIGTERM and
+    # SIGHUP (unless nohup ignores it) raise where the script is, so that every finally
+    # clause runs and ends what was started.
     signal.signal(signal.SIGINT, signal.default_int_handler)
-    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(sig) != signal.SIG_IGN:
+            signal.signal(sig, stop_on_signal)
 
     hogspin = build(args.build_dir)
     cpus = sorted(os.sched_getaffinity(0))
