@@ -1,19 +1,21 @@
 #!/bin/busybox sh
 # SPDX-License-Identifier: MIT
-# Init of the emulated boards: runs the scenarios of the board named by hogspin.board= on the
-# kernel command line against /hogspin (and /hogspin32, the 32-bit ARM build), judges each from
-# this guest's own /proc, prints one "CHECK name PASS|FAIL details" line per check, then the end
-# marker, and powers off. The host reads the console log.
+# Init of the emulated boards: runs the checks that /board lists (its first line names the
+# board) against /hogspin (and /hogspin32, the 32-bit ARM build), judges each from this
+# guest's own /proc against what its kernel is known to do, prints one
+# "CHECK name PASS|FAIL details" line per check, then the end marker, and powers off. The
+# host reads the console log.
 /bin/busybox --install -s /bin
 mount -t devtmpfs dev /dev
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t tmpfs tmp /tmp
 mount -t cgroup2 cgroup2 /sys/fs/cgroup
-echo +cpuset >/sys/fs/cgroup/cgroup.subtree_control
 
-board=$(sed -n 's/.*hogspin\.board=\([^ ]*\).*/\1/p' /proc/cmdline)
+board=$(head -n 1 /board)
 own=$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status)
+# The kernel's version as one number: 5.10 is 510, 6.12 is 612.
+kv=$(uname -r | awk -F. '{ print $1 * 100 + $2 }')
 echo "GUEST $board: $(uname -m) kernel $(uname -r), CPUs online $(cat /sys/devices/system/cpu/online), init may run on $own"
 
 in_list() {  # K LIST: whether CPU K is in a list such as 0-2,5
@@ -28,13 +30,19 @@ check() {  # name status(0 = pass) details...
     if [ "$status" -eq 0 ]; then echo "CHECK $name PASS $*"; else echo "CHECK $name FAIL $*"; fi
 }
 
-# Starts "$@" with its output in /tmp/out and /tmp/err; waits up to 20 s for the summary line.
+ms() {  # milliseconds since boot
+    awk '{ printf "%d\n", $1 * 1000 }' /proc/uptime
+}
+
+# Starts "$@" with its output in /tmp/out and /tmp/err; waits up to 60 s for the summary line.
 start() {
     : >/tmp/out
+    t0=$(ms)
     "$@" >/tmp/out 2>/tmp/err &
     pid=$!
     i=0
-    while ! grep -q 'count=' /tmp/out && [ "$i" -lt 200 ]; do usleep 100000; i=$((i + 1)); done
+    while ! grep -q 'count=' /tmp/out && [ "$i" -lt 1200 ]; do usleep 50000; i=$((i + 1)); done
+    started_ms=$(($(ms) - t0))
     usleep 300000  # let freshly pinned workers be moved to their CPU
 }
 
@@ -42,30 +50,39 @@ alive() {  # a zombie is no longer running, though kill -0 still finds it
     [ -r "/proc/$pid/stat" ] && [ "$(awk '{ print $3 }' "/proc/$pid/stat")" != Z ]
 }
 
-# SIGINT, then at most 5 s for the tool to end by itself; killed past that (rc 137).
+# SIGINT, then at most 10 s for the tool to end by itself; killed past that (rc 137).
 stop() {
     kill -INT "$pid"
     i=0
-    while alive && [ "$i" -lt 50 ]; do usleep 100000; i=$((i + 1)); done
+    while alive && [ "$i" -lt 100 ]; do usleep 100000; i=$((i + 1)); done
     alive && kill -KILL "$pid"
     wait "$pid"
     rc=$?
 }
 
-# "tid allowed-list last-cpu" for every thread of the tool, its main thread first.
+# "tid allowed-list last-cpu" for every thread of the tool, its main thread first; one awk
+# for them all, so that a thousand threads take no longer than a few.
 threads() {
-    for t in "/proc/$pid/task/$pid" $(ls -d /proc/$pid/task/* | grep -v "/$pid\$"); do
-        echo "${t##*/} $(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' "$t/status") $(awk '{ print $39 }' "$t/stat")"
+    files="/proc/$pid/task/$pid/status /proc/$pid/task/$pid/stat"
+    for t in /proc/"$pid"/task/*; do
+        [ "${t##*/}" = "$pid" ] || files="$files $t/status $t/stat"
     done
+    # shellcheck disable=SC2086
+    awk '/^Cpus_allowed_list:/ { allowed = $2 }
+         FILENAME ~ /\/stat$/ { split(FILENAME, p, "/"); print p[5], allowed, $39 }' $files 2>/dev/null
+}
+
+workers() {  # every worker's allowed list, once each: "2", or "0-1|2" when they differ
+    sed 1d /tmp/threads | awk '{ print $2 }' | sort -u | paste -sd '|'
 }
 
 # Summary line, workers all on K (allowed exactly K, last ran on K), main thread not pinned.
-pinned_ok() {  # K N
+pinned_ok() {  # K N [the main thread's allowed list, default init's]
     grep -qx "hogspin $1, count=$2, ret=1" /tmp/out || return 1
     threads >/tmp/threads
     [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -eq "$2" ] || return 1
     [ "$(sed 1d /tmp/threads | wc -l)" -eq "$2" ] || return 1
-    [ "$(head -n 1 /tmp/threads | awk '{ print $2 }')" = "$own" ]
+    [ "$(head -n 1 /tmp/threads | awk '{ print $2 }')" = "${3:-$own}" ]
 }
 
 # Exit line after the summary, empty standard error, status 0.
@@ -102,6 +119,8 @@ offline_before_start() {  # K
     evidence
 }
 
+# The workers' own CPU goes offline under load, then comes back. Every kernel here moves them
+# and widens their affinity to every CPU; none pins them again when it returns.
 hotplug_while_loaded() {  # K
     start /hogspin "$1" 2
     pinned_ok "$1" 2
@@ -111,26 +130,63 @@ hotplug_while_loaded() {  # K
     threads >/tmp/threads
     alive || p=1
     [ "$(sed 1d /tmp/threads | awk -v k="$1" '$3 != k' | wc -l)" -eq 2 ] || p=1
-    echo "INFO hotplug: cpu$1 offline, workers now (tid allowed last-cpu): $(sed 1d /tmp/threads | paste -sd ';')"
+    offline=$(workers)
     dmesg | grep 'no longer affine' | sed 's/^/INFO kernel: /'
     echo 1 >"/sys/devices/system/cpu/cpu$1/online"
     usleep 500000
     threads >/tmp/threads
     alive || p=1
-    echo "INFO hotplug: cpu$1 back online, workers now (tid allowed last-cpu): $(sed 1d /tmp/threads | paste -sd ';')"
+    online=$(workers)
+    [ "$offline" = "$(cat /sys/devices/system/cpu/possible)" ] && [ "$online" = "$offline" ] || p=1
     stop
     stopped_ok "$1" || p=1
-    check hotplug-while-loaded "$p" "$(paste -sd ' ' /tmp/out) rc=$rc"
+    check hotplug-while-loaded "$p" "kernel $(uname -r): cpu$1 offline: workers allowed $offline; back online: $online;" \
+        "$(paste -sd ' ' /tmp/out) rc=$rc"
 }
 
-# The tool started inside a cgroup v2 cpuset holding CPUS.
+# A cpuset of CPUS in cgroup v2 or v1 (which takes the controller from v2 while mounted).
+cpuset_make() {  # v1|v2 NAME CPUS: prints its directory
+    i=0
+    case $1 in
+        v2) until grep -qw cpuset /sys/fs/cgroup/cgroup.subtree_control || [ "$i" -ge 50 ]; do
+                echo +cpuset >/sys/fs/cgroup/cgroup.subtree_control 2>/dev/null || usleep 100000
+                i=$((i + 1))
+            done
+            dir=/sys/fs/cgroup/$2 ;;
+        v1) mkdir -p /tmp/cpuset-v1
+            until grep -q ' /tmp/cpuset-v1 ' /proc/mounts || [ "$i" -ge 50 ]; do
+                mount -t cgroup -o cpuset cpuset /tmp/cpuset-v1 2>/dev/null || usleep 100000
+                i=$((i + 1))
+            done
+            dir=/tmp/cpuset-v1/$2 ;;
+    esac
+    mkdir -p "$dir"
+    [ "$1" = v2 ] || cat /tmp/cpuset-v1/cpuset.mems >"$dir/cpuset.mems"
+    echo "$3" >"$dir/cpuset.cpus"
+    echo "$dir"
+}
+
+cpuset_drop() {  # DIR: gives the controller back
+    rmdir "$1"
+    case $1 in
+        /sys/fs/cgroup/*) echo -cpuset >/sys/fs/cgroup/cgroup.subtree_control ;;
+        *) umount /tmp/cpuset-v1 ;;
+    esac
+}
+
+# The tool started inside a cpuset: $1 is cpuset-v1-... or cpuset-v2-...
+start_in() {  # DIR K N
+    start sh -c 'echo $$ >"$0" && exec /hogspin "$@"' "$1/cgroup.procs" "$2" "$3"
+}
+
+# Started in a cpuset holding CPUS: ret as expected, and no thread ever seen outside it.
 in_cpuset() {  # NAME CPUS K EXPECTED-RET
-    mkdir -p "/sys/fs/cgroup/$1"
-    echo "$2" >"/sys/fs/cgroup/$1/cpuset.cpus"
-    start sh -c 'echo $$ >"$0" && exec /hogspin "$@"' "/sys/fs/cgroup/$1/cgroup.procs" "$3" 2
+    hier=${1#cpuset-}
+    dir=$(cpuset_make "${hier%%-*}" "${1##*-}" "$2")
+    start_in "$dir" "$3" 2
     grep -qx "hogspin $3, count=2, ret=$4" /tmp/out
     p=$?
-    # Sampled ten times over a second: no thread may ever be seen outside the cpuset.
+    # Sampled ten times over a second.
     outside=0
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         threads >/tmp/threads
@@ -140,8 +196,54 @@ in_cpuset() {  # NAME CPUS K EXPECTED-RET
     [ "$outside" -eq 0 ] || p=1
     stop
     stopped_ok "$3" || p=1
+    cpuset_drop "$dir"
     check "$1" "$p" "cpuset $2, cpu $3: $(head -n 1 /tmp/out), threads seen outside: $outside, rc=$rc"
     evidence
+}
+
+# Workers pinned to CPU 2 in a cpuset of CPUs 0-2 meet events; after each, the workers'
+# allowed lists (the same for all, or "a|b"). Up to 6.1 every cpuset update sets the
+# cpuset's CPUs over the pin; from 6.2 the kernel keeps the mask the user asked for and
+# narrows it to the cpuset ("sched: Always preserve the user requested cpumask", "sched:
+# Enforce user requested affinity"). cgroup v1 (5.10 and 6.1 here) takes an offline CPU out
+# of the cpuset itself, for good.
+# check                     events               up to 6.1  from 6.2
+events='
+cpuset-v2-hotplug-other     offline:1,online:1   0,2;0-2    2;2
+cpuset-v2-shrink-grow       cpus:0-1,cpus:0-2    0-1;0-2    0-1;2
+cpuset-v2-change-holding    cpus:1-2             1-2        2
+cpuset-v1-hotplug-other     offline:1,online:1   0,2;0,2    -
+cpuset-v1-shrink-grow       cpus:0-1,cpus:0-2    0-1;0-2    -
+cpuset-v1-change-holding    cpus:1-2             1-2        -
+'
+cpuset_events() {  # NAME
+    # shellcheck disable=SC2046
+    set -- $(echo "$events" | grep "^$1 ")
+    if [ "$kv" -ge 602 ]; then want=$4; else want=$3; fi
+    hier=${1#cpuset-}
+    dir=$(cpuset_make "${hier%%-*}" events 0-2)
+    start_in "$dir" 2 2
+    pinned_ok 2 2 0-2
+    p=$?
+    seen=''
+    for event in $(echo "$2" | tr , ' '); do
+        case $event in
+            offline:*) echo 0 >"/sys/devices/system/cpu/cpu${event#*:}/online" ;;
+            online:*) echo 1 >"/sys/devices/system/cpu/cpu${event#*:}/online" ;;
+            cpus:*) echo "${event#*:}" >"$dir/cpuset.cpus" ;;
+        esac
+        usleep 300000
+        threads >/tmp/threads
+        seen="$seen;$(workers)"
+    done
+    seen=${seen#;}
+    alive || p=1
+    [ "$seen" = "$want" ] || p=1
+    cpus=$(cat "$dir/cpuset.cpus")
+    stop
+    stopped_ok 2 || p=1
+    cpuset_drop "$dir"
+    check "$1" "$p" "kernel $(uname -r): workers allowed after $2: $seen (expected $want); cpuset.cpus then $cpus; rc=$rc"
 }
 
 isolated() {  # K
@@ -174,7 +276,7 @@ load() {  # K
     p=0
     awk -v b="$busy" -v o="$other" 'BEGIN { exit !(b >= 99 && o <= 5) }' || p=1
     stopped_ok "$1" || p=1
-    check load-busy "$p" "cpu$1 busy $busy % over 2 s, busiest other CPU $other %, rc=$rc"
+    check "load-cpu$1" "$p" "cpu$1 busy $busy % over 2 s, busiest other CPU $other %, rc=$rc"
 }
 
 absent() {  # K: a CPU the board does not have
@@ -193,37 +295,64 @@ huge_count() {  # BIN COUNT
     check "armhf-huge-count-$2" $? "rc=$rc stderr: $(cat /tmp/err)"
 }
 
-case "$board" in
-    a53x4)
-        for k in 0 1 2 3; do pin "pin-cpu$k" /hogspin "$k" 2; done
-        offline_before_start 2
-        hotplug_while_loaded 1
-        in_cpuset cpuset-excludes 0-1 2 0
-        in_cpuset cpuset-includes 1-2 2 1
-        isolated 3
-        load 2
-        pin many-workers /hogspin 1 64
-        absent 8
-        echo "GUEST /hogspin32: ELF class $(hexdump -s 4 -n 1 -e '1/1 "%d"' /hogspin32) (1: 32-bit)," \
-            "machine $(hexdump -s 18 -n 2 -e '1/2 "%d"' /hogspin32) (40: ARM), run by the $(uname -m) kernel"
-        pin armhf-pin /hogspin32 1 2
-        huge_count /hogspin32 536870912
-        huge_count /hogspin32 2000000000
-        ;;
-    a53x9)
-        pin pin-cpu8 /hogspin 8 2
-        load 8
-        ;;
-    x86x8)
-        for k in 0 1 2 3 4 5 6 7; do pin "pin-cpu$k" /hogspin "$k" 2; done
-        load 5
-        pin many-workers /hogspin 6 64
-        absent 8
-        ;;
-    *)
-        echo "GUEST no scenarios for board '$board'"
-        ;;
-esac
+# 1000 workers on CPU 1. A 32-bit kernel leaves a process 3 GiB: with the default 8 MiB
+# stacks only some fit (ret=0, those all pinned); a smaller stack limit, which glibc takes as
+# the new threads' stack size, fits them all (ret=1).
+count() {  # NAME STACK-KIB (0: the default)
+    if [ "$2" -eq 0 ]; then start /hogspin 1 1000; else start sh -c "ulimit -s $2 && exec /hogspin 1 1000"; fi
+    threads >/tmp/threads
+    n=$(sed 1d /tmp/threads | wc -l)
+    on=$(sed 1d /tmp/threads | grep -c '^[0-9]* 1 1$')
+    vm=$(sed -n 's/^VmSize:[[:space:]]*//p' "/proc/$pid/status")
+    if [ "$2" -eq 0 ]; then
+        grep -qx 'hogspin 1, count=1000, ret=0' /tmp/out && [ "$n" -gt 0 ] && [ "$n" -lt 1000 ]
+    else
+        grep -qx 'hogspin 1, count=1000, ret=1' /tmp/out && [ "$n" -eq 1000 ]
+    fi
+    p=$?
+    [ "$on" -eq "$n" ] || p=1
+    stop
+    stopped_ok 1 || p=1
+    limit="$2 KiB"
+    [ "$2" -ne 0 ] || limit=default
+    check "$1" "$p" "kernel $(uname -r), stack limit $limit: $(head -n 1 /tmp/out), $n workers, $on of them" \
+        "on CPU 1, VmSize $vm, stopped in order: rc=$rc"
+}
+
+startup() {  # N: a figure for the log, judged only as a pin
+    start /hogspin 1 "$1"
+    pinned_ok 1 "$1"
+    p=$?
+    stop
+    stopped_ok 1 || p=1
+    echo "INFO startup: $1 workers on CPU 1, summary line after $started_ms ms on kernel $(uname -r)," \
+        "main thread last on CPU $(head -n 1 /tmp/threads | awk '{ print $3 }')"
+    check "startup-$1" "$p" "$(head -n 1 /tmp/out) after $started_ms ms, rc=$rc"
+}
+
+for name in $(sed 1d /board); do
+    case $name in
+        pin-cpu*) pin "$name" /hogspin "${name#pin-cpu}" 2 ;;
+        load-cpu*) load "${name#load-cpu}" ;;
+        cpu*-absent) k=${name#cpu}; absent "${k%-absent}" ;;
+        many-workers) pin many-workers /hogspin 1 64 ;;
+        offline-before-start) offline_before_start 2 ;;
+        hotplug-while-loaded) hotplug_while_loaded 1 ;;
+        isolated-cpu) isolated 3 ;;
+        cpuset-v[12]-excludes) in_cpuset "$name" 0-1 2 0 ;;
+        cpuset-v[12]-includes) in_cpuset "$name" 1-2 2 1 ;;
+        cpuset-v[12]-*) cpuset_events "$name" ;;
+        armhf-pin)
+            echo "GUEST /hogspin32: ELF class $(hexdump -s 4 -n 1 -e '1/1 "%d"' /hogspin32) (1: 32-bit)," \
+                "machine $(hexdump -s 18 -n 2 -e '1/2 "%d"' /hogspin32) (40: ARM), run by the $(uname -m) kernel"
+            pin armhf-pin /hogspin32 1 2 ;;
+        armhf-huge-count-*) huge_count /hogspin32 "${name#armhf-huge-count-}" ;;
+        count-1000) count "$name" 0 ;;
+        count-1000-stack-*k) k=${name#count-1000-stack-}; count "$name" "${k%k}" ;;
+        startup-*) startup "${name#startup-}" ;;
+        *) check "$name" 1 "guest.sh has no such check" ;;
+    esac
+done
 
 echo "BOARD-END $board"
 poweroff -f
