@@ -5,6 +5,7 @@ holding hogspin, the guest script and the board's list of checks, and judges the
 the guest leaves.
 
     boards.py --board NAME --parts DIR --bin ARCH=BIN [--bin ARCH=BIN ...]
+    boards.py --fetch --parts DIR
     boards.py --list
 
 Kernels and busybox come from Debian's archive through a private apt state in DIR, one per
@@ -14,6 +15,7 @@ DIR so that a second run downloads nothing. Exit status 0 when every check the b
 passed, 1 otherwise, 77 (a skip) when something is missing, unless CI=true, where that fails.
 """
 import argparse
+import concurrent.futures
 import os
 import re
 import shutil
@@ -99,7 +101,7 @@ class Apt:
     sources list, lists and cache in the build tree, nothing of the machine's touched."""
 
     def __init__(self, parts, suite, arch):
-        self.root = parts / 'apt' / ('%s-%s' % (suite, arch))
+        self.root = parts.resolve() / 'apt' / ('%s-%s' % (suite, arch))
         self.suite, self.arch = suite, arch
 
     def options(self):
@@ -170,6 +172,22 @@ def parts_for(parts, board):
     kernel, kernel_deb = extract(parts, board['suite'], board['arch'], board['kernel'], 'boot/vmlinuz-*', 'vmlinuz')
     busybox, busybox_deb = extract(parts, BUSYBOX_SUITE, board['arch'], 'busybox-static', 'bin/busybox', 'busybox')
     return kernel, busybox, '%s, %s' % (kernel_deb, busybox_deb)
+
+
+def fetch_all(parts):
+    """Every board's kernel and busybox, one thread per apt state: most of the time goes to
+    the network and to apt's own decompression."""
+    wanted = {}
+    for board in BOARDS.values():
+        wanted.setdefault((board['suite'], board['arch']), set()).add((board['kernel'], 'boot/vmlinuz-*', 'vmlinuz'))
+        wanted.setdefault((BUSYBOX_SUITE, board['arch']), set()).add(('busybox-static', 'bin/busybox', 'busybox'))
+
+    def one_state(key):
+        return [extract(parts, key[0], key[1], *item)[1] for item in sorted(wanted[key])]
+
+    with concurrent.futures.ThreadPoolExecutor(len(wanted)) as pool:
+        for key, names in zip(wanted, pool.map(one_state, wanted)):
+            print('%s %s: %s' % (key[0], key[1], ', '.join(names)))
 
 
 def cpio(entries):
@@ -252,6 +270,7 @@ def stop_on_signal(signum, _frame):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--list', action='store_true', help='print each board and the architectures it needs')
+    parser.add_argument('--fetch', action='store_true', help='fetch every board\'s kernel and busybox, in parallel')
     parser.add_argument('--board', choices=sorted(BOARDS))
     parser.add_argument('--parts', type=Path, help='cache of kernels, busybox and apt state')
     parser.add_argument('--bin', action='append', default=[], metavar='ARCH=BIN', help='static hogspin for ARCH')
@@ -261,25 +280,30 @@ def main():
         for name, board in BOARDS.items():
             print(name, board['arch'], *board.get('extra', {}).values())
         return 0
-    if not args.board or not args.parts:
-        parser.error('--board and --parts are needed')
+    if not args.parts or not (args.board or args.fetch):
+        parser.error('--parts and --board or --fetch are needed')
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, stop_on_signal)
-    board = BOARDS[args.board]
-    emu = EMU[board['arch']]
-    bins = dict(b.split('=', 1) for b in args.bin)
 
     try:
+        if args.fetch:
+            fetch_all(args.parts)
+            return 0
+        board = BOARDS[args.board]
+        emu = EMU[board['arch']]
         if not shutil.which(emu['qemu']):
             raise Missing('%s not found (apt-get install %s)' % (emu['qemu'], emu['package']))
         kernel, busybox, packages = parts_for(args.parts, board)
     except Missing as missing:
-        needs = 'qemu-system-arm qemu-system-x86, and apt access to Debian\'s archive (bullseye, bookworm, trixie)'
+        needs = ('qemu-system-arm qemu-system-x86 debian-archive-keyring, and apt access to Debian\'s archive '
+                 '(bullseye, bookworm, trixie)')
         if os.environ.get('CI') == 'true':
             print('FAIL: %s\nCI must have %s' % (missing, needs))
             return 1
         print('SKIP: %s\nthe board suite needs %s' % (missing, needs))
         return 77
+
+    bins = dict(b.split('=', 1) for b in args.bin)
 
     files = {'hogspin': (0o755, Path(bins[board['arch']]).read_bytes()),
              'board': (0o644, '\n'.join([args.board] + board['checks']).encode() + b'\n')}
