@@ -90,6 +90,8 @@ busy_ticks() {  # "busy total" jiffies of CPU so far, or nothing if it has no li
     awk -v c="cpu$cpu" '$1 == c { t = 0; for (i = 2; i <= 9; i++) t += $i; print t - $5 - $6, t }' /proc/stat
 }
 
+# The job's own redirection may come after the first look for the summary.
+: >"$work/out"
 "$hogspin" "$cpu" "$threads" >"$work/out" 2>"$work/err" &
 pid=$!
 i=0
