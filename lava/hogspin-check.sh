@@ -4,7 +4,12 @@
 # Starts the tool, then reports four cases: the summary line's ret is 1; every worker is
 # pinned to CPU and last ran there; CPU stayed busy over SETTLE seconds; SIGINT ends the tool
 # with its exit line and status 0 within STOP_BOUND seconds (default 5; killed past that).
-# Under LAVA each case goes to lava-test-case; by hand each prints "case: pass|fail".
+# Through the soak it samples, every INTERVAL seconds (default 1), each thermal zone's
+# temperature, CPU's clock and busy share, prints them as "hogspin-trace," lines (CSV), and
+# reports each zone's highest temperature and rise and CPU's lowest clock, judged against
+# MAX_TEMP (degrees C) and MIN_FREQ (MHz) when those are set. HOGSPIN_SYSFS (default /sys)
+# names the tree the zones and the clock are read from: a stand-in for tests.
+# Under LAVA each case goes to lava-test-case; by hand each prints "case: pass|fail|skip".
 # Interrupted, terminated or hung up, it ends the tool it started before it exits.
 usage='usage: hogspin-check.sh CPU THREADS SETTLE [HOGSPIN]'
 cpu=${1:?$usage}
@@ -12,15 +17,37 @@ threads=${2:?$usage}
 settle=${3:?$usage}
 hogspin=${4:-hogspin}
 bound=${STOP_BOUND:-5}
+interval=${INTERVAL:-1}
+max_temp=${MAX_TEMP:-}
+min_freq=${MIN_FREQ:-}
+sysfs=${HOGSPIN_SYSFS:-/sys}
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
 failed=0 pid='' napper='' work=''
 
-report() {  # case status(0 = pass) details
-    result=pass
-    [ "$2" -eq 0 ] || { result=fail; failed=1; }
+number() {  # NAME VALUE: a plain number such as 2, 0.5 or 85
+    case $2 in
+        '' | *[!0-9.]* | *.*.* | .* | *.) echo "hogspin-check: $1 must be a number, not '$2'" >&2; exit 2 ;;
+    esac
+}
+number SETTLE "$settle"
+number INTERVAL "$interval"
+awk -v i="$interval" 'BEGIN { exit !(i > 0) }' || { echo "hogspin-check: INTERVAL must be above 0" >&2; exit 2; }
+[ -z "$max_temp" ] || number MAX_TEMP "$max_temp"
+[ -z "$min_freq" ] || number MIN_FREQ "$min_freq"
+
+report() {  # case status(0 = pass, skip, else fail) details [measurement units]
+    case $2 in
+        0) result=pass ;;
+        skip) result=skip ;;
+        *) result=fail failed=1 ;;
+    esac
     echo "hogspin-check: $1: $result ($3)"
     if command -v lava-test-case >/dev/null 2>&1; then
-        lava-test-case "$1" --result "$result"
+        if [ -n "${4:-}" ]; then
+            lava-test-case "$1" --result "$result" --measurement "$4" --units "$5"
+        else
+            lava-test-case "$1" --result "$result"
+        fi
     fi
 }
 
@@ -90,6 +117,93 @@ busy_ticks() {  # "busy total" jiffies of CPU so far, or nothing if it has no li
     awk -v c="cpu$cpu" '$1 == c { t = 0; for (i = 2; i <= 9; i++) t += $i; print t - $5 - $6, t }' /proc/stat
 }
 
+# The thermal zones, one "temp-file name" line each: the name is the zone's type cut down to
+# what a LAVA case name may hold, with the zone's number added when two types are alike.
+find_zones() {
+    : >"$work/zones"
+    for zone in "$sysfs"/class/thermal/thermal_zone*; do
+        [ -r "$zone/temp" ] || continue
+        { read -r type <"$zone/type"; } 2>/dev/null || type=${zone##*/}
+        name=$(printf '%s' "$type" | tr -cs 'A-Za-z0-9._-' '_' | cut -c 1-40)
+        if awk -v n="$name" '$2 == n { found = 1 } END { exit !found }' "$work/zones"; then
+            name="$name-${zone##*thermal_zone}"
+        fi
+        echo "$zone/temp $name" >>"$work/zones"
+    done
+}
+
+# One sample, appended raw to $work/raw ("uptime-cs busy total kHz mC..."; "-" for what could
+# not be read) and printed as a trace line: seconds into the soak, CPU's busy share since the
+# last sample, its clock in MHz, each zone in degrees C.
+sample() {
+    read -r up _ </proc/uptime
+    line="${up%.*}${up#*.} - -"
+    while read -r name user nice system idle iowait irq softirq steal _; do
+        if [ "$name" = "cpu$cpu" ]; then
+            total=$((user + nice + system + idle + iowait + irq + softirq + steal))
+            line="${up%.*}${up#*.} $((total - idle - iowait)) $total"
+        fi
+    done </proc/stat
+    { read -r khz <"$freq_file"; } 2>/dev/null || khz=-
+    line="$line ${khz:--}"
+    while read -r path _; do
+        { read -r mc <"$path"; } 2>/dev/null || mc=-
+        line="$line ${mc:--}"
+    done <"$work/zones"
+    echo "$line" >>"$work/raw"
+    tail -n 2 "$work/raw" | awk -v first="$(head -n 1 "$work/raw")" '
+        function num(v) { return v ~ /^-?[0-9]+$/ }
+        { n++; for (i = 1; i <= NF; i++) f[n, i] = $i; nf = NF }
+        END { split(first, s0); c = n       # the last sample, and the one before it if any
+              out = sprintf("hogspin-trace,%.1f,", (f[c, 1] - s0[1]) / 100)
+              if (c == 2 && num(f[1, 2]) && num(f[2, 2]) && f[2, 3] > f[1, 3])
+                  out = out sprintf("%.1f", 100 * (f[2, 2] - f[1, 2]) / (f[2, 3] - f[1, 3]))
+              out = out "," (num(f[c, 4]) ? sprintf("%d", f[c, 4] / 1000) : "")
+              for (i = 5; i <= nf; i++) out = out "," (num(f[c, i]) ? sprintf("%.1f", f[c, i] / 1000) : "")
+              print out }'
+}
+
+# Each zone's highest temperature and its rise over the first sample, and CPU's lowest clock,
+# from the raw samples, reported and judged against the limits asked for.
+report_soak() {
+    stats=$(awk '
+        function num(v) { return v ~ /^-?[0-9]+$/ }
+        { if (num($4) && (lo == "" || $4 < lo)) lo = $4
+          for (i = 5; i <= NF; i++) if (num($i)) { if (!(i in hi) || $i > hi[i]) hi[i] = $i; if (!(i in st)) st[i] = $i } }
+        END { print (lo == "" ? "-" : sprintf("%d", lo / 1000))
+              for (i = 5; i <= NF; i++) print (i in hi) ? sprintf("%.1f %.1f", hi[i] / 1000, (hi[i] - st[i]) / 1000) : "- -" }' "$work/raw")
+    if [ ! -s "$work/zones" ]; then
+        if [ -n "$max_temp" ]; then
+            report temp-max 1 "MAX_TEMP=$max_temp asked, but $sysfs/class/thermal has no zone to measure"
+        else
+            report temp-max skip "no thermal zone under $sysfs/class/thermal"
+        fi
+    fi
+    # Read from a file, not a pipe: a loop at the end of a pipe runs in a subshell, and its
+    # verdicts would be lost.
+    echo "$stats" | sed 1d | paste -d ' ' "$work/zones" - >"$work/zone-stats"
+    while read -r _ name high rise; do
+        if [ "$high" = - ]; then
+            if [ -n "$max_temp" ]; then status=1; else status=skip; fi
+            report "temp-max-$name" "$status" "its temperature could not be read"
+            continue
+        fi
+        status=0
+        [ -z "$max_temp" ] || awk -v h="$high" -v m="$max_temp" 'BEGIN { exit !(h <= m) }' || status=1
+        report "temp-max-$name" "$status" "$high C, the highest of the soak${max_temp:+; limit $max_temp C}" "$high" C
+        report "temp-rise-$name" 0 "$rise C above the soak's start" "$rise" C
+    done <"$work/zone-stats"
+    low=$(echo "$stats" | head -n 1)
+    if [ "$low" = - ]; then
+        if [ -n "$min_freq" ]; then status=1; else status=skip; fi
+        report "freq-min-cpu$cpu" "$status" "${min_freq:+MIN_FREQ=$min_freq asked, but }$freq_file cannot be read"
+    else
+        status=0
+        [ -z "$min_freq" ] || awk -v l="$low" -v m="$min_freq" 'BEGIN { exit !(l >= m) }' || status=1
+        report "freq-min-cpu$cpu" "$status" "$low MHz, the lowest of the soak${min_freq:+; limit $min_freq MHz}" "$low" MHz
+    fi
+}
+
 # The job's own redirection may come after the first look for the summary.
 : >"$work/out"
 "$hogspin" "$cpu" "$threads" >"$work/out" 2>"$work/err" &
@@ -108,8 +222,19 @@ ok=$?
 [ "$ok" -eq 0 ] || [ -z "$summary" ] || summary="$summary; CPUs online: $(cat /sys/devices/system/cpu/online 2>/dev/null)"
 report summary-ret "$ok" "${summary:-no summary line}"
 
+# The soak: a first sample at its start, then one every INTERVAL seconds.
+freq_file=$sysfs/devices/system/cpu/cpu$cpu/cpufreq/scaling_cur_freq
+find_zones
+echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '{ printf ",%s_c", $2 }' "$work/zones")"
+samples=$(awk -v s="$settle" -v i="$interval" 'BEGIN { n = i > 0 ? int(s / i + 0.5) : 0; print n < 1 ? 1 : n }')
 before=$(busy_ticks)
-nap "$settle"
+sample
+k=0
+while [ "$k" -lt "$samples" ]; do
+    nap "$interval"
+    sample
+    k=$((k + 1))
+done
 after=$(busy_ticks)
 
 # Workers are every thread but the main one: Cpus_allowed_list, then field 39, the CPU it
@@ -129,6 +254,8 @@ report workers-pinned $? "$pinned of $total workers, $threads asked, on CPU $cpu
 busy=$(echo "$before $after" | awk 'NF == 4 && $4 > $2 { printf "%.1f", 100 * ($3 - $1) / ($4 - $2) }')
 awk -v b="${busy:-0}" 'BEGIN { exit !(b >= 98) }' && [ -n "$busy" ]
 report cpu-busy $? "CPU $cpu ${busy:-has no /proc/stat line}${busy:+ % busy over $settle s}"
+
+report_soak
 
 end_tool
 last=$(tail -n 1 "$work/out")

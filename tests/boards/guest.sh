@@ -24,14 +24,18 @@ in_list() {  # K LIST: whether CPU K is in a list such as 0-2,5
         exit 1 }'
 }
 
-check() {  # name status(0 = pass) details...
-    name=$1 status=$2
-    shift 2
-    if [ "$status" -eq 0 ]; then echo "CHECK $name PASS $*"; else echo "CHECK $name FAIL $*"; fi
-}
-
 ms() {  # milliseconds since boot
     awk '{ printf "%d\n", $1 * 1000 }' /proc/uptime
+}
+
+checked_at=$(ms)
+check() {  # name status(0 = pass) details...; each line ends with the check's own time
+    name=$1 status=$2
+    shift 2
+    now=$(ms)
+    if [ "$status" -eq 0 ]; then verdict=PASS; else verdict=FAIL; fi
+    echo "CHECK $name $verdict $* [$((now - checked_at)) ms]"
+    checked_at=$now
 }
 
 # Starts "$@" with its output in /tmp/out and /tmp/err; waits up to 60 s for the summary line.
@@ -330,6 +334,85 @@ startup() {  # N: a figure for the log, judged only as a pin
     check "startup-$1" "$p" "$(head -n 1 /tmp/out) after $started_ms ms, rc=$rc"
 }
 
+# The farm check's thermal soak on a stand-in sysfs (HOGSPIN_SYSFS). Zones are
+# "type:first:later" in millidegrees, CPU 1's clock "first:later" in kHz ("-": none); the
+# later values land once the soak's first sample is taken. The check must call
+# lava-test-case as listed (case:result:measurement:units), besides its four own passes.
+# check                     zones                                            clock            limits
+#                           lava-test-case calls
+thermal_cases='
+thermal-under-limits        soc-thermal:40000:50000,gpu(big)!:35000:38000    1200000:1200000  MAX_TEMP=85,MIN_FREQ=1000
+    temp-max-soc-thermal:pass:50.0:C,temp-rise-soc-thermal:pass:10.0:C,temp-max-gpu_big_:pass:38.0:C,temp-rise-gpu_big_:pass:3.0:C,freq-min-cpu1:pass:1200:MHz
+thermal-over-max-temp       soc-thermal:40000:90000                          1200000:1200000  MAX_TEMP=85
+    temp-max-soc-thermal:fail:90.0:C,temp-rise-soc-thermal:pass:50.0:C,freq-min-cpu1:pass:1200:MHz
+thermal-under-min-freq      soc-thermal:40000:41000                          1200000:800000   MIN_FREQ=1000
+    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,freq-min-cpu1:fail:800:MHz
+thermal-nothing             -                                                -                -
+    temp-max:skip::,freq-min-cpu1:skip::
+thermal-nothing-with-limit  -                                                -                MAX_TEMP=85
+    temp-max:fail::,freq-min-cpu1:skip::
+'
+mkdir -p /tmp/lava
+cat >/tmp/lava/lava-test-case <<'EOF'
+#!/bin/sh
+# Stands in for LAVA's own: records "case:result:measurement:units".
+name=$1 result='' measurement='' units=''
+shift
+while [ $# -gt 1 ]; do
+    case $1 in --result) result=$2 ;; --measurement) measurement=$2 ;; --units) units=$2 ;; esac
+    shift 2
+done
+echo "$name:$result:$measurement:$units" >>/tmp/lava-calls
+EOF
+chmod +x /tmp/lava/lava-test-case
+
+thermal() {  # NAME
+    # shellcheck disable=SC2046
+    set -- $(echo "$thermal_cases" | sed -n "/^$1 /{N;p}")
+    rm -rf /tmp/sysfs /tmp/lava-calls
+    mkdir -p /tmp/sysfs/class/thermal
+    later='' n=0
+    for zone in $(echo "$2" | tr , ' '); do
+        [ "$zone" != - ] || continue
+        dir=/tmp/sysfs/class/thermal/thermal_zone$n
+        mkdir -p "$dir"
+        echo "${zone%%:*}" >"$dir/type"
+        values=${zone#*:}
+        echo "${values%:*}" >"$dir/temp"
+        later="$later echo ${values#*:} >$dir/temp;"
+        n=$((n + 1))
+    done
+    if [ "$3" != - ]; then
+        dir=/tmp/sysfs/devices/system/cpu/cpu1/cpufreq
+        mkdir -p "$dir"
+        echo "${3%:*}" >"$dir/scaling_cur_freq"
+        later="$later echo ${3#*:} >$dir/scaling_cur_freq;"
+    fi
+    : >/tmp/check.out
+    (until grep -q '^hogspin-trace,0' /tmp/check.out; do usleep 50000; done; eval "$later") &
+    writer=$!
+    limits=''
+    [ "$4" = - ] || limits=$(echo "$4" | tr , ' ')
+    # shellcheck disable=SC2086
+    env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 1 /hogspin \
+        >/tmp/check.out 2>&1
+    rc=$?
+    kill "$writer" 2>/dev/null
+    wait "$writer" 2>/dev/null
+    # shellcheck disable=SC2046
+    printf '%s\n' summary-ret:pass:: workers-pinned:pass:: cpu-busy:pass:: stop-sigint:pass:: $(echo "$5" | tr , ' ') |
+        sort >/tmp/calls-expected
+    sort /tmp/lava-calls >/tmp/calls-seen 2>/dev/null
+    want=0
+    grep -q ':fail:' /tmp/calls-expected && want=1
+    cmp -s /tmp/calls-expected /tmp/calls-seen && [ "$rc" -eq "$want" ]
+    p=$?
+    check "$1" "$p" "status $rc (expected $want), lava-test-case calls: $(grep -v -e '^summary-ret:' -e '^workers-pinned:' \
+        -e '^cpu-busy:' -e '^stop-sigint:' /tmp/calls-seen | paste -sd ' ')"
+    [ "$p" -eq 0 ] || { echo "  expected: $(paste -sd ' ' /tmp/calls-expected)"; sed 's/^/  check: /' /tmp/check.out; }
+    grep '^hogspin-trace,' /tmp/check.out | sed 's/^/INFO trace: /'
+}
+
 for name in $(sed 1d /board); do
     case $name in
         pin-cpu*) pin "$name" /hogspin "${name#pin-cpu}" 2 ;;
@@ -350,6 +433,7 @@ for name in $(sed 1d /board); do
         count-1000) count "$name" 0 ;;
         count-1000-stack-*k) k=${name#count-1000-stack-}; count "$name" "${k%k}" ;;
         startup-*) startup "${name#startup-}" ;;
+        thermal-*) thermal "$name" ;;
         *) check "$name" 1 "guest.sh has no such check" ;;
     esac
 done
