@@ -184,24 +184,29 @@ report_soak() {
     echo "$stats" | sed 1d | paste -d ' ' "$work/zones" - >"$work/zone-stats"
     while read -r _ name high rise; do
         if [ "$high" = - ]; then
-            if [ -n "$max_temp" ]; then status=1; else status=skip; fi
-            report "temp-max-$name" "$status" "its temperature could not be read"
+            report "temp-max-$name" "$(unmeasured "$max_temp")" "its temperature could not be read"
             continue
         fi
-        status=0
-        [ -z "$max_temp" ] || awk -v h="$high" -v m="$max_temp" 'BEGIN { exit !(h <= m) }' || status=1
-        report "temp-max-$name" "$status" "$high C, the highest of the soak${max_temp:+; limit $max_temp C}" "$high" C
+        within "$high" '<=' "$max_temp"
+        report "temp-max-$name" $? "$high C, the highest of the soak${max_temp:+; limit $max_temp C}" "$high" C
         report "temp-rise-$name" 0 "$rise C above the soak's start" "$rise" C
     done <"$work/zone-stats"
     low=$(echo "$stats" | head -n 1)
     if [ "$low" = - ]; then
-        if [ -n "$min_freq" ]; then status=1; else status=skip; fi
-        report "freq-min-cpu$cpu" "$status" "${min_freq:+MIN_FREQ=$min_freq asked, but }$freq_file cannot be read"
+        report "freq-min-cpu$cpu" "$(unmeasured "$min_freq")" \
+            "${min_freq:+MIN_FREQ=$min_freq asked, but }$freq_file cannot be read"
     else
-        status=0
-        [ -z "$min_freq" ] || awk -v l="$low" -v m="$min_freq" 'BEGIN { exit !(l >= m) }' || status=1
-        report "freq-min-cpu$cpu" "$status" "$low MHz, the lowest of the soak${min_freq:+; limit $min_freq MHz}" "$low" MHz
+        within "$low" '>=' "$min_freq"
+        report "freq-min-cpu$cpu" $? "$low MHz, the lowest of the soak${min_freq:+; limit $min_freq MHz}" "$low" MHz
     fi
+}
+
+within() {  # VALUE OP LIMIT: true when no limit is set, or VALUE OP LIMIT holds
+    [ -z "$3" ] || awk -v v="$1" -v l="$3" "BEGIN { exit !(v $2 l) }"
+}
+
+unmeasured() {  # LIMIT: nothing to measure fails a limit that was asked for, else skips
+    if [ -n "$1" ]; then echo 1; else echo skip; fi
 }
 
 # The job's own redirection may come after the first look for the summary.

@@ -18,10 +18,14 @@ own=$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status)
 kv=$(uname -r | awk -F. '{ print $1 * 100 + $2 }')
 echo "GUEST $board: $(uname -m) kernel $(uname -r), CPUs online $(cat /sys/devices/system/cpu/online), init may run on $own"
 
-in_list() {  # K LIST: whether CPU K is in a list such as 0-2,5
-    awk -v k="$1" -v l="$2" 'BEGIN { n = split(l, p, ",")
-        for (i = 1; i <= n; i++) { m = split(p[i], r, "-"); if (k >= r[1] && k <= r[m]) exit 0 }
-        exit 1 }'
+# The threads of /tmp/threads whose last CPU is not in LIST (such as 0-2,5), counted in one
+# awk: in a guest every fork costs, the more so beside spinning workers.
+outside() {  # LIST [FILE of "tid allowed last-cpu" lines, default /tmp/threads]
+    awk -v l="$1" 'BEGIN { n = split(l, p, ",") }
+        { inside = 0
+          for (i = 1; i <= n; i++) { m = split(p[i], r, "-"); if ($3 >= r[1] && $3 <= r[m]) inside = 1 }
+          out += !inside }
+        END { print out + 0 }' "${2:-/tmp/threads}"
 }
 
 ms() {  # milliseconds since boot
@@ -47,7 +51,6 @@ start() {
     i=0
     while ! grep -q 'count=' /tmp/out && [ "$i" -lt 1200 ]; do usleep 50000; i=$((i + 1)); done
     started_ms=$(($(ms) - t0))
-    usleep 300000  # let freshly pinned workers be moved to their CPU
 }
 
 alive() {  # a zombie is no longer running, though kill -0 still finds it
@@ -81,9 +84,17 @@ workers() {  # every worker's allowed list, once each: "2", or "0-1|2" when they
 }
 
 # Summary line, workers all on K (allowed exactly K, last ran on K), main thread not pinned.
+# A worker pinned while it ran elsewhere shows K as its last CPU once it has run there: up to
+# a second is allowed for that.
 pinned_ok() {  # K N [the main thread's allowed list, default init's]
     grep -qx "hogspin $1, count=$2, ret=1" /tmp/out || return 1
+    i=0
     threads >/tmp/threads
+    while [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -ne "$2" ] && [ "$i" -lt 10 ]; do
+        usleep 100000
+        threads >/tmp/threads
+        i=$((i + 1))
+    done
     [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -eq "$2" ] || return 1
     [ "$(sed 1d /tmp/threads | wc -l)" -eq "$2" ] || return 1
     [ "$(head -n 1 /tmp/threads | awk '{ print $2 }')" = "${3:-$own}" ]
@@ -194,7 +205,7 @@ in_cpuset() {  # NAME CPUS K EXPECTED-RET
     outside=0
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         threads >/tmp/threads
-        while read -r _ _ cpu; do in_list "$cpu" "$2" || outside=$((outside + 1)); done </tmp/threads
+        outside=$((outside + $(outside "$2")))
         usleep 100000
     done
     [ "$outside" -eq 0 ] || p=1
@@ -256,7 +267,8 @@ isolated() {  # K
     p=$?
     # isolcpus keeps the CPU out of everyone's default affinity, the main thread's too.
     [ "$(head -n 1 /tmp/threads | awk '{ print $3 }')" != "$1" ] || p=1
-    in_list "$1" "$(head -n 1 /tmp/threads | awk '{ print $2 }')" && p=1
+    echo "- - $1" >/tmp/k
+    [ "$(outside "$(head -n 1 /tmp/threads | awk '{ print $2 }')" /tmp/k)" -eq 1 ] || p=1
     stop
     stopped_ok "$1" || p=1
     check isolated-cpu "$p" "isolcpus=$1: $(head -n 1 /tmp/out) rc=$rc"
@@ -394,7 +406,7 @@ thermal() {  # NAME
     limits=''
     [ "$4" = - ] || limits=$(echo "$4" | tr , ' ')
     # shellcheck disable=SC2086
-    env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 1 /hogspin \
+    env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 0.5 /hogspin \
         >/tmp/check.out 2>&1
     rc=$?
     kill "$writer" 2>/dev/null
