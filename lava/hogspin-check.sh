@@ -22,7 +22,7 @@ max_temp=${MAX_TEMP:-}
 min_freq=${MIN_FREQ:-}
 sysfs=${HOGSPIN_SYSFS:-/sys}
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
-failed=0 pid='' napper='' work=''
+failed=0 pid='' napper='' work='' first='' prev=''
 
 number() {  # NAME VALUE: a plain number such as 2, 0.5 or 85
     case $2 in
@@ -113,10 +113,6 @@ case $hogspin in
 esac
 work=$(mktemp -d) && [ -d "$work" ] || { work=''; echo "hogspin-check: mktemp -d failed" >&2; exit 1; }
 
-busy_ticks() {  # "busy total" jiffies of CPU so far, or nothing if it has no line
-    awk -v c="cpu$cpu" '$1 == c { t = 0; for (i = 2; i <= 9; i++) t += $i; print t - $5 - $6, t }' /proc/stat
-}
-
 # The thermal zones, one "temp-file name" line each: the name is the zone's type cut down to
 # what a LAVA case name may hold, with the zone's number added when two types are alike.
 find_zones() {
@@ -134,7 +130,8 @@ find_zones() {
 
 # One sample, appended raw to $work/raw ("uptime-cs busy total kHz mC..."; "-" for what could
 # not be read) and printed as a trace line: seconds into the soak, CPU's busy share since the
-# last sample, its clock in MHz, each zone in degrees C.
+# last sample, its clock in MHz, each zone in degrees C. The soak's first and latest samples
+# stay in $first and $prev.
 sample() {
     read -r up _ </proc/uptime
     line="${up%.*}${up#*.} - -"
@@ -151,16 +148,16 @@ sample() {
         line="$line ${mc:--}"
     done <"$work/zones"
     echo "$line" >>"$work/raw"
-    tail -n 2 "$work/raw" | awk -v first="$(head -n 1 "$work/raw")" '
+    awk -v first="${first:-$line}" -v prev="$prev" -v cur="$line" '
         function num(v) { return v ~ /^-?[0-9]+$/ }
-        { n++; for (i = 1; i <= NF; i++) f[n, i] = $i; nf = NF }
-        END { split(first, s0); c = n       # the last sample, and the one before it if any
-              out = sprintf("hogspin-trace,%.1f,", (f[c, 1] - s0[1]) / 100)
-              if (c == 2 && num(f[1, 2]) && num(f[2, 2]) && f[2, 3] > f[1, 3])
-                  out = out sprintf("%.1f", 100 * (f[2, 2] - f[1, 2]) / (f[2, 3] - f[1, 3]))
-              out = out "," (num(f[c, 4]) ? sprintf("%d", f[c, 4] / 1000) : "")
-              for (i = 5; i <= nf; i++) out = out "," (num(f[c, i]) ? sprintf("%.1f", f[c, i] / 1000) : "")
-              print out }'
+        BEGIN { split(first, s0); n = split(cur, c); split(prev, p)
+                out = sprintf("hogspin-trace,%.1f,", (c[1] - s0[1]) / 100)
+                if (prev != "" && num(p[2]) && num(c[2]) && c[3] > p[3])
+                    out = out sprintf("%.1f", 100 * (c[2] - p[2]) / (c[3] - p[3]))
+                out = out "," (num(c[4]) ? sprintf("%d", c[4] / 1000) : "")
+                for (i = 5; i <= n; i++) out = out "," (num(c[i]) ? sprintf("%.1f", c[i] / 1000) : "")
+                print out }'
+    first=${first:-$line} prev=$line
 }
 
 # Each zone's highest temperature and its rise over the first sample, and CPU's lowest clock,
@@ -231,8 +228,7 @@ report summary-ret "$ok" "${summary:-no summary line}"
 freq_file=$sysfs/devices/system/cpu/cpu$cpu/cpufreq/scaling_cur_freq
 find_zones
 echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '{ printf ",%s_c", $2 }' "$work/zones")"
-samples=$(awk -v s="$settle" -v i="$interval" 'BEGIN { n = i > 0 ? int(s / i + 0.5) : 0; print n < 1 ? 1 : n }')
-before=$(busy_ticks)
+samples=$(awk -v s="$settle" -v i="$interval" 'BEGIN { n = int(s / i + 0.5); print n < 1 ? 1 : n }')
 sample
 k=0
 while [ "$k" -lt "$samples" ]; do
@@ -240,7 +236,6 @@ while [ "$k" -lt "$samples" ]; do
     sample
     k=$((k + 1))
 done
-after=$(busy_ticks)
 
 # Workers are every thread but the main one: Cpus_allowed_list, then field 39, the CPU it
 # last ran on.
@@ -256,7 +251,9 @@ done
 [ "$total" -eq "$threads" ] && [ "$pinned" -eq "$threads" ]
 report workers-pinned $? "$pinned of $total workers, $threads asked, on CPU $cpu"
 
-busy=$(echo "$before $after" | awk 'NF == 4 && $4 > $2 { printf "%.1f", 100 * ($3 - $1) / ($4 - $2) }')
+# Over the whole soak: its first sample and its last.
+busy=$(awk -v a="$first" -v b="$prev" 'BEGIN { split(a, x); split(b, y)
+    if (x[2] ~ /^[0-9]+$/ && y[3] > x[3]) printf "%.1f", 100 * (y[2] - x[2]) / (y[3] - x[3]) }')
 awk -v b="${busy:-0}" 'BEGIN { exit !(b >= 98) }' && [ -n "$busy" ]
 report cpu-busy $? "CPU $cpu ${busy:-has no /proc/stat line}${busy:+ % busy over $settle s}"
 

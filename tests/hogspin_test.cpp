@@ -270,24 +270,35 @@ std::string StatusField(const std::string& strPath, const std::string& strField)
 }
 
 // The allowed-CPU lists of every thread of nPid but its main one.
+// The entries of a /proc directory, "." and ".." left out.
+std::vector<std::string> ProcEntries(const std::string& strDir)
+{
+    std::vector<std::string> vNames;
+    if (DIR* pDir = opendir(strDir.c_str()))
+    {
+        while (const dirent* pEntry = readdir(pDir))
+        {
+            if (pEntry->d_name[0] != '.')
+            {
+                vNames.emplace_back(pEntry->d_name);
+            }
+        }
+        closedir(pDir);
+    }
+    return vNames;
+}
+
 std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
 {
     std::vector<std::string> vLists;
     const std::string strTasks = "/proc/" + std::to_string(nPid) + "/task";
-    DIR* pDir = opendir(strTasks.c_str());
-    if (pDir == nullptr)
+    for (const std::string& strTid : ProcEntries(strTasks))
     {
-        return vLists;
-    }
-    while (const dirent* pEntry = readdir(pDir))
-    {
-        if (pEntry->d_name[0] == '.' || std::to_string(nPid) == pEntry->d_name)
+        if (strTid != std::to_string(nPid))
         {
-            continue;
+            vLists.push_back(StatusField(strTasks + "/" + strTid + "/status", "Cpus_allowed_list"));
         }
-        vLists.push_back(StatusField(strTasks + "/" + pEntry->d_name + "/status", "Cpus_allowed_list"));
     }
-    closedir(pDir);
     return vLists;
 }
 
@@ -496,20 +507,6 @@ TEST(HogspinStop, PendingStopSignalStopsInOrder)
     }
 }
 
-size_t TaskCount(pid_t nPid)
-{
-    size_t nTasks = 0;
-    if (DIR* pDir = opendir(("/proc/" + std::to_string(nPid) + "/task").c_str()))
-    {
-        while (const dirent* pEntry = readdir(pDir))
-        {
-            nTasks += pEntry->d_name[0] != '.';
-        }
-        closedir(pDir);
-    }
-    return nTasks;
-}
-
 // Workers created after a stop end at once, and some end before their pinning: that pinning
 // must not land on the main thread, and ret must not count it.
 TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
@@ -529,7 +526,8 @@ TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
         CToolRun run;
         run.Start({Expand("{K}"), strCount});
         const auto tDeadline = steady_clock::now() + kOutputTimeout;
-        while (TaskCount(run.Pid()) < 20 && steady_clock::now() < tDeadline)
+        const std::string strTasks = "/proc/" + std::to_string(run.Pid()) + "/task";
+        while (ProcEntries(strTasks).size() < 20 && steady_clock::now() < tDeadline)
         {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -546,39 +544,41 @@ TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
     }
 }
 
+// The command name of a process and the fields after it, from /proc/PID/stat; the name may
+// hold spaces and parentheses. Both empty once the process is gone.
+std::pair<std::string, std::string> ProcStat(const std::string& strPid)
+{
+    std::ifstream file("/proc/" + strPid + "/stat");
+    std::string strStat;
+    std::getline(file, strStat);
+    const size_t nOpen = strStat.find('(');
+    const size_t nClose = strStat.rfind(')');
+    if (nOpen == std::string::npos || nClose == std::string::npos || nClose + 2 > strStat.size())
+    {
+        return {};
+    }
+    return {strStat.substr(nOpen + 1, nClose - nOpen - 1), strStat.substr(nClose + 2)};
+}
+
 // The children of nParent whose command name is strName.
 std::vector<pid_t> ChildrenNamed(pid_t nParent, const std::string& strName)
 {
     std::vector<pid_t> vChildren;
-    DIR* pDir = opendir("/proc");
-    while (const dirent* pEntry = pDir ? readdir(pDir) : nullptr)
+    for (const std::string& strPid : ProcEntries("/proc"))
     {
-        std::ifstream file(std::string("/proc/") + pEntry->d_name + "/stat");
-        std::string strStat;
-        std::getline(file, strStat);
-        // pid (comm) state ppid: the command name may hold spaces and parentheses.
-        const size_t nClose = strStat.rfind(')');
-        const size_t nOpen = strStat.find('(');
-        if (nClose != std::string::npos && std::stoi(strStat.substr(nClose + 4)) == nParent &&
-            strStat.compare(nOpen + 1, nClose - nOpen - 1, strName) == 0)
+        const auto stat = ProcStat(strPid);  // state ppid ...
+        if (stat.first == strName && std::stoi(stat.second.substr(2)) == nParent)
         {
-            vChildren.push_back(std::stoi(pEntry->d_name));
+            vChildren.push_back(std::stoi(strPid));
         }
-    }
-    if (pDir != nullptr)
-    {
-        closedir(pDir);
     }
     return vChildren;
 }
 
 bool IsRunning(pid_t nPid)
 {
-    std::ifstream file("/proc/" + std::to_string(nPid) + "/stat");
-    std::string strStat;
-    std::getline(file, strStat);
-    const size_t nClose = strStat.rfind(')');
-    return nClose != std::string::npos && strStat.compare(nClose + 2, 1, "Z") != 0;
+    const std::string strFields = ProcStat(std::to_string(nPid)).second;
+    return !strFields.empty() && strFields[0] != 'Z';
 }
 
 // The board farm's check: it says at once when it cannot start the tool, and a time-out or an

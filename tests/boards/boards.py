@@ -169,10 +169,15 @@ def extract(parts, suite, arch, package, member, name):
     return cached, deb.name
 
 
+def board_files(board):
+    """(suite, arch, package, member, name) of a board's kernel and of its busybox."""
+    return [(board['suite'], board['arch'], board['kernel'], 'boot/vmlinuz-*', 'vmlinuz'),
+            (BUSYBOX_SUITE, board['arch'], 'busybox-static', 'bin/busybox', 'busybox')]
+
+
 def parts_for(parts, board):
     """The kernel and busybox of a board, with the names of their packages."""
-    kernel, kernel_deb = extract(parts, board['suite'], board['arch'], board['kernel'], 'boot/vmlinuz-*', 'vmlinuz')
-    busybox, busybox_deb = extract(parts, BUSYBOX_SUITE, board['arch'], 'busybox-static', 'bin/busybox', 'busybox')
+    (kernel, kernel_deb), (busybox, busybox_deb) = [extract(parts, *f) for f in board_files(board)]
     return kernel, busybox, '%s, %s' % (kernel_deb, busybox_deb)
 
 
@@ -181,8 +186,8 @@ def fetch_all(parts):
     the network and to apt's own decompression."""
     wanted = {}
     for board in BOARDS.values():
-        wanted.setdefault((board['suite'], board['arch']), set()).add((board['kernel'], 'boot/vmlinuz-*', 'vmlinuz'))
-        wanted.setdefault((BUSYBOX_SUITE, board['arch']), set()).add(('busybox-static', 'bin/busybox', 'busybox'))
+        for suite, arch, *item in board_files(board):
+            wanted.setdefault((suite, arch), set()).add(tuple(item))
 
     def one_state(key):
         return [extract(parts, key[0], key[1], *item)[1] for item in sorted(wanted[key])]

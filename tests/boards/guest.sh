@@ -20,7 +20,7 @@ echo "GUEST $board: $(uname -m) kernel $(uname -r), CPUs online $(cat /sys/devic
 
 # The threads of /tmp/threads whose last CPU is not in LIST (such as 0-2,5), counted in one
 # awk: in a guest every fork costs, the more so beside spinning workers.
-outside() {  # LIST [FILE of "tid allowed last-cpu" lines, default /tmp/threads]
+outside() {  # LIST [FILE of "tid allowed last-cpu" lines, default /tmp/threads; - for stdin]
     awk -v l="$1" 'BEGIN { n = split(l, p, ",") }
         { inside = 0
           for (i = 1; i <= n; i++) { m = split(p[i], r, "-"); if ($3 >= r[1] && $3 <= r[m]) inside = 1 }
@@ -84,8 +84,7 @@ workers() {  # every worker's allowed list, once each: "2", or "0-1|2" when they
 }
 
 # Summary line, workers all on K (allowed exactly K, last ran on K), main thread not pinned.
-# A worker pinned while it ran elsewhere shows K as its last CPU once it has run there: up to
-# a second is allowed for that.
+# The kernel moves a worker to K's run queue as it is pinned; up to a second is allowed anyway.
 pinned_ok() {  # K N [the main thread's allowed list, default init's]
     grep -qx "hogspin $1, count=$2, ret=1" /tmp/out || return 1
     i=0
@@ -189,7 +188,7 @@ cpuset_drop() {  # DIR: gives the controller back
     esac
 }
 
-# The tool started inside a cpuset: $1 is cpuset-v1-... or cpuset-v2-...
+# The tool started inside the cpuset at DIR.
 start_in() {  # DIR K N
     start sh -c 'echo $$ >"$0" && exec /hogspin "$@"' "$1/cgroup.procs" "$2" "$3"
 }
@@ -267,8 +266,7 @@ isolated() {  # K
     p=$?
     # isolcpus keeps the CPU out of everyone's default affinity, the main thread's too.
     [ "$(head -n 1 /tmp/threads | awk '{ print $3 }')" != "$1" ] || p=1
-    echo "- - $1" >/tmp/k
-    [ "$(outside "$(head -n 1 /tmp/threads | awk '{ print $2 }')" /tmp/k)" -eq 1 ] || p=1
+    [ "$(echo "- - $1" | outside "$(head -n 1 /tmp/threads | awk '{ print $2 }')" -)" -eq 1 ] || p=1
     stop
     stopped_ok "$1" || p=1
     check isolated-cpu "$p" "isolcpus=$1: $(head -n 1 /tmp/out) rc=$rc"
