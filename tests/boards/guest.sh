@@ -84,15 +84,15 @@ workers() {  # every worker's allowed list, once each: "2", or "0-1|2" when they
 }
 
 # Summary line, workers all on K (allowed exactly K, last ran on K), main thread not pinned.
-# The kernel moves a worker to K's run queue as it is pinned; up to a second is allowed anyway.
+# The kernel has mostly moved a worker to K by the time its pinning returns, but with
+# PREEMPT_RT on a loaded host the last CPU was seen to lag by seconds: up to 5 s are allowed.
 pinned_ok() {  # K N [the main thread's allowed list, default init's]
     grep -qx "hogspin $1, count=$2, ret=1" /tmp/out || return 1
-    i=0
+    until_ms=$(($(ms) + 5000))
     threads >/tmp/threads
-    while [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -ne "$2" ] && [ "$i" -lt 10 ]; do
+    while [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -ne "$2" ] && [ "$(ms)" -lt "$until_ms" ]; do
         usleep 100000
         threads >/tmp/threads
-        i=$((i + 1))
     done
     [ "$(sed 1d /tmp/threads | grep -c "^[0-9]* $1 $1\$")" -eq "$2" ] || return 1
     [ "$(sed 1d /tmp/threads | wc -l)" -eq "$2" ] || return 1
@@ -341,7 +341,9 @@ startup() {  # N: a figure for the log, judged only as a pin
     stopped_ok 1 || p=1
     echo "INFO startup: $1 workers on CPU 1, summary line after $started_ms ms on kernel $(uname -r)," \
         "main thread last on CPU $(head -n 1 /tmp/threads | awk '{ print $3 }')"
-    check "startup-$1" "$p" "$(head -n 1 /tmp/out) after $started_ms ms, rc=$rc"
+    check "startup-$1" "$p" "$(head -n 1 /tmp/out) after $started_ms ms, $(sed 1d /tmp/threads | wc -l) workers," \
+        "$(sed 1d /tmp/threads | grep -c "^[0-9]* 1 1\$") on CPU 1, $(wc -l </tmp/out) lines, rc=$rc"
+    [ "$p" -eq 0 ] || { evidence; sed 's/^/  stderr: /' /tmp/err; }
 }
 
 # The farm check's thermal soak on a stand-in sysfs (HOGSPIN_SYSFS). Zones are
