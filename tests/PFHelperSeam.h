@@ -13,6 +13,7 @@ namespace pfseam
 extern int (*pfnPthreadCreate)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 extern int (*pfnPthreadSetAffinity)(pthread_t, size_t, const cpu_set_t*);
 extern int (*pfnNanosleep)(const timespec*, timespec*);
+extern int (*pfnPthreadSigqueue)(pthread_t, int, const sigval);
 
 inline int pthread_create(pthread_t* pTid, const pthread_attr_t* pAttr, void* (*pfn)(void*), void* pArg)
 {
@@ -26,8 +27,11 @@ inline int nanosleep(const timespec* pReq, timespec* pRem)
 {
     return pfnNanosleep(pReq, pRem);
 }
+inline int pthread_sigqueue(pthread_t tid, int nSignal, const sigval value)
+{
+    return pfnPthreadSigqueue(tid, nSignal, value);
+}
 // Real: the tests judge these through real threads.
-using ::pthread_sigqueue;
 using ::sched_getaffinity;
 using ::sched_setaffinity;
 } // namespace pfseam

@@ -28,6 +28,7 @@ namespace pfseam
 int (*pfnPthreadCreate)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) = ::pthread_create;
 int (*pfnPthreadSetAffinity)(pthread_t, size_t, const cpu_set_t*) = ::pthread_setaffinity_np;
 int (*pfnNanosleep)(const timespec*, timespec*) = ::nanosleep;
+int (*pfnPthreadSigqueue)(pthread_t, int, const sigval) = ::pthread_sigqueue;
 } // namespace pfseam
 
 namespace
@@ -323,6 +324,37 @@ TEST(PFHelperAffinity, AThreadThatHasEndedIsNotPinnedAndTheCallerKeepsItsSet)
     ASSERT_EQ(sched_getaffinity(0, sizeof(maskAfter), &maskAfter), 0);
     EXPECT_TRUE(CPU_EQUAL(&maskOwn, &maskAfter)) << "the caller now has " << CPU_COUNT(&maskAfter) << " CPUs";
     CPFHelper::JoinThread(h);
+}
+
+// The look before the pinning found the thread alive, and it ended before the pinning landed:
+// glibc then pins the caller, as this fake does, and the helper must put its set back.
+std::atomic<int> g_nLooks{0};
+
+int EndsAfterTheFirstLook(pthread_t, int, const sigval)
+{
+    return g_nLooks.fetch_add(1) == 0 ? 0 : ESRCH;
+}
+
+int PinsTheCaller(pthread_t, size_t cb, const cpu_set_t* pMask)
+{
+    return sched_setaffinity(0, cb, pMask) == 0 ? 0 : errno;
+}
+
+TEST(PFHelperAffinity, AThreadThatEndsUnderItsPinningGivesTheCallerItsSetBack)
+{
+    cpu_set_t maskOwn;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(maskOwn), &maskOwn), 0);
+    const std::vector<int> vAllowed = AllowedCPUs();
+    ASSERT_FALSE(vAllowed.empty());
+    CHookGuard<decltype(pfseam::pfnPthreadSigqueue)> guardLook(pfseam::pfnPthreadSigqueue, EndsAfterTheFirstLook);
+    CHookGuard<decltype(pfseam::pfnPthreadSetAffinity)> guardPin(pfseam::pfnPthreadSetAffinity, PinsTheCaller);
+    g_nLooks = 0;
+    EXPECT_FALSE(CPFHelper::SetThreadAffinity(static_cast<HANDLE>(pthread_self()), vAllowed.back()));
+    EXPECT_EQ(g_nLooks.load(), 2);
+    cpu_set_t maskAfter;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(maskAfter), &maskAfter), 0);
+    EXPECT_TRUE(CPU_EQUAL(&maskOwn, &maskAfter)) << "the caller now has " << CPU_COUNT(&maskAfter) << " CPUs";
+    sched_setaffinity(0, sizeof(maskOwn), &maskOwn);  // the other tests need it, pass or fail
 }
 
 } // namespace

@@ -507,9 +507,11 @@ TEST(HogspinStop, PendingStopSignalStopsInOrder)
     }
 }
 
-// Workers created after a stop end at once, and some end before their pinning: that pinning
-// must not land on the main thread, and ret must not count it.
-TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
+// Workers created after a stop end at once and are not pinned; the one being pinned as the
+// stop lands may end under its pinning, which then lands on the main thread until the helper
+// puts its set back. The main thread is sampled through the whole stop: at most that one
+// moment, and its own set at the end.
+TEST(HogspinStop, StopDuringStartUpPinsTheMainThreadAtMostOnce)
 {
     if (AllowedCPUs().size() < 2)
     {
@@ -526,17 +528,35 @@ TEST(HogspinStop, StopDuringStartUpNeverPinsTheMainThread)
         CToolRun run;
         run.Start({Expand("{K}"), strCount});
         const auto tDeadline = steady_clock::now() + kOutputTimeout;
-        const std::string strTasks = "/proc/" + std::to_string(run.Pid()) + "/task";
-        while (ProcEntries(strTasks).size() < 20 && steady_clock::now() < tDeadline)
+        const std::string strProc = "/proc/" + std::to_string(run.Pid());
+        while (ProcEntries(strProc + "/task").size() < 20 && steady_clock::now() < tDeadline)
         {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         run.Signal(SIGINT);
-        ASSERT_TRUE(run.WaitOutputClosed(kResendStop ? SIGINT : 0)) << "output so far: " << run.Out() << run.Err();
-        // Ended but not reaped: its status still shows the main thread's last affinity.
-        EXPECT_EQ(StatusField("/proc/" + std::to_string(run.Pid()) + "/status", "Cpus_allowed_list"), strOwn);
+        // Until it has ended (a zombie, not yet reaped, keeps the main thread's last set).
+        const auto tSignal = steady_clock::now();
+        std::string strLast = strOwn;
+        int nMoments = 0;
+        for (bool bResent = !kResendStop; steady_clock::now() < tSignal + kExitTimeout;)
+        {
+            const std::string strAllowed = StatusField(strProc + "/status", "Cpus_allowed_list");
+            nMoments += strAllowed != strOwn && strLast == strOwn ? 1 : 0;
+            strLast = strAllowed;
+            if (StatusField(strProc + "/status", "State").compare(0, 1, "Z") == 0)
+            {
+                break;
+            }
+            if (!bResent && steady_clock::now() > tSignal + milliseconds(3000))
+            {
+                run.Signal(SIGINT);
+                bResent = true;
+            }
+        }
+        EXPECT_LE(nMoments, 1) << "the main thread was pinned in " << nMoments << " moments of the stop";
+        EXPECT_EQ(strLast, strOwn);
         int iStatus = -1;
-        ASSERT_TRUE(run.WaitExit(&iStatus));
+        ASSERT_TRUE(run.WaitExit(&iStatus)) << "output so far: " << run.Out() << run.Err();
         const std::string strSummary = Expand("hogspin {K}, count=" + strCount + ", ret=");
         EXPECT_EQ(run.Out().compare(0, strSummary.size(), strSummary), 0) << run.Out();
         EXPECT_EQ(run.Out().substr(run.Out().find('\n') + 1), Expand("hogspin {K}, Exit!\n"));

@@ -93,9 +93,10 @@ int main(int argc, char** argv)
     {
         // The worker starts spinning at once, wherever the scheduler puts it, until pinned.
         hThreads[i] = CPFHelper::CreateThread(BusyThreadProc, nullptr, &nThreadId);
-        // A worker that never started loads nothing, and one that a stop during start-up ended
-        // before its pinning was not pinned: both count as a failed pinning.
-        const bool bPinned = hThreads[i] != 0 && CPFHelper::SetThreadAffinity(hThreads[i], nCPU);
+        // A worker that never started loads nothing, and one created after a stop ends at once:
+        // pinning it would only race its end. Both count as a failed pinning.
+        const bool bPinned = hThreads[i] != 0 && g_bRunning.load(std::memory_order_relaxed) != 0 &&
+                             CPFHelper::SetThreadAffinity(hThreads[i], nCPU);
         bRet = bRet && bPinned;
     }
 

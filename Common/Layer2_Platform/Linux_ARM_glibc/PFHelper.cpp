@@ -51,18 +51,23 @@ bool CPFHelper::SetThreadAffinity(HANDLE hThread, int nCPU)
     // glibc names the thread to the kernel by the id it keeps for it, which the kernel clears
     // to 0 as soon as the thread ends, joined or not; and to the kernel, 0 is the caller. A
     // thread that has already ended would hand its pinning to the calling thread, with
-    // success. So keep the caller's own set to put back should that have happened.
+    // success. Signal 0 only probes, and pthread_sigqueue, unlike the affinity call, refuses
+    // a cleared id with ESRCH: so look first.
+    const pthread_t tid = static_cast<pthread_t>(hThread);
+    if (PF_SYSCALL(pthread_sigqueue)(tid, 0, sigval{}) == ESRCH)
+    {
+        return false;
+    }
+    // The thread may still end between that look and the pinning: keep the caller's own set
+    // to put back should that have happened.
     cpu_set_t maskOwn;
     const bool bOwnKnown = PF_SYSCALL(sched_getaffinity)(0, sizeof(maskOwn), &maskOwn) == 0;
-    const pthread_t tid = static_cast<pthread_t>(hThread);
     // The kernel also refuses a set holding no CPU this process may use (absent, offline,
     // or outside its cpuset).
     if (PF_SYSCALL(pthread_setaffinity_np)(tid, sizeof(mask), &mask) != 0)
     {
         return false;
     }
-    // Signal 0 only probes; pthread_sigqueue, unlike the affinity call, refuses a cleared id
-    // with ESRCH. A thread that ended before or during the call was not pinned.
     if (PF_SYSCALL(pthread_sigqueue)(tid, 0, sigval{}) != ESRCH)
     {
         return true;
