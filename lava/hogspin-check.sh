@@ -1,269 +1,267 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Checks hogspin on a board: hogspin-check.sh CPU THREADS SETTLE [HOGSPIN]
-# Starts the tool, then reports four cases: the summary line's ret is 1; every worker is
-# pinned to CPU and last ran there; CPU stayed busy over SETTLE seconds; SIGINT ends the tool
-# with its exit line and status 0 within STOP_BOUND seconds (default 5; killed past that).
-# Through the soak it samples, every INTERVAL seconds (default 1), each thermal zone's
-# temperature, CPU's clock and busy share, prints them as "hogspin-trace," lines (CSV), and
-# reports each zone's highest temperature and rise and CPU's lowest clock, judged against
-# MAX_TEMP (degrees C) and MIN_FREQ (MHz) when those are set. HOGSPIN_SYSFS (default /sys)
-# names the tree the zones and the clock are read from: a stand-in for tests.
-# Under LAVA each case goes to lava-test-case; by hand each prints "case: pass|fail|skip".
-# Interrupted, terminated or hung up, it ends the tool it started before it exits.
-usage='usage: hogspin-check.sh CPU THREADS SETTLE [HOGSPIN]'
-cpu=${1:?$usage}
-threads=${2:?$usage}
-settle=${3:?$usage}
-hogspin=${4:-hogspin}
-bound=${STOP_BOUND:-5}
-interval=${INTERVAL:-1}
-max_temp=${MAX_TEMP:-}
-min_freq=${MIN_FREQ:-}
-sysfs=${HOGSPIN_SYSFS:-/sys}
+# Cases: the summary line says ret=1; every worker is pinned to CPU and last ran there; CPU
+# is busy through a soak of SETTLE s; SIGINT ends the tool in order within STOP_BOUND s (5).
+# Every INTERVAL s (1) it traces each thermal zone and CPU's clock and busy share as
+# "hogspin-trace," CSV, and reports each zone's highest temperature and rise and CPU's lowest
+# clock, judged against MAX_TEMP (C) and MIN_FREQ (MHz) when set. HOGSPIN_SYSFS: a stand-in
+# /sys. Cases go to lava-test-case where there is one. A bad parameter or a tool that cannot
+# start fails every case at once, saying why; a signal ends the tool before the check exits.
+# Besides the shell it needs only awk, mktemp, rm and sleep (with fractions): any busybox has them.
+cpu=${1-} threads=${2-} settle=${3-} hogspin=${4:-hogspin} nargs=$#
+bound=${STOP_BOUND:-5} interval=${INTERVAL:-1} max_temp=${MAX_TEMP-} min_freq=${MIN_FREQ-}
+# awk takes paths from the environment: -v would read backslashes in them as escapes.
+export HOGSPIN_SYSFS="${HOGSPIN_SYSFS:-/sys}"
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
-failed=0 pid='' napper='' work='' first='' prev=''
-
-number() {  # NAME VALUE: a plain number such as 2, 0.5 or 85
-    case $2 in
-        '' | *[!0-9.]* | *.*.* | .* | *.) echo "hogspin-check: $1 must be a number, not '$2'" >&2; exit 2 ;;
-    esac
-}
-number SETTLE "$settle"
-number INTERVAL "$interval"
-awk -v i="$interval" 'BEGIN { exit !(i > 0) }' || { echo "hogspin-check: INTERVAL must be above 0" >&2; exit 2; }
-[ -z "$max_temp" ] || number MAX_TEMP "$max_temp"
-[ -z "$min_freq" ] || number MIN_FREQ "$min_freq"
+failed=0 pid='' tool='' napper='' work='' online=''
 
 report() {  # case status(0 = pass, skip, else fail) details [measurement units]
-    case $2 in
-        0) result=pass ;;
-        skip) result=skip ;;
-        *) result=fail failed=1 ;;
-    esac
+    case $2 in 0) result=pass ;; skip) result=skip ;; *) result=fail failed=1 ;; esac
     echo "hogspin-check: $1: $result ($3)"
-    if command -v lava-test-case >/dev/null 2>&1; then
-        if [ -n "${4:-}" ]; then
-            lava-test-case "$1" --result "$result" --measurement "$4" --units "$5"
-        else
-            lava-test-case "$1" --result "$result"
-        fi
-    fi
+    command -v lava-test-case >/dev/null 2>&1 || return 0
+    lava-test-case "$1" --result "$result" ${4:+--measurement "$4" --units "$5"}
 }
 
-alive() {  # a zombie has ended, though kill -0 still finds it
-    [ -n "$pid" ] && [ -r "/proc/$pid/stat" ] && [ "$(cut -d ' ' -f 3 "/proc/$pid/stat")" != Z ]
+fail_all() {  # STATUS REASON: nothing more will run, so every case fails with the reason
+    echo "hogspin-check: $2" >&2
+    for c in $cases; do report "$c" 1 "$2"; done
+    exit "$1"
 }
 
-# A sleep that a trapped signal cuts short: the shell runs a trap only once the foreground
-# command is done, but a wait returns at once.
-nap() {
-    sleep "$1" &
-    napper=$!
-    wait "$napper"
-    napper=''
+# True while PID is a child of this shell that has not ended: a zombie has, though kill -0
+# still finds it, and a reaped child's PID may already be another's, whose parent is not us.
+running() {  # PID
+    [ -n "$1" ] && { read -r st <"/proc/$1/stat"; } 2>/dev/null || return 1
+    st=${st##*) }
+    [ "${st%% *}" != Z ] && st=${st#* } && [ "${st%% *}" = $$ ]
 }
 
-# SIGINT, then SIGKILL if the tool is still there past the bound; sets rc to its status.
-end_tool() {
+now() {  # cs: the time since boot in hundredths of a second
+    read -r up _ </proc/uptime
+    cs=${up%.*}${up#*.}
+    cs=${cs#"${cs%%[!0]*}"} cs=${cs:-0}
+}
+
+end_tool() {  # SIGINT, then SIGKILL past the bound; rc: its status, or "killed"
     rc=none
     [ -n "$pid" ] || return 0
-    if alive; then
+    if running "$pid"; then
         kill -INT "$pid" 2>/dev/null
-        i=0
-        while alive && [ "$i" -lt $((bound * 10)) ]; do sleep 0.1; i=$((i + 1)); done
-        if alive; then
-            kill -KILL "$pid" 2>/dev/null
-            rc=killed
-        fi
+        now; until_cs=$((cs + bound_cs))
+        while running "$pid" && [ "$cs" -lt "$until_cs" ]; do sleep 0.1; now; done
+        running "$pid" && kill -KILL "$pid" 2>/dev/null && rc=killed
     fi
     wait "$pid"
-    status=$?
-    [ "$rc" = none ] && rc=$status
-    pid=''
+    status=$? pid=''
+    [ "$rc" = killed ] || rc=$status
 }
 
+# The one way out. A signal may land between starting the tool and noting its PID: $! holds
+# it then, the tool being this shell's first background job.
 cleanup() {
-    [ -z "$napper" ] || kill "$napper" 2>/dev/null
+    ! running "$napper" || kill "$napper" 2>/dev/null
+    [ "$tool" != starting ] || pid=$!
     end_tool
     [ -z "$work" ] || rm -rf "$work"
 }
-
 on_signal() {  # name status
     trap '' INT TERM HUP
     echo "hogspin-check: SIG$1: ending the tool it started and stopping" >&2
-    cleanup
     exit "$2"
 }
+trap cleanup EXIT
 trap 'on_signal INT 130' INT
 trap 'on_signal TERM 143' TERM
 trap 'on_signal HUP 129' HUP
-trap cleanup EXIT
 
-not_started() {  # reason: every case fails at once, with the reason, rather than after SETTLE
-    echo "hogspin-check: cannot start '$hogspin': $1" >&2
-    for c in $cases; do report "$c" 1 "not started"; done
-    exit 1
+# Every parameter before anything starts: a typo must fail the job's cases, not silence them.
+bad=''
+whole() {  # NAME VALUE LEAST: plain digits, as the tool prints the number back
+    case $2 in
+        '' | *[!0-9]* | 0?* | ??????????*) bad="$bad; $1 must be a whole number such as 2, not '$2'" ;;
+        *) [ "$2" -ge "$3" ] || bad="$bad; $1 must be at least $3, not '$2'" ;;
+    esac
 }
+decimal() {  # NAME VALUE [-]: at most 3 decimals, the finest the samples hold; a sign if -
+    case ${2#${3-}} in
+        '' | *[!0-9.]* | *.*.* | .* | *. | *.????* | ??????????*) bad="$bad; $1 must be a number such as 2 or 0.5, not '$2'" ;;
+    esac
+}
+[ "$nargs" -ge 3 ] || bad="; usage: hogspin-check.sh CPU THREADS SETTLE [HOGSPIN]"
+for t in awk mktemp rm sleep; do command -v $t >/dev/null 2>&1 || bad="$bad; $t not found"; done
+whole CPU "$cpu" 0
+whole THREADS "$threads" 1
+decimal SETTLE "$settle"
+decimal INTERVAL "$interval"
+decimal STOP_BOUND "$bound"
+[ -z "$max_temp" ] || decimal MAX_TEMP "$max_temp" -
+[ -z "$min_freq" ] || decimal MIN_FREQ "$min_freq"
+# The soak's sample count, and the stop bound in hundredths of a second.
+[ -n "$bad" ] || counts=$(awk -v s="$settle" -v i="$interval" -v b="$bound" 'BEGIN {
+    if (s <= 0 || i <= 0 || b <= 0) exit 1
+    printf "%.0f %.0f\n", s < i ? 1 : s / i, b * 100 < 1 ? 1 : b * 100 }') || bad="; SETTLE, INTERVAL and STOP_BOUND must be above 0"
+[ -z "$bad" ] || fail_all 2 "cannot check: ${bad#; }"
+samples=${counts% *} bound_cs=${counts#* }
 
 case $hogspin in
-    */*) if [ ! -e "$hogspin" ]; then not_started "not found"
-         elif [ -d "$hogspin" ] || [ ! -x "$hogspin" ]; then not_started "not executable"; fi ;;
-    *) command -v "$hogspin" >/dev/null 2>&1 || not_started "not found in PATH" ;;
+    */*) if [ ! -e "$hogspin" ]; then fail_all 1 "cannot start '$hogspin': not found"
+         elif [ -d "$hogspin" ] || [ ! -x "$hogspin" ]; then fail_all 1 "cannot start '$hogspin': not executable"; fi ;;
+    *) command -v "$hogspin" >/dev/null 2>&1 || fail_all 1 "cannot start '$hogspin': not found in PATH" ;;
 esac
-work=$(mktemp -d) && [ -d "$work" ] || { work=''; echo "hogspin-check: mktemp -d failed" >&2; exit 1; }
+work=$(mktemp -d) && [ -d "$work" ] || { work=''; fail_all 1 "mktemp -d failed"; }
 
-# The thermal zones, one "temp-file name" line each: the name is the zone's type cut down to
-# what a LAVA case name may hold, with the zone's number added when two types are alike.
-find_zones() {
-    : >"$work/zones"
-    for zone in "$sysfs"/class/thermal/thermal_zone*; do
-        [ -r "$zone/temp" ] || continue
-        { read -r type <"$zone/type"; } 2>/dev/null || type=${zone##*/}
-        name=$(printf '%s' "$type" | tr -cs 'A-Za-z0-9._-' '_' | cut -c 1-40)
-        if awk -v n="$name" '$2 == n { found = 1 } END { exit !found }' "$work/zones"; then
-            name="$name-${zone##*thermal_zone}"
-        fi
-        echo "$zone/temp $name" >>"$work/zones"
-    done
-}
-
-# One sample, appended raw to $work/raw ("uptime-cs busy total kHz mC..."; "-" for what could
-# not be read) and printed as a trace line: seconds into the soak, CPU's busy share since the
-# last sample, its clock in MHz, each zone in degrees C. The soak's first and latest samples
-# stay in $first and $prev.
-sample() {
-    read -r up _ </proc/uptime
-    line="${up%.*}${up#*.} - -"
-    while read -r name user nice system idle iowait irq softirq steal _; do
-        if [ "$name" = "cpu$cpu" ]; then
-            total=$((user + nice + system + idle + iowait + irq + softirq + steal))
-            line="${up%.*}${up#*.} $((total - idle - iowait)) $total"
-        fi
-    done </proc/stat
-    { read -r khz <"$freq_file"; } 2>/dev/null || khz=-
-    line="$line ${khz:--}"
-    while read -r path _; do
-        { read -r mc <"$path"; } 2>/dev/null || mc=-
-        line="$line ${mc:--}"
-    done <"$work/zones"
-    echo "$line" >>"$work/raw"
-    awk -v first="${first:-$line}" -v prev="$prev" -v cur="$line" '
-        function num(v) { return v ~ /^-?[0-9]+$/ }
-        BEGIN { split(first, s0); n = split(cur, c); split(prev, p)
-                out = sprintf("hogspin-trace,%.1f,", (c[1] - s0[1]) / 100)
-                if (prev != "" && num(p[2]) && num(c[2]) && c[3] > p[3])
-                    out = out sprintf("%.1f", 100 * (c[2] - p[2]) / (c[3] - p[3]))
-                out = out "," (num(c[4]) ? sprintf("%d", c[4] / 1000) : "")
-                for (i = 5; i <= n; i++) out = out "," (num(c[i]) ? sprintf("%.1f", c[i] / 1000) : "")
-                print out }'
-    first=${first:-$line} prev=$line
-}
-
-# Each zone's highest temperature and its rise over the first sample, and CPU's lowest clock,
-# from the raw samples, reported and judged against the limits asked for.
-report_soak() {
-    stats=$(awk '
-        function num(v) { return v ~ /^-?[0-9]+$/ }
-        { if (num($4) && (lo == "" || $4 < lo)) lo = $4
-          for (i = 5; i <= NF; i++) if (num($i)) { if (!(i in hi) || $i > hi[i]) hi[i] = $i; if (!(i in st)) st[i] = $i } }
-        END { print (lo == "" ? "-" : sprintf("%d", lo / 1000))
-              for (i = 5; i <= NF; i++) print (i in hi) ? sprintf("%.1f %.1f", hi[i] / 1000, (hi[i] - st[i]) / 1000) : "- -" }' "$work/raw")
-    if [ ! -s "$work/zones" ]; then
-        if [ -n "$max_temp" ]; then
-            report temp-max 1 "MAX_TEMP=$max_temp asked, but $sysfs/class/thermal has no zone to measure"
-        else
-            report temp-max skip "no thermal zone under $sysfs/class/thermal"
-        fi
-    fi
-    # Read from a file, not a pipe: a loop at the end of a pipe runs in a subshell, and its
-    # verdicts would be lost.
-    echo "$stats" | sed 1d | paste -d ' ' "$work/zones" - >"$work/zone-stats"
-    while read -r _ name high rise; do
-        if [ "$high" = - ]; then
-            report "temp-max-$name" "$(unmeasured "$max_temp")" "its temperature could not be read"
-            continue
-        fi
-        within "$high" '<=' "$max_temp"
-        report "temp-max-$name" $? "$high C, the highest of the soak${max_temp:+; limit $max_temp C}" "$high" C
-        report "temp-rise-$name" 0 "$rise C above the soak's start" "$rise" C
-    done <"$work/zone-stats"
-    low=$(echo "$stats" | head -n 1)
-    if [ "$low" = - ]; then
-        report "freq-min-cpu$cpu" "$(unmeasured "$min_freq")" \
-            "${min_freq:+MIN_FREQ=$min_freq asked, but }$freq_file cannot be read"
-    else
-        within "$low" '>=' "$min_freq"
-        report "freq-min-cpu$cpu" $? "$low MHz, the lowest of the soak${min_freq:+; limit $min_freq MHz}" "$low" MHz
-    fi
-}
-
-within() {  # VALUE OP LIMIT: true when no limit is set, or VALUE OP LIMIT holds
-    [ -z "$3" ] || awk -v v="$1" -v l="$3" "BEGIN { exit !(v $2 l) }"
-}
-
-unmeasured() {  # LIMIT: nothing to measure fails a limit that was asked for, else skips
-    if [ -n "$1" ]; then echo 1; else echo skip; fi
-}
-
-# The job's own redirection may come after the first look for the summary.
+# The output file exists before the first look for the summary, whatever the job redirects.
 : >"$work/out"
+tool=starting
 "$hogspin" "$cpu" "$threads" >"$work/out" 2>"$work/err" &
-pid=$!
-i=0
-while ! grep -q 'count=' "$work/out" && alive && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-if ! alive && ! grep -q 'count=' "$work/out"; then
+pid=$! tool=running
+# The summary is the first line, written whole: up to 10 s for it while the tool runs.
+now; until_cs=$((cs + 1000))
+while :; do
+    summary=''
+    { read -r summary <"$work/out"; } 2>/dev/null && break
+    # Ended: whatever it wrote before it went, a last line without its newline too.
+    running "$pid" || { { read -r summary <"$work/out"; } 2>/dev/null; break; }
+    [ "$cs" -lt "$until_cs" ] || break
+    sleep 0.1; now
+done
+if [ -z "$summary" ] && ! running "$pid"; then
     wait "$pid"
-    status=$?
-    pid=''
-    not_started "it ended at once with status $status: $(head -n 1 "$work/err")"
+    status=$? pid='' why=''
+    { read -r why <"$work/err"; } 2>/dev/null
+    fail_all 1 "cannot start '$hogspin': it ended at once with status $status: $why"
 fi
-summary=$(head -n 1 "$work/out")
 [ "$summary" = "hogspin $cpu, count=$threads, ret=1" ]
 ok=$?
-[ "$ok" -eq 0 ] || [ -z "$summary" ] || summary="$summary; CPUs online: $(cat /sys/devices/system/cpu/online 2>/dev/null)"
-report summary-ret "$ok" "${summary:-no summary line}"
+[ "$ok" -eq 0 ] || { read -r online </sys/devices/system/cpu/online; } 2>/dev/null || online=unknown
+report summary-ret "$ok" "${summary:-no summary line in 10 s}${online:+; CPUs online: $online}"
+
+# The thermal zones, "number name" a line, by number. A name is the zone's type cut down to
+# what a LAVA case name may hold; thermal_zoneN when nothing of it is left; with a suffix
+# while another zone has it already.
+for zone in "$HOGSPIN_SYSFS"/class/thermal/thermal_zone*; do
+    n=${zone##*/thermal_zone}
+    case $n in '' | *[!0-9]*) ;; *) [ ! -e "$zone/temp" ] || echo "$n" ;; esac
+done | awk '{ file = ENVIRON["HOGSPIN_SYSFS"] "/class/thermal/thermal_zone" $1 "/type"
+              type = ""; getline type <file; close(file)
+              gsub(/[^A-Za-z0-9._-]+/, "_", type)
+              base = name = type ~ /[A-Za-z0-9]/ ? substr(type, 1, 40) : "thermal_zone" $1
+              for (k = 1; name in taken; k++) name = base "-" $1 (k > 1 ? "." k : "")
+              taken[name] = 1
+              print $1, name }' >"$work/zones"
+
+# Figures stay in the kernel's units (m°C, kHz) until shown: 85040 shows as 85.04, 1200000 as 1200.
+lib='function milli(v, places,  s) {
+        s = sprintf("%.3f", v / 1000); while (places++ < 3 && s ~ /0$/) sub(/0$/, "", s)
+        sub(/\.$/, "", s); return s }'
+
+# One sample, appended to $work/raw as "uptime-cs busy total kHz m°C..." ("-" for what could
+# not be read; a value counts with or without a newline at its end), and printed as a trace
+# line: seconds into the soak, CPU's busy share since the last sample, its clock in MHz and
+# each zone in degrees C.
+sample() {
+    awk -v cpu="$cpu" -v work="$work" "$lib"'
+        function value(file,  v) {
+            v = ""; getline v <file; close(file); gsub(/^[ \t]+|[ \t\r]+$/, "", v)
+            return v ~ /^-?[0-9]+$/ ? sprintf("%.0f", v) : "-"
+        }
+        { zone[NR] = $1 }
+        END {
+            sys = ENVIRON["HOGSPIN_SYSFS"]
+            getline first <(work "/raw"); close(work "/raw")
+            getline prev <(work "/last"); close(work "/last")
+            getline up <"/proc/uptime"; split(up, u, /[. ]/)
+            now = sprintf("%.0f", u[1] * 100 + u[2]); line = now " - -"
+            # Busy: all but idle and iowait of user nice system idle iowait irq softirq steal.
+            while ((getline st <"/proc/stat") > 0) if (split(st, f, " ") > 8 && f[1] == "cpu" cpu)
+                line = sprintf("%s %.0f %.0f", now, f[2] + f[3] + f[4] + f[7] + f[8] + f[9], f[2] + f[3] + f[4] + f[5] + f[6] + f[7] + f[8] + f[9])
+            line = line " " value(sys "/devices/system/cpu/cpu" cpu "/cpufreq/scaling_cur_freq")
+            for (i = 1; i <= NR; i++) line = line " " value(sys "/class/thermal/thermal_zone" zone[i] "/temp")
+            print line >>(work "/raw"); print line >(work "/last")
+            n = split(line, c, " "); split(first == "" ? line : first, s, " "); split(prev, p, " ")
+            out = sprintf("hogspin-trace,%.1f,", (c[1] - s[1]) / 100)
+            if (prev != "" && c[2] != "-" && p[2] != "-" && c[3] > p[3]) out = out sprintf("%.1f", 100 * (c[2] - p[2]) / (c[3] - p[3]))
+            out = out "," (c[4] == "-" ? "" : milli(c[4], 0))
+            for (i = 5; i <= n; i++) out = out "," (c[i] == "-" ? "" : milli(c[i], 1))
+            print out }' "$work/zones"
+}
+
+# A sleep that a trapped signal cuts short: a trap runs once the foreground command is done,
+# but a wait returns at once.
+nap() {
+    sleep "$1" & napper=$!
+    wait "$napper"; napper=''
+}
 
 # The soak: a first sample at its start, then one every INTERVAL seconds.
-freq_file=$sysfs/devices/system/cpu/cpu$cpu/cpufreq/scaling_cur_freq
-find_zones
 echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '{ printf ",%s_c", $2 }' "$work/zones")"
-samples=$(awk -v s="$settle" -v i="$interval" 'BEGIN { n = int(s / i + 0.5); print n < 1 ? 1 : n }')
 sample
 k=0
-while [ "$k" -lt "$samples" ]; do
-    nap "$interval"
-    sample
-    k=$((k + 1))
-done
+while [ "$k" -lt "$samples" ]; do nap "$interval"; sample; k=$((k + 1)); done
 
-# Workers are every thread but the main one: Cpus_allowed_list, then field 39, the CPU it
-# last ran on.
-pinned=0 total=0
-for task in /proc/"$pid"/task/*; do
-    [ "${task##*/}" = "$pid" ] && continue
-    [ -r "$task/stat" ] || continue
-    total=$((total + 1))
-    allowed=$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' "$task/status")
-    last=$(awk '{ print $39 }' "$task/stat")
-    [ "$allowed" = "$cpu" ] && [ "$last" = "$cpu" ] && pinned=$((pinned + 1))
-done
+# Workers are every thread but the main one: its Cpus_allowed_list, and the CPU it last ran
+# on, field 39 of its stat, counted after the command name, which may hold spaces.
+set -- $(for task in /proc/"$pid"/task/*; do [ "${task##*/}" = "$pid" ] || echo "$task"; done | awk -v cpu="$cpu" '
+    { allowed = stat = ""
+      while ((getline l <($0 "/status")) > 0) if (l ~ /^Cpus_allowed_list:/) { split(l, a, " "); allowed = a[2] }
+      getline stat <($0 "/stat"); close($0 "/status"); close($0 "/stat")
+      if (sub(/.*\) /, "", stat) && ++total && split(stat, f, " ") > 36 && allowed == cpu && f[37] == cpu) pinned++ }
+    END { print pinned + 0, total + 0 }')
+pinned=${1:-0} total=${2:-0}
 [ "$total" -eq "$threads" ] && [ "$pinned" -eq "$threads" ]
 report workers-pinned $? "$pinned of $total workers, $threads asked, on CPU $cpu"
 
-# Over the whole soak: its first sample and its last.
-busy=$(awk -v a="$first" -v b="$prev" 'BEGIN { split(a, x); split(b, y)
-    if (x[2] ~ /^[0-9]+$/ && y[3] > x[3]) printf "%.1f", 100 * (y[2] - x[2]) / (y[3] - x[3]) }')
-awk -v b="${busy:-0}" 'BEGIN { exit !(b >= 98) }' && [ -n "$busy" ]
-report cpu-busy $? "CPU $cpu ${busy:-has no /proc/stat line}${busy:+ % busy over $settle s}"
-
-report_soak
+# Every verdict of the soak from its raw samples, in one pass: limits are scaled to the
+# samples' units, so that rounding for display never decides one. A zone never read is a
+# skip. "case<TAB>status<TAB>details<TAB>measurement<TAB>units" a line.
+awk -v cpu="$cpu" -v max_temp="$max_temp" -v min_freq="$min_freq" -v zones="$work/zones" "$lib"'
+    function raw(limit,  sign, p) {  # "85.5" is 85500, exactly
+        sign = sub(/^-/, "", limit) ? -1 : 1; split(limit, p, ".")
+        return sign * (p[1] * 1000 + substr(p[2] "000", 1, 3)) }
+    function verdict(name, status, details, m, units) { printf "%s\t%s\t%s\t%s\t%s\n", name, status, details, m, units }
+    NR == 1 { split($0, s0, " ") }
+    { for (i = 4; i <= NF; i++) if ($i != "-") {
+          if (!(i in hi) || $i + 0 > hi[i]) hi[i] = $i + 0
+          if (!(i in lo) || $i + 0 < lo[i]) lo[i] = $i + 0
+          if (!(i in st)) st[i] = $i + 0
+          got[i]++ }
+      split($0, s1, " ") }
+    END {
+        secs = sprintf("%.2f s", (s1[1] - s0[1]) / 100)
+        if (s0[2] != "-" && s1[2] != "-" && s1[3] > s0[3]) {
+            busy = s1[2] - s0[2]; spent = s1[3] - s0[3]
+            verdict("cpu-busy", 100 * busy >= 98 * spent ? 0 : 1, sprintf("CPU %s %.1f %% busy over %s", cpu, 100 * busy / spent, secs))
+        } else verdict("cpu-busy", 1, "CPU " cpu " has no /proc/stat line, or no time passed in " secs)
+        thermal = ENVIRON["HOGSPIN_SYSFS"] "/class/thermal"
+        for (i = 5; (getline z <zones) > 0; i++) {
+            split(z, zone, " ")
+            if (!got[i]) { verdict("temp-max-" zone[2], "skip", "thermal_zone" zone[1] "/temp could not be read at any of " NR " samples"); continue }
+            measured++
+            verdict("temp-max-" zone[2], max_temp == "" || hi[i] <= raw(max_temp) ? 0 : 1, milli(hi[i], 1) " C, the highest of the soak" \
+                (max_temp == "" ? "" : "; limit " max_temp " C") (got[i] < NR ? "; read at " got[i] " of " NR " samples" : ""), milli(hi[i], 1), "C")
+            verdict("temp-rise-" zone[2], 0, milli(hi[i] - st[i], 1) " C above its first reading", milli(hi[i] - st[i], 1), "C")
+        }
+        if (!measured)
+            verdict("temp-max", max_temp == "" ? "skip" : 1, (max_temp == "" ? "" : "MAX_TEMP=" max_temp " asked, but ") \
+                (i > 5 ? "no zone under " thermal " could be read" : "no thermal zone under " thermal))
+        freq = ENVIRON["HOGSPIN_SYSFS"] "/devices/system/cpu/cpu" cpu "/cpufreq/scaling_cur_freq"
+        if (got[4])
+            verdict("freq-min-cpu" cpu, min_freq == "" || lo[4] >= raw(min_freq) ? 0 : 1, milli(lo[4], 0) " MHz, the lowest of the soak" \
+                (min_freq == "" ? "" : "; limit " min_freq " MHz"), milli(lo[4], 0), "MHz")
+        else verdict("freq-min-cpu" cpu, min_freq == "" ? "skip" : 1, (min_freq == "" ? "" : "MIN_FREQ=" min_freq " asked, but ") freq " cannot be read")
+    }' "$work/raw" >"$work/verdicts"
+tab=$(printf '\t')
+while IFS=$tab read -r name status details measurement units; do
+    report "$name" "$status" "$details" "$measurement" "$units"
+done <"$work/verdicts"
 
 end_tool
-last=$(tail -n 1 "$work/out")
+last=''
+while read -r line || [ -n "$line" ]; do last=$line; done <"$work/out"
 [ "$rc" = 0 ] && [ "$last" = "hogspin $cpu, Exit!" ]
 stopped=$?
-if [ "$rc" = killed ]; then detail="still running ${bound} s after SIGINT: killed"; else detail="status $rc"; fi
+if [ "$rc" = killed ]; then detail="still running $bound s after SIGINT: killed"; else detail="status $rc"; fi
 report stop-sigint "$stopped" "$detail, last line: $last"
 
 exit "$failed"

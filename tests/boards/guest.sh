@@ -347,7 +347,8 @@ startup() {  # N: a figure for the log, judged only as a pin
 }
 
 # The farm check's thermal soak on a stand-in sysfs (HOGSPIN_SYSFS). Zones are
-# "type:first:later" in millidegrees, CPU 1's clock "first:later" in kHz ("-": none); the
+# "type:first:later" in millidegrees (type may be empty; "-:-": never readable), CPU 1's clock
+# "first:later" in kHz ("-": none); the
 # later values land once the soak's first sample is taken. The check must call
 # lava-test-case as listed (case:result:measurement:units), besides its four own passes.
 # check                     zones                                            clock            limits
@@ -359,6 +360,12 @@ thermal-over-max-temp       soc-thermal:40000:90000                          120
     temp-max-soc-thermal:fail:90.0:C,temp-rise-soc-thermal:pass:50.0:C,freq-min-cpu1:pass:1200:MHz
 thermal-under-min-freq      soc-thermal:40000:41000                          1200000:800000   MIN_FREQ=1000
     temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,freq-min-cpu1:fail:800:MHz
+thermal-unnamed-over-max    :40000:95000                                     1200000:1200000  MAX_TEMP=85
+    temp-max-thermal_zone0:fail:95.0:C,temp-rise-thermal_zone0:pass:55.0:C,freq-min-cpu1:pass:1200:MHz
+thermal-just-over-max       soc-thermal:40000:85040                          1200000:1200000  MAX_TEMP=85
+    temp-max-soc-thermal:fail:85.04:C,temp-rise-soc-thermal:pass:45.04:C,freq-min-cpu1:pass:1200:MHz
+thermal-unreadable-zone     soc-thermal:40000:41000,wifi:-:-                 -                MAX_TEMP=85
+    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,temp-max-wifi:skip::,freq-min-cpu1:skip::
 thermal-nothing             -                                                -                -
     temp-max:skip::,freq-min-cpu1:skip::
 thermal-nothing-with-limit  -                                                -                MAX_TEMP=85
@@ -390,8 +397,9 @@ thermal() {  # NAME
         mkdir -p "$dir"
         echo "${zone%%:*}" >"$dir/type"
         values=${zone#*:}
-        echo "${values%:*}" >"$dir/temp"
-        later="$later echo ${values#*:} >$dir/temp;"
+        # "-": a zone that can never be read, as a device's that is down (EIO)
+        if [ "$values" = -:- ]; then mkdir "$dir/temp"; else echo "${values%:*}" >"$dir/temp"; fi
+        [ "$values" = -:- ] || later="$later echo ${values#*:} >$dir/temp;"
         n=$((n + 1))
     done
     if [ "$3" != - ]; then
