@@ -104,6 +104,21 @@ stopped_ok() {  # K
     [ "$rc" -eq 0 ] && [ "$(tail -n 1 /tmp/out)" = "hogspin $1, Exit!" ] && [ "$(wc -l </tmp/out)" -eq 2 ] && [ ! -s /tmp/err ]
 }
 
+# The workers' allowed lists once they read WANT at two looks 0.3 s apart, or what they read
+# after 5 s: the kernel may apply a hotplug from a work queue, after the write has returned.
+steady() {  # WANT
+    until_ms=$(($(ms) + 5000)) last=''
+    while :; do
+        threads >/tmp/threads
+        seen=$(workers)
+        [ "$seen" = "$1" ] && [ "$last" = "$1" ] && break
+        [ "$(ms)" -lt "$until_ms" ] || break
+        last=$seen
+        usleep 300000
+    done
+    echo "$seen"
+}
+
 evidence() {  # the first threads, as raw lines
     echo "  threads (tid allowed last-cpu): $(head -n 3 /tmp/threads | paste -sd ';')"
 }
@@ -139,19 +154,16 @@ hotplug_while_loaded() {  # K
     start /hogspin "$1" 2
     pinned_ok "$1" 2
     p=$?
+    possible=$(cat /sys/devices/system/cpu/possible)
     echo 0 >"/sys/devices/system/cpu/cpu$1/online"
-    usleep 500000
-    threads >/tmp/threads
+    offline=$(steady "$possible")
     alive || p=1
     [ "$(sed 1d /tmp/threads | awk -v k="$1" '$3 != k' | wc -l)" -eq 2 ] || p=1
-    offline=$(workers)
     dmesg | grep 'no longer affine' | sed 's/^/INFO kernel: /'
     echo 1 >"/sys/devices/system/cpu/cpu$1/online"
-    usleep 500000
-    threads >/tmp/threads
+    online=$(steady "$possible")
     alive || p=1
-    online=$(workers)
-    [ "$offline" = "$(cat /sys/devices/system/cpu/possible)" ] && [ "$online" = "$offline" ] || p=1
+    [ "$offline" = "$possible" ] && [ "$online" = "$possible" ] || p=1
     stop
     stopped_ok "$1" || p=1
     check hotplug-while-loaded "$p" "kernel $(uname -r): cpu$1 offline: workers allowed $offline; back online: $online;" \
@@ -239,16 +251,15 @@ cpuset_events() {  # NAME
     start_in "$dir" 2 2
     pinned_ok 2 2 0-2
     p=$?
-    seen=''
+    seen='' rest=$want
     for event in $(echo "$2" | tr , ' '); do
         case $event in
             offline:*) echo 0 >"/sys/devices/system/cpu/cpu${event#*:}/online" ;;
             online:*) echo 1 >"/sys/devices/system/cpu/cpu${event#*:}/online" ;;
             cpus:*) echo "${event#*:}" >"$dir/cpuset.cpus" ;;
         esac
-        usleep 300000
-        threads >/tmp/threads
-        seen="$seen;$(workers)"
+        seen="$seen;$(steady "${rest%%;*}")"
+        rest=${rest#*;}
     done
     seen=${seen#;}
     alive || p=1
