@@ -3,14 +3,15 @@
 # Checks hogspin on a board: hogspin-check.sh CPU THREADS SETTLE [HOGSPIN]
 # Cases: the summary line says ret=1; every worker is pinned to CPU and last ran there; CPU
 # is busy through a soak of SETTLE s; SIGINT ends the tool in order within STOP_BOUND s (5).
-# Every INTERVAL s (1) it traces each thermal zone and CPU's clock and busy share as
-# "hogspin-trace," CSV, and reports each zone's highest temperature and rise and CPU's lowest
-# clock, judged against MAX_TEMP (C) and MIN_FREQ (MHz) when set. HOGSPIN_SYSFS: a stand-in
-# /sys. Cases go to lava-test-case where there is one. A bad parameter or a tool that cannot
+# Every INTERVAL s (1) it traces each thermal zone, each hwmon power meter, and CPU's clock
+# and busy share as "hogspin-trace," CSV, and reports each zone's highest temperature and
+# rise, each meter's mean and highest power and each energy counter's count over the soak,
+# and CPU's lowest clock, judged against MAX_TEMP (C), MAX_POWER (W) and MIN_FREQ (MHz) when
+# set. HOGSPIN_SYSFS: a stand-in /sys. Cases go to lava-test-case where there is one. A bad parameter or a tool that cannot
 # start fails every case at once, saying why; a signal ends the tool before the check exits.
 # Besides the shell it needs only awk, mktemp, rm and sleep (with fractions): any busybox has them.
 cpu=${1-} threads=${2-} settle=${3-} hogspin=${4:-hogspin} nargs=$#
-bound=${STOP_BOUND:-5} interval=${INTERVAL:-1} max_temp=${MAX_TEMP-} min_freq=${MIN_FREQ-}
+bound=${STOP_BOUND:-5} interval=${INTERVAL:-1} max_temp=${MAX_TEMP-} min_freq=${MIN_FREQ-} max_power=${MAX_POWER-}
 # awk takes paths from the environment: -v would read backslashes in them as escapes.
 export HOGSPIN_SYSFS="${HOGSPIN_SYSFS:-/sys}"
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
@@ -97,6 +98,7 @@ decimal INTERVAL "$interval"
 decimal STOP_BOUND "$bound"
 [ -z "$max_temp" ] || decimal MAX_TEMP "$max_temp" -
 [ -z "$min_freq" ] || decimal MIN_FREQ "$min_freq"
+[ -z "$max_power" ] || decimal MAX_POWER "$max_power"
 # The soak's sample count, and the stop bound in hundredths of a second.
 [ -n "$bad" ] || counts=$(awk -v s="$settle" -v i="$interval" -v b="$bound" 'BEGIN {
     if (s <= 0 || i <= 0 || b <= 0) exit 1
@@ -137,36 +139,47 @@ ok=$?
 [ "$ok" -eq 0 ] || { read -r online </sys/devices/system/cpu/online; } 2>/dev/null || online=unknown
 report summary-ret "$ok" "${summary:-no summary line in 10 s}${online:+; CPUs online: $online}"
 
-# The thermal zones, "number name" a line, by number. A name is the zone's type cut down to
-# what a LAVA case name may hold; thermal_zoneN when nothing of it is left; with a suffix
-# while another zone has it already.
-for zone in "$HOGSPIN_SYSFS"/class/thermal/thermal_zone*; do
-    n=${zone##*/thermal_zone}
-    case $n in '' | *[!0-9]*) ;; *) [ ! -e "$zone/temp" ] || echo "$n" ;; esac
-done | awk '{ file = ENVIRON["HOGSPIN_SYSFS"] "/class/thermal/thermal_zone" $1 "/type"
-              type = ""; getline type <file; close(file)
-              gsub(/[^A-Za-z0-9._-]+/, "_", type)
-              base = name = type ~ /[A-Za-z0-9]/ ? substr(type, 1, 40) : "thermal_zone" $1
-              for (k = 1; name in taken; k++) name = base "-" $1 (k > 1 ? "." k : "")
-              taken[name] = 1
-              print $1, name }' >"$work/zones"
+# The sensors, "kind path name" a line, the path under HOGSPIN_SYSFS: each thermal zone
+# (temp, m°C), and each hwmon power meter and energy counter (power, µW; energy, µJ). A name is
+# the zone's type, or the hwmon device's name and the input's label (or its own name), cut
+# down to what a LAVA case name may hold; the directory's name for what is left empty; with
+# its number added while another of its kind has it already.
+for f in "$HOGSPIN_SYSFS"/class/thermal/thermal_zone*/temp "$HOGSPIN_SYSFS"/class/hwmon/hwmon*/power*_input \
+         "$HOGSPIN_SYSFS"/class/hwmon/hwmon*/energy*_input; do
+    [ ! -e "$f" ] || echo "${f#"$HOGSPIN_SYSFS"/}"
+done | awk 'function text(file,  v) { file = ENVIRON["HOGSPIN_SYSFS"] "/" file; v = ""; getline v <file; close(file); return v }
+    split($0, p, "/") == 4 && match(p[3], /[0-9]+$/) {
+        dir = p[1] "/" p[2] "/" p[3]
+        if (p[2] == "thermal" && p[4] == "temp") { kind = "temp"; name = text(dir "/type") }
+        else if (p[2] == "hwmon" && p[4] ~ /^(power|energy)[0-9]+_input$/) {
+            kind = input = p[4]; sub(/[0-9]+_input$/, "", kind); sub(/_input$/, "", input)
+            chip = text(dir "/name"); label = text(dir "/" input "_label")
+            name = (chip ~ /[A-Za-z0-9]/ ? chip : p[3]) "-" (label ~ /[A-Za-z0-9]/ ? label : input)
+        } else next
+        gsub(/[^A-Za-z0-9._-]+/, "_", name)
+        base = name = name ~ /[A-Za-z0-9]/ ? substr(name, 1, 40) : p[3]
+        for (k = 1; (kind SUBSEP name) in taken; k++) name = base "-" substr(p[3], RSTART) (k > 1 ? "." k : "")
+        taken[kind, name] = 1
+        print kind, $0, name }' >"$work/sensors"
 
-# Figures stay in the kernel's units (m°C, kHz) until shown: 85040 shows as 85.04, 1200000 as 1200.
-lib='function milli(v, places,  s) {
-        s = sprintf("%.3f", v / 1000); while (places++ < 3 && s ~ /0$/) sub(/0$/, "", s)
+# Figures stay in the kernel's units (m°C, kHz, µW, µJ) until shown, exactly: shown(85040, 3, 1)
+# is 85.04, shown(1200000, 3, 0) 1200, shown(2500000, 6, 1) 2.5.
+lib='function shown(v, digits, places,  s) {
+        s = sprintf("%." digits "f", v / (digits == 6 ? 1000000 : 1000))
+        while (places++ < digits && s ~ /0$/) sub(/0$/, "", s)
         sub(/\.$/, "", s); return s }'
 
-# One sample, appended to $work/raw as "uptime-cs busy total kHz m°C..." ("-" for what could
+# One sample, appended to $work/raw as "uptime-cs busy total kHz sensor..." ("-" for what could
 # not be read; a value counts with or without a newline at its end), and printed as a trace
-# line: seconds into the soak, CPU's busy share since the last sample, its clock in MHz and
-# each zone in degrees C.
+# line: seconds into the soak, CPU's busy share since the last sample, its clock in MHz, each
+# zone in degrees C and each power meter in W.
 sample() {
     awk -v cpu="$cpu" -v work="$work" "$lib"'
         function value(file,  v) {
             v = ""; getline v <file; close(file); gsub(/^[ \t]+|[ \t\r]+$/, "", v)
             return v ~ /^-?[0-9]+$/ ? sprintf("%.0f", v) : "-"
         }
-        { zone[NR] = $1 }
+        { kind[NR] = $1; path[NR] = $2 }
         END {
             sys = ENVIRON["HOGSPIN_SYSFS"]
             getline first <(work "/raw"); close(work "/raw")
@@ -177,14 +190,15 @@ sample() {
             while ((getline st <"/proc/stat") > 0) if (split(st, f, " ") > 8 && f[1] == "cpu" cpu)
                 line = sprintf("%s %.0f %.0f", now, f[2] + f[3] + f[4] + f[7] + f[8] + f[9], f[2] + f[3] + f[4] + f[5] + f[6] + f[7] + f[8] + f[9])
             line = line " " value(sys "/devices/system/cpu/cpu" cpu "/cpufreq/scaling_cur_freq")
-            for (i = 1; i <= NR; i++) line = line " " value(sys "/class/thermal/thermal_zone" zone[i] "/temp")
+            for (i = 1; i <= NR; i++) line = line " " value(sys "/" path[i])
             print line >>(work "/raw"); print line >(work "/last")
-            n = split(line, c, " "); split(first == "" ? line : first, s, " "); split(prev, p, " ")
+            split(line, c, " "); split(first == "" ? line : first, s, " "); split(prev, p, " ")
             out = sprintf("hogspin-trace,%.1f,", (c[1] - s[1]) / 100)
             if (prev != "" && c[2] != "-" && p[2] != "-" && c[3] > p[3]) out = out sprintf("%.1f", 100 * (c[2] - p[2]) / (c[3] - p[3]))
-            out = out "," (c[4] == "-" ? "" : milli(c[4], 0))
-            for (i = 5; i <= n; i++) out = out "," (c[i] == "-" ? "" : milli(c[i], 1))
-            print out }' "$work/zones"
+            out = out "," (c[4] == "-" ? "" : shown(c[4], 3, 0))
+            for (i = 1; i <= NR; i++)
+                if (kind[i] != "energy") out = out "," (c[4 + i] == "-" ? "" : shown(c[4 + i], kind[i] == "temp" ? 3 : 6, 1))
+            print out }' "$work/sensors"
 }
 
 # A sleep that a trapped signal cuts short: a trap runs once the foreground command is done,
@@ -195,7 +209,8 @@ nap() {
 }
 
 # The soak: a first sample at its start, then one every INTERVAL seconds.
-echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '{ printf ",%s_c", $2 }' "$work/zones")"
+echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '$1 == "temp" { printf ",%s_c", $3 } $1 == "power" { printf ",%s_w", $3 }' "$work/sensors")"
+echo "hogspin-limits,max_temp_c=$max_temp,min_freq_mhz=$min_freq,max_power_w=$max_power"
 sample
 k=0
 while [ "$k" -lt "$samples" ]; do nap "$interval"; sample; k=$((k + 1)); done
@@ -213,19 +228,22 @@ pinned=${1:-0} total=${2:-0}
 report workers-pinned $? "$pinned of $total workers, $threads asked, on CPU $cpu"
 
 # Every verdict of the soak from its raw samples, in one pass: limits are scaled to the
-# samples' units, so that rounding for display never decides one. A zone never read is a
+# samples' units, so that rounding for display never decides one. A sensor never read is a
 # skip. "case<TAB>status<TAB>details<TAB>measurement<TAB>units" a line.
-awk -v cpu="$cpu" -v max_temp="$max_temp" -v min_freq="$min_freq" -v zones="$work/zones" "$lib"'
-    function raw(limit,  sign, p) {  # "85.5" is 85500, exactly
+awk -v cpu="$cpu" -v max_temp="$max_temp" -v min_freq="$min_freq" -v max_power="$max_power" -v sensors="$work/sensors" "$lib"'
+    function raw(limit, digits,  sign, p) {  # raw("85.5", 3) is 85500, exactly
         sign = sub(/^-/, "", limit) ? -1 : 1; split(limit, p, ".")
-        return sign * (p[1] * 1000 + substr(p[2] "000", 1, 3)) }
+        return sign * (p[1] * (digits == 6 ? 1000000 : 1000) + substr(p[2] "000000", 1, digits)) }
     function verdict(name, status, details, m, units) { printf "%s\t%s\t%s\t%s\t%s\n", name, status, details, m, units }
+    function limit(value, units) { return value == "" ? "" : "; limit " value " " units }
+    function none(kind, value, name, why) {  # the one case of a kind that nothing measured
+        verdict(kind "-max", value == "" ? "skip" : 1, (value == "" ? "" : name "=" value " asked, but ") why) }
     NR == 1 { split($0, s0, " ") }
     { for (i = 4; i <= NF; i++) if ($i != "-") {
           if (!(i in hi) || $i + 0 > hi[i]) hi[i] = $i + 0
           if (!(i in lo) || $i + 0 < lo[i]) lo[i] = $i + 0
           if (!(i in st)) st[i] = $i + 0
-          got[i]++ }
+          sum[i] += $i; got[i]++; end[i] = $i + 0 }
       split($0, s1, " ") }
     END {
         secs = sprintf("%.2f s", (s1[1] - s0[1]) / 100)
@@ -233,22 +251,33 @@ awk -v cpu="$cpu" -v max_temp="$max_temp" -v min_freq="$min_freq" -v zones="$wor
             busy = s1[2] - s0[2]; spent = s1[3] - s0[3]
             verdict("cpu-busy", 100 * busy >= 98 * spent ? 0 : 1, sprintf("CPU %s %.1f %% busy over %s", cpu, 100 * busy / spent, secs))
         } else verdict("cpu-busy", 1, "CPU " cpu " has no /proc/stat line, or no time passed in " secs)
-        thermal = ENVIRON["HOGSPIN_SYSFS"] "/class/thermal"
-        for (i = 5; (getline z <zones) > 0; i++) {
-            split(z, zone, " ")
-            if (!got[i]) { verdict("temp-max-" zone[2], "skip", "thermal_zone" zone[1] "/temp could not be read at any of " NR " samples"); continue }
-            measured++
-            verdict("temp-max-" zone[2], max_temp == "" || hi[i] <= raw(max_temp) ? 0 : 1, milli(hi[i], 1) " C, the highest of the soak" \
-                (max_temp == "" ? "" : "; limit " max_temp " C") (got[i] < NR ? "; read at " got[i] " of " NR " samples" : ""), milli(hi[i], 1), "C")
-            verdict("temp-rise-" zone[2], 0, milli(hi[i] - st[i], 1) " C above its first reading", milli(hi[i] - st[i], 1), "C")
+        for (i = 5; (getline line <sensors) > 0; i++) {
+            split(line, x, " "); kind = x[1]; name = x[3]; seen[kind]++
+            if (got[i] < (kind == "energy" ? 2 : 1)) {
+                verdict((kind == "energy" ? "energy-" : kind "-max-") name, "skip", x[2] " could not be read at " (kind == "energy" ? "two" : "any") " of " NR " samples")
+            } else if (kind == "temp") {
+                measured[kind]++
+                verdict("temp-max-" name, max_temp == "" || hi[i] <= raw(max_temp, 3) ? 0 : 1, shown(hi[i], 3, 1) " C, the highest of the soak" \
+                    limit(max_temp, "C") (got[i] < NR ? "; read at " got[i] " of " NR " samples" : ""), shown(hi[i], 3, 1), "C")
+                verdict("temp-rise-" name, 0, shown(hi[i] - st[i], 3, 1) " C above its first reading", shown(hi[i] - st[i], 3, 1), "C")
+            } else if (kind == "power") {
+                measured[kind]++
+                verdict("power-mean-" name, 0, shown(sum[i] / got[i], 6, 1) " W, the mean of " got[i] " samples", shown(sum[i] / got[i], 6, 1), "W")
+                verdict("power-max-" name, max_power == "" || hi[i] <= raw(max_power, 6) ? 0 : 1, shown(hi[i], 6, 1) " W, the highest of the soak" \
+                    limit(max_power, "W"), shown(hi[i], 6, 1), "W")
+            } else if (end[i] < st[i]) {
+                verdict("energy-" name, "skip", "the counter went back over the soak, from " st[i] " to " end[i] " uJ")
+            } else verdict("energy-" name, 0, shown(end[i] - st[i], 6, 1) " J over " secs, shown(end[i] - st[i], 6, 1), "J")
         }
-        if (!measured)
-            verdict("temp-max", max_temp == "" ? "skip" : 1, (max_temp == "" ? "" : "MAX_TEMP=" max_temp " asked, but ") \
-                (i > 5 ? "no zone under " thermal " could be read" : "no thermal zone under " thermal))
-        freq = ENVIRON["HOGSPIN_SYSFS"] "/devices/system/cpu/cpu" cpu "/cpufreq/scaling_cur_freq"
+        sys = ENVIRON["HOGSPIN_SYSFS"]
+        if (!measured["temp"])
+            none("temp", max_temp, "MAX_TEMP", seen["temp"] ? "no zone under " sys "/class/thermal could be read" : "no thermal zone under " sys "/class/thermal")
+        if (!measured["power"])
+            none("power", max_power, "MAX_POWER", seen["power"] ? "no power meter under " sys "/class/hwmon could be read" : "no power meter under " sys "/class/hwmon")
+        freq = sys "/devices/system/cpu/cpu" cpu "/cpufreq/scaling_cur_freq"
         if (got[4])
-            verdict("freq-min-cpu" cpu, min_freq == "" || lo[4] >= raw(min_freq) ? 0 : 1, milli(lo[4], 0) " MHz, the lowest of the soak" \
-                (min_freq == "" ? "" : "; limit " min_freq " MHz"), milli(lo[4], 0), "MHz")
+            verdict("freq-min-cpu" cpu, min_freq == "" || lo[4] >= raw(min_freq, 3) ? 0 : 1, shown(lo[4], 3, 0) " MHz, the lowest of the soak" \
+                limit(min_freq, "MHz"), shown(lo[4], 3, 0), "MHz")
         else verdict("freq-min-cpu" cpu, min_freq == "" ? "skip" : 1, (min_freq == "" ? "" : "MIN_FREQ=" min_freq " asked, but ") freq " cannot be read")
     }' "$work/raw" >"$work/verdicts"
 tab=$(printf '\t')

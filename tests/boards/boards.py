@@ -68,7 +68,7 @@ BOARDS = {
     'a53x9': dict(A53, machine='virt,gic-version=3', smp=9, suite='bookworm', kernel='linux-image-cloud-arm64',
                   checks=['pin-cpu8', 'load-cpu8', 'thermal-under-limits', 'thermal-over-max-temp',
                           'thermal-under-min-freq', 'thermal-unnamed-over-max', 'thermal-just-over-max',
-                          'thermal-unreadable-zone', 'thermal-nothing', 'thermal-nothing-with-limit']),
+                          'thermal-unreadable-zone', 'thermal-power-over-max', 'thermal-nothing', 'thermal-nothing-with-limit']),
     'x86x8': dict(arch='amd64', machine='q35', smp=8, suite='bookworm', kernel='linux-image-cloud-amd64',
                   checks=PIN + ['load-cpu5', 'many-workers', 'cpu8-absent']),
 }

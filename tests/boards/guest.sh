@@ -358,29 +358,33 @@ startup() {  # N: a figure for the log, judged only as a pin
 }
 
 # The farm check's thermal soak on a stand-in sysfs (HOGSPIN_SYSFS). Zones are
-# "type:first:later" in millidegrees (type may be empty; "-:-": never readable), CPU 1's clock
-# "first:later" in kHz ("-": none); the
-# later values land once the soak's first sample is taken. The check must call
-# lava-test-case as listed (case:result:measurement:units), besides its four own passes.
+# "type:first:later" in millidegrees (type may be empty; "-:-": never readable), and power
+# meters "hwmon=name:label:first:later" in µW, with ":first:later" of an energy counter in µJ
+# after them where it has one; CPU 1's clock "first:later" in kHz ("-": none). The later
+# values land once the soak's first sample is taken. The check must call lava-test-case as
+# listed (case:result:measurement:units), besides its four own passes.
 # check                     zones                                            clock            limits
 #                           lava-test-case calls
 thermal_cases='
 thermal-under-limits        soc-thermal:40000:50000,gpu(big)!:35000:38000    1200000:1200000  MAX_TEMP=85,MIN_FREQ=1000
-    temp-max-soc-thermal:pass:50.0:C,temp-rise-soc-thermal:pass:10.0:C,temp-max-gpu_big_:pass:38.0:C,temp-rise-gpu_big_:pass:3.0:C,freq-min-cpu1:pass:1200:MHz
+    temp-max-soc-thermal:pass:50.0:C,temp-rise-soc-thermal:pass:10.0:C,temp-max-gpu_big_:pass:38.0:C,temp-rise-gpu_big_:pass:3.0:C,power-max:skip::,freq-min-cpu1:pass:1200:MHz
 thermal-over-max-temp       soc-thermal:40000:90000                          1200000:1200000  MAX_TEMP=85
-    temp-max-soc-thermal:fail:90.0:C,temp-rise-soc-thermal:pass:50.0:C,freq-min-cpu1:pass:1200:MHz
+    temp-max-soc-thermal:fail:90.0:C,temp-rise-soc-thermal:pass:50.0:C,power-max:skip::,freq-min-cpu1:pass:1200:MHz
 thermal-under-min-freq      soc-thermal:40000:41000                          1200000:800000   MIN_FREQ=1000
-    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,freq-min-cpu1:fail:800:MHz
+    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,power-max:skip::,freq-min-cpu1:fail:800:MHz
 thermal-unnamed-over-max    :40000:95000                                     1200000:1200000  MAX_TEMP=85
-    temp-max-thermal_zone0:fail:95.0:C,temp-rise-thermal_zone0:pass:55.0:C,freq-min-cpu1:pass:1200:MHz
+    temp-max-thermal_zone0:fail:95.0:C,temp-rise-thermal_zone0:pass:55.0:C,power-max:skip::,freq-min-cpu1:pass:1200:MHz
 thermal-just-over-max       soc-thermal:40000:85040                          1200000:1200000  MAX_TEMP=85
-    temp-max-soc-thermal:fail:85.04:C,temp-rise-soc-thermal:pass:45.04:C,freq-min-cpu1:pass:1200:MHz
+    temp-max-soc-thermal:fail:85.04:C,temp-rise-soc-thermal:pass:45.04:C,power-max:skip::,freq-min-cpu1:pass:1200:MHz
 thermal-unreadable-zone     soc-thermal:40000:41000,wifi:-:-                 -                MAX_TEMP=85
-    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,temp-max-wifi:skip::,freq-min-cpu1:skip::
+    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,temp-max-wifi:skip::,power-max:skip::,freq-min-cpu1:skip::
+thermal-power-over-max      soc-thermal:40000:41000,hwmon=ina3221:VDD_CPU:2500000:2500000,hwmon=ina238::3000000:3000000:100000000:101500000
+                            1200000:1200000  MAX_POWER=2.6
+    temp-max-soc-thermal:pass:41.0:C,temp-rise-soc-thermal:pass:1.0:C,power-mean-ina3221-VDD_CPU:pass:2.5:W,power-max-ina3221-VDD_CPU:pass:2.5:W,power-mean-ina238-power1:pass:3.0:W,power-max-ina238-power1:fail:3.0:W,energy-ina238-energy1:pass:1.5:J,freq-min-cpu1:pass:1200:MHz
 thermal-nothing             -                                                -                -
-    temp-max:skip::,freq-min-cpu1:skip::
+    temp-max:skip::,power-max:skip::,freq-min-cpu1:skip::
 thermal-nothing-with-limit  -                                                -                MAX_TEMP=85
-    temp-max:fail::,freq-min-cpu1:skip::
+    temp-max:fail::,power-max:skip::,freq-min-cpu1:skip::
 '
 mkdir -p /tmp/lava
 cat >/tmp/lava/lava-test-case <<'EOF'
@@ -398,12 +402,27 @@ chmod +x /tmp/lava/lava-test-case
 
 thermal() {  # NAME
     # shellcheck disable=SC2046
-    set -- $(echo "$thermal_cases" | sed -n "/^$1 /{N;p}")
+    set -- $(echo "$thermal_cases" | sed -n "/^$1 /,/^    [^ ]/p")
     rm -rf /tmp/sysfs /tmp/lava-calls
     mkdir -p /tmp/sysfs/class/thermal
-    later='' n=0
+    later='' n=0 h=0
     for zone in $(echo "$2" | tr , ' '); do
         [ "$zone" != - ] || continue
+        case $zone in hwmon=*)
+            IFS=: read -r chip label power_first power_later energy_first energy_later <<EOF
+${zone#hwmon=}
+EOF
+            dir=/tmp/sysfs/class/hwmon/hwmon$h
+            mkdir -p "$dir"
+            echo "$chip" >"$dir/name"
+            [ -z "$label" ] || echo "$label" >"$dir/power1_label"
+            echo "$power_first" >"$dir/power1_input"
+            later="$later echo $power_later >$dir/power1_input;"
+            [ -z "$energy_first" ] || echo "$energy_first" >"$dir/energy1_input"
+            [ -z "$energy_first" ] || later="$later echo $energy_later >$dir/energy1_input;"
+            h=$((h + 1))
+            continue ;;
+        esac
         dir=/tmp/sysfs/class/thermal/thermal_zone$n
         mkdir -p "$dir"
         echo "${zone%%:*}" >"$dir/type"
