@@ -690,4 +690,52 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
     EXPECT_EQ(system(("rm -rf " + strPath).c_str()), 0);
 }
 
+// The soak's plot from a LAVA job's log: every series that holds a value is drawn and named,
+// with the limits that were set; one that holds none is left out, since gnuplot refuses it.
+TEST(HogspinPlot, DrawsAndNamesEverySeriesOfTheLastSoak)
+{
+    if (system("command -v gnuplot >/dev/null 2>&1") != 0)
+    {
+        if (const char* pszCI = getenv("CI"); pszCI != nullptr && std::string(pszCI) == "true")
+        {
+            FAIL() << "gnuplot not found: CI must have gnuplot-nox";
+        }
+        GTEST_SKIP() << "gnuplot not found (apt-get install gnuplot-nox)";
+    }
+    char szDir[] = "/tmp/hogspin-plot.XXXXXX";
+    ASSERT_NE(mkdtemp(szDir), nullptr);
+    const std::string strDir = szDir;
+    {
+        std::ofstream log(strDir + "/job.log");
+        for (const char* pszLine :
+             {"hogspin-trace,t_s,cpu2_busy_pct,cpu2_mhz,old_c", "hogspin-trace,0.0,,1000,30.0",
+              "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc-thermal_c,gpu_c,ina3221-VDD_CPU_w",
+              "hogspin-limits,max_temp_c=85,min_freq_mhz=,max_power_w=3.5", "hogspin-trace,0.0,,1200,41.0,,1.5",
+              "hogspin-trace,1.0,100.0,1200,43.5,,2.75", "hogspin-trace,2.0,100.0,800,45.25,,2.5"})
+        {
+            log << "- {\"dt\": \"2026-12-08T12:00:00\", \"lvl\": \"target\", \"msg\": \"" << pszLine << "\"}\n";
+        }
+    }
+    CToolRun plot;
+    plot.StartCommand({"sh", HOGSPIN_PLOT_SCRIPT, "--png", strDir + "/job.log", strDir + "/soak.svg"});
+    int iStatus = -1;
+    ASSERT_TRUE(plot.WaitExit(&iStatus)) << plot.Out() << plot.Err();
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << "status " << iStatus << ": " << plot.Err();
+    EXPECT_EQ(plot.Err(), "");
+    std::ifstream file(strDir + "/soak.svg");
+    std::string strSvg;
+    std::getline(file, strSvg, '\0');  // the whole file: an SVG holds no NUL
+    for (const char* pszSeries : {"soc-thermal (°C)", "cpu1 clock (MHz)", "ina3221-VDD_CPU (W)", "MAX_TEMP 85 °C",
+                                  "MAX_POWER 3.5 W"})
+    {
+        EXPECT_NE(strSvg.find(pszSeries), std::string::npos) << "no " << pszSeries << " in the SVG";
+    }
+    for (const char* pszAbsent : {"gpu", "old", "MIN_FREQ"})
+    {
+        EXPECT_EQ(strSvg.find(pszAbsent), std::string::npos) << pszAbsent << " in the SVG";
+    }
+    EXPECT_EQ(access((strDir + "/soak.png").c_str(), R_OK), 0) << "no PNG";
+    EXPECT_EQ(system(("rm -rf " + strDir).c_str()), 0);
+}
+
 } // namespace

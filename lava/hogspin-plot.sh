@@ -1,0 +1,61 @@
+#!/bin/sh
+# SPDX-License-Identifier: MIT
+# Draws the farm check's soak with gnuplot: hogspin-plot.sh [--png] LOG SVG
+# LOG holds the check's "hogspin-trace," lines: its own output, or a LAVA job's log, where
+# they stand quoted. The last soak in it is drawn: each zone's temperature and CPU's clock
+# against time, each power meter's power in a panel below where there was one, and the
+# limits that were set as lines. --png also writes the picture as a PNG beside the SVG.
+set -eu
+png=''
+[ "${1-}" != --png ] || { png=1; shift; }
+[ $# -eq 2 ] || { echo "usage: hogspin-plot.sh [--png] LOG SVG" >&2; exit 2; }
+log=$1 svg=$2
+command -v gnuplot >/dev/null 2>&1 || { echo "hogspin-plot: gnuplot not found (apt-get install gnuplot-nox)" >&2; exit 1; }
+[ -r "$log" ] || { echo "hogspin-plot: cannot read $log" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The samples as CSV, and a gnuplot program that draws only the series that hold a value:
+# gnuplot refuses a plot with nothing in it.
+grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.csv" -v program="$work/plot.gp" '
+    $1 == "hogspin-trace" && $2 == "t_s" { n = 0; split("", has); split("", limit); split($0, head, ","); width = NF; next }
+    $1 == "hogspin-limits" { for (i = 2; i <= NF; i++) if (split($i, kv, "=") == 2 && kv[2] != "") limit[kv[1]] = kv[2]; next }
+    $1 == "hogspin-trace" && width {
+        rows[++n] = substr($0, 15)
+        for (i = 2; i <= NF; i++) if ($i != "") has[i - 1] = 1
+        if ($4 != "") { if (!(lo != "") || $4 + 0 < lo) lo = $4 + 0; if (!(hi != "") || $4 + 0 > hi) hi = $4 + 0 } }
+    function series(column, title, axes, style) { return sprintf("ARG1 using 1:%d %s with lines lw 2 %s title \"%s\"", column, axes, style, title) }
+    function add(list, item) { return list == "" ? item : list ", " item }
+    END {
+        if (!n) { print "hogspin-plot: no soak (hogspin-trace lines after their header) in the log" >"/dev/stderr"; exit 1 }
+        for (r = 1; r <= n; r++) print rows[r] >data
+        cpu = head[3]; sub(/_busy_pct$/, "", cpu)
+        for (i = 5; i <= width; i++) {
+            name = head[i]; unit = name; sub(/_[cw]$/, "", name); sub(/.*_/, "", unit)
+            if (!has[i - 1]) continue
+            if (unit == "c") top = add(top, series(i - 1, name " (°C)"))
+            else bottom = add(bottom, series(i - 1, name " (W)"))
+        }
+        if (has[3]) { top = add(top, series(3, cpu " clock (MHz)", "axes x1y2", "dt 2")); right = 1 }
+        if (top == "" && bottom == "") top = series(2, cpu " busy (%)")
+        if ("max_temp_c" in limit) top = add(top, limit["max_temp_c"] " with lines dt 3 lw 2 lc rgb \"red\" title \"MAX_TEMP " limit["max_temp_c"] " °C\"")
+        if (("min_freq_mhz" in limit) && right) top = add(top, limit["min_freq_mhz"] " axes x1y2 with lines dt 3 lw 2 lc rgb \"blue\" title \"MIN_FREQ " limit["min_freq_mhz"] " MHz\"")
+        if (("max_power_w" in limit) && bottom != "") bottom = add(bottom, limit["max_power_w"] " with lines dt 3 lw 2 lc rgb \"dark-red\" title \"MAX_POWER " limit["max_power_w"] " W\"")
+        print "set terminal @ARG3 size 960," (bottom == "" ? 480 : 720) "; set output ARG2" >program
+        # Fixed margins line the panels up whatever their keys hold.
+        print "set datafile separator \",\"; set termoption noenhanced; set key outside right top; set grid" >program
+        print "set lmargin at screen 0.08; set rmargin at screen 0.70; set xrange [0:*]; set autoscale xfixmax" >program
+        print "set xlabel \"seconds into the soak\"" >program
+        if (bottom != "") print "set multiplot layout 2,1" >program
+        print "set ylabel \"°C\"; set ytics nomirror" >program
+        # Room above and below the curves, so that a limit never lies on the frame.
+        print "set offsets graph 0, graph 0, graph 0.08, graph 0.08" >program
+        if (("min_freq_mhz" in limit) && limit["min_freq_mhz"] + 0 < lo) lo = limit["min_freq_mhz"] + 0
+        pad = hi > lo ? (hi - lo) * 0.08 : hi * 0.05 + 1
+        if (right) printf "set y2label \"MHz\"; set y2tics; set y2range [%g:%g]\n", lo - pad, hi + pad >program
+        print "plot " top >program
+        if (bottom != "") print "unset y2label; unset y2tics; set ylabel \"W\"; plot " bottom "; unset multiplot" >program
+    }'
+
+gnuplot -c "$work/plot.gp" "$work/data.csv" "$svg" "svg dynamic font 'sans,12' background rgb 'white'"
+[ -z "$png" ] || gnuplot -c "$work/plot.gp" "$work/data.csv" "${svg%.svg}.png" "pngcairo font 'sans,10'"
