@@ -67,7 +67,7 @@ cleanup() {
     [ -z "$work" ] || rm -rf "$work"
 }
 on_signal() {  # name status
-    trap '' INT TERM HUP
+    trap '' INT TERM HUP PIPE
     echo "hogspin-check: SIG$1: ending the tool it started and stopping" >&2
     exit "$2"
 }
@@ -75,6 +75,8 @@ trap cleanup EXIT
 trap 'on_signal INT 130' INT
 trap 'on_signal TERM 143' TERM
 trap 'on_signal HUP 129' HUP
+# A reader of the output that went away ends the check, in order, not as a signal's victim.
+trap 'on_signal PIPE 141' PIPE
 
 # Every parameter before anything starts: a typo must fail the job's cases, not silence them.
 bad=''
