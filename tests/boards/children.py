@@ -19,7 +19,7 @@ _lock = threading.Lock()
 _children = set()
 _stop = None  # the signal that asked for the stop
 _raised = False
-_main_holds = False  # the main thread is in a _held section: its handler defers
+_main_holds = False  # the main thread is in a _Held section: its handler defers
 
 
 class Stopped(Exception):
@@ -115,6 +115,8 @@ def poll(proc):
 
 def wait(proc, timeout=None):
     """Its status; subprocess.TimeoutExpired past timeout seconds."""
+    if proc.returncode is not None:
+        return proc.returncode  # reaped: its PID may be another child's by now
     if timeout is None:
         _ended(proc, True)
     else:
