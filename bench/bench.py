@@ -20,9 +20,8 @@ import time
 
 INF = float("inf")
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-# Every process this script starts, so that it can end them all by PID whatever happens.
-STARTED = []
+sys.path.insert(0, os.path.join(ROOT, "tests", "boards"))
+import children  # noqa: E402  (every process started is recorded, and ended by PID whatever happens)
 
 
 # --- processes -----------------------------------------------------------------------------
@@ -34,11 +33,9 @@ def spawn(argv, cpus, **kwargs):
     own = os.sched_getaffinity(0)
     os.sched_setaffinity(0, cpus)
     try:
-        proc = subprocess.Popen(argv, start_new_session=True, **kwargs)
+        return children.spawn(argv, **kwargs)
     finally:
         os.sched_setaffinity(0, own)
-    STARTED.append(proc)
-    return proc
 
 
 def read_file(path):
@@ -90,18 +87,6 @@ def affinity(tid):
 def is_gone(pid):
     fields = stat_fields(f"/proc/{pid}/stat")
     return fields is None or fields[0] in ("Z", "X")
-
-
-def end_all(procs):
-    """SIGKILL each process group and process, then reap them."""
-    for proc in procs:
-        if proc.poll() is None:
-            for kill in (lambda: os.killpg(proc.pid, signal.SIGKILL), lambda: proc.kill()):
-                try:
-                    kill()
-                except OSError:
-                    pass
-            proc.wait()
 
 
 # --- tools ---------------------------------------------------------------------------------
@@ -195,7 +180,7 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
                     pinned.update(t for t in workers if t not in pinned and affinity(t) == {k})
                     if pinned.issuperset(workers):
                         pinned_at = time.monotonic()
-            if proc.poll() is not None:
+            if children.poll(proc) is not None:
                 break
             # Polling harder would take CPU time from the tool that is starting.
             time.sleep(0.0005)
@@ -210,9 +195,10 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
         pids = tool.all_pids(proc.pid)
         time.sleep(random.uniform(0, 0.5))
         t_signal = time.monotonic()
-        os.killpg(proc.pid, stop_signal)
+        if proc.returncode is None:  # a reaped leader's group may be another's by now
+            os.killpg(proc.pid, stop_signal)
         while time.monotonic() - t_signal < stop_bound:
-            if proc.poll() is not None and all(is_gone(p) for p in pids):
+            if children.poll(proc) is not None and all(is_gone(p) for p in pids):
                 result["stop"] = (time.monotonic() - t_signal) * 1000
                 break
             time.sleep(0.0005)
@@ -224,7 +210,7 @@ def measure_run(tool, n, k, stop_signal, window, start_bound, stop_bound):
                 except OSError:
                     pass
     finally:
-        end_all([proc])
+        children.end(proc)
     return result
 
 
@@ -278,9 +264,8 @@ def fmt(value, digits=1):
 
 def command_version(argv):
     try:
-        out = subprocess.run(argv, capture_output=True, text=True, timeout=10)
-        return (out.stdout or out.stderr).strip().splitlines()[0]
-    except (OSError, IndexError, subprocess.TimeoutExpired):
+        return children.run(argv).strip().splitlines()[0]
+    except (OSError, IndexError, subprocess.CalledProcessError):
         return "unknown"
 
 
@@ -290,8 +275,7 @@ def machine_lines(k, hogspin, build_dir):
     mem = read_file("/proc/meminfo").splitlines()[0].split()[1]
     compiler = next((l.split("=", 1)[1] for l in (read_file(f"{build_dir}/CMakeCache.txt") or "").splitlines()
                      if l.startswith("CMAKE_CXX_COMPILER:")), "unknown")
-    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
-                            capture_output=True, text=True).stdout.strip() or "unknown"
+    commit = command_version(["git", "-C", ROOT, "describe", "--always", "--dirty"])
     return [
         f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC",
         f"- Machine: {model}, {os.cpu_count()} CPUs, {int(mem) // 1024} MiB, {platform.machine()}, "
@@ -362,16 +346,10 @@ def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, b
 
 # --- main ----------------------------------------------------------------------------------
 
-def stop_on_signal(signum, _frame):
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, signal.SIG_IGN)  # one stop at a time while the clean-up runs
-    raise SystemExit(128 + signum)
-
-
 def build(build_dir):
-    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
-                   check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "hogspin"], check=True, stdout=subprocess.DEVNULL)
+    children.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
+                 stdout=subprocess.DEVNULL, stderr=None)
+    children.run(["cmake", "--build", build_dir, "--target", "hogspin"], stdout=subprocess.DEVNULL, stderr=None)
     return os.path.join(build_dir, "hogspin")
 
 
@@ -387,14 +365,10 @@ def main():
     runs, window = (1, 0.3) if args.quick else (args.runs, args.window)
     start_bound, stop_bound = (10.0, 5.0) if args.quick else (20.0, 10.0)
 
-    # A shell's background job starts with SIGINT ignored, and children would inherit that
-    # across exec; a handler here is reset to the default in them instead. SIGTERM and
-    # SIGHUP (unless nohup ignores it) raise where the script is, so that every finally
-    # clause runs and ends what was started.
-    signal.signal(signal.SIGINT, signal.default_int_handler)
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        if signal.getsignal(sig) != signal.SIG_IGN:
-            signal.signal(sig, stop_on_signal)
+    # A shell's background job starts with SIGINT ignored, and the peers would inherit that
+    # across exec and never stop on it; a handler here is reset to the default in them.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    children.install()
 
     hogspin = build(args.build_dir)
     cpus = sorted(os.sched_getaffinity(0))
@@ -429,9 +403,10 @@ def main():
                                   + ", ".join(f"{key}={fmt(v, 2) if isinstance(v, float) else v}"
                                               for key, v in r.items() if key != "sig"),
                                   file=sys.stderr)
-            end_all(spinners)
+            for spinner in spinners:
+                children.end(spinner)
     finally:
-        end_all(STARTED)
+        children.end_all()
 
     text = report(results, tools, counts, modes, k, hogspin, args.build_dir, runs, window,
                   (start_bound, stop_bound))

@@ -13,18 +13,20 @@ suite and architecture (its own sources list; the archive's URI is read from thi
 apt sources), fetched with apt-get download and only extracted, never installed, and kept in
 DIR so that a second run downloads nothing. Exit status 0 when every check the board expects
 passed, 1 otherwise, 77 (a skip) when something is missing, unless CI=true, where that fails.
+SIGTERM, SIGHUP or SIGINT ends every apt, dpkg-deb, tar and qemu it started, at once.
 """
 import argparse
 import concurrent.futures
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
+
+import children
 
 HERE = Path(__file__).resolve().parent
 KEYRING = '/usr/share/keyrings/debian-archive-keyring.gpg'
@@ -80,8 +82,7 @@ class Missing(Exception):
     """Something this machine lacks: a package, a tool, or the archive."""
 
 
-def run(cmd, **kwargs):
-    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs).stdout
+run = children.run
 
 
 def archive_uri():
@@ -162,8 +163,7 @@ def extract(parts, suite, arch, package, member, name):
         # Only the one file: a kernel package is mostly modules.
         tree = Path(tmp) / 'tree'
         tree.mkdir()
-        subprocess.run('dpkg-deb --fsys-tarfile "%s" | tar -x -C "%s" --wildcards "./%s"' % (deb, tree, member),
-                       shell=True, check=True)
+        run('dpkg-deb --fsys-tarfile "%s" | tar -x -C "%s" --wildcards "./%s"' % (deb, tree, member), shell=True, stderr=None)
         where.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(next(tree.glob(member)), cached)
         (where / 'package').write_text(deb.name + '\n')
@@ -235,15 +235,13 @@ def boot(board, kernel, image, log, timeout):
     print('$ ' + ' '.join(cmd), flush=True)
     started = time.monotonic()
     with open(log, 'wb') as out:
-        guest = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        guest = children.spawn(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         try:
-            guest.wait(timeout)
+            children.wait(guest, timeout)
         except subprocess.TimeoutExpired:
             print('guest killed after %d s' % timeout)
         finally:  # also when this script is itself interrupted
-            if guest.poll() is None:
-                os.kill(guest.pid, signal.SIGKILL)
-                guest.wait()
+            children.end(guest)
     return time.monotonic() - started
 
 
@@ -271,10 +269,6 @@ def judge(name, board, log):
     return problems
 
 
-def stop_on_signal(signum, _frame):
-    raise SystemExit(128 + signum)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--list', action='store_true', help='print each board and the architectures it needs')
@@ -290,8 +284,7 @@ def main():
         return 0
     if not args.parts or not (args.board or args.fetch):
         parser.error('--parts and --board or --fetch are needed')
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, stop_on_signal)
+    children.install()
 
     try:
         if args.fetch:
