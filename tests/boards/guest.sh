@@ -444,7 +444,8 @@ EOF
     limits=''
     [ "$4" = - ] || limits=$(echo "$4" | tr , ' ')
     # shellcheck disable=SC2086
-    env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 0.5 /hogspin \
+    # Three samples after the first: the writer, polling, has up to 0.75 s to land the later values.
+    env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 0.75 /hogspin \
         >/tmp/check.out 2>&1
     rc=$?
     kill "$writer" 2>/dev/null
