@@ -16,16 +16,25 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The samples as CSV, and a gnuplot program that draws only the series that hold a value:
-# gnuplot refuses a plot with nothing in it.
+# gnuplot refuses a plot with nothing in it. A log is anyone's text: a name keeps only what a
+# case name may hold, and a value or a limit counts only as a plain number, so that nothing
+# from it reaches gnuplot but data.
 grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.csv" -v program="$work/plot.gp" '
-    $1 == "hogspin-trace" && $2 == "t_s" { n = 0; split("", has); split("", limit); split($0, head, ","); width = NF; next }
-    $1 == "hogspin-limits" { for (i = 2; i <= NF; i++) if (split($i, kv, "=") == 2 && kv[2] != "") limit[kv[1]] = kv[2]; next }
-    $1 == "hogspin-trace" && width {
-        rows[++n] = substr($0, 15)
-        for (i = 2; i <= NF; i++) if ($i != "") has[i - 1] = 1
-        if ($4 != "") { if (!(lo != "") || $4 + 0 < lo) lo = $4 + 0; if (!(hi != "") || $4 + 0 > hi) hi = $4 + 0 } }
+    function number(v) { return v ~ /^-?[0-9]+(\.[0-9]+)?$/ }
     function series(column, title, axes, style) { return sprintf("ARG1 using 1:%d %s with lines lw 2 %s title \"%s\"", column, axes, style, title) }
     function add(list, item) { return list == "" ? item : list ", " item }
+    function level(value, axes, colour, title) { return value " " axes " with lines dt 3 lw 2 lc rgb \"" colour "\" title \"" title "\"" }
+    { sub(/\r$/, "") }
+    $1 == "hogspin-trace" && $2 == "t_s" {
+        n = 0; lo = hi = ""; width = NF; split("", has); split("", limit)
+        for (i = 1; i <= NF; i++) { head[i] = $i; gsub(/[^A-Za-z0-9._-]/, "_", head[i]) }
+        next }
+    $1 == "hogspin-limits" { for (i = 2; i <= NF; i++) if (split($i, kv, "=") == 2 && number(kv[2])) limit[kv[1]] = kv[2] + 0; next }
+    $1 == "hogspin-trace" && width && number($2) {
+        row = $2
+        for (i = 3; i <= width; i++) { v = number($i) ? $i : ""; row = row "," v; if (v != "") has[i - 1] = 1 }
+        rows[++n] = row
+        if (number($4)) { if (lo == "" || $4 + 0 < lo) lo = $4 + 0; if (hi == "" || $4 + 0 > hi) hi = $4 + 0 } }
     END {
         if (!n) { print "hogspin-plot: no soak (hogspin-trace lines after their header) in the log" >"/dev/stderr"; exit 1 }
         for (r = 1; r <= n; r++) print rows[r] >data
@@ -34,23 +43,32 @@ grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.c
             name = head[i]; unit = name; sub(/_[cw]$/, "", name); sub(/.*_/, "", unit)
             if (!has[i - 1]) continue
             if (unit == "c") top = add(top, series(i - 1, name " (°C)"))
-            else bottom = add(bottom, series(i - 1, name " (W)"))
+            else if (unit == "w") bottom = add(bottom, series(i - 1, name " (W)"))
         }
-        if (has[3]) { top = add(top, series(3, cpu " clock (MHz)", "axes x1y2", "dt 2")); right = 1 }
-        if (top == "" && bottom == "") top = series(2, cpu " busy (%)")
-        if ("max_temp_c" in limit) top = add(top, limit["max_temp_c"] " with lines dt 3 lw 2 lc rgb \"red\" title \"MAX_TEMP " limit["max_temp_c"] " °C\"")
-        if (("min_freq_mhz" in limit) && right) top = add(top, limit["min_freq_mhz"] " axes x1y2 with lines dt 3 lw 2 lc rgb \"blue\" title \"MIN_FREQ " limit["min_freq_mhz"] " MHz\"")
-        if (("max_power_w" in limit) && bottom != "") bottom = add(bottom, limit["max_power_w"] " with lines dt 3 lw 2 lc rgb \"dark-red\" title \"MAX_POWER " limit["max_power_w"] " W\"")
+        # The clock goes on the right-hand axis beside temperatures, on the left one alone.
+        temps = top != ""; axis = temps ? "axes x1y2" : ""
+        if (has[3]) { top = add(top, series(3, cpu " clock (MHz)", axis, "dt 2")); right = temps }
+        if (top == "" && bottom == "") {
+            if (!has[2]) { print "hogspin-plot: nothing was read in the last soak but the time" >"/dev/stderr"; exit 1 }
+            top = series(2, cpu " busy (%)")
+        }
+        if ("max_temp_c" in limit) top = add(top, level(limit["max_temp_c"], "", "red", "MAX_TEMP " limit["max_temp_c"] " °C"))
+        if (("min_freq_mhz" in limit) && has[3]) {
+            top = add(top, level(limit["min_freq_mhz"], axis, "blue", "MIN_FREQ " limit["min_freq_mhz"] " MHz"))
+            if (limit["min_freq_mhz"] < lo) lo = limit["min_freq_mhz"]
+            if (limit["min_freq_mhz"] > hi) hi = limit["min_freq_mhz"]
+        }
+        if (("max_power_w" in limit) && bottom != "") bottom = add(bottom, level(limit["max_power_w"], "", "dark-red", "MAX_POWER " limit["max_power_w"] " W"))
         print "set terminal @ARG3 size 960," (bottom == "" ? 480 : 720) "; set output ARG2" >program
         # Fixed margins line the panels up whatever their keys hold.
         print "set datafile separator \",\"; set termoption noenhanced; set key outside right top; set grid" >program
         print "set lmargin at screen 0.08; set rmargin at screen 0.70; set xrange [0:*]; set autoscale xfixmax" >program
         print "set xlabel \"seconds into the soak\"" >program
         if (bottom != "") print "set multiplot layout 2,1" >program
-        print "set ylabel \"°C\"; set ytics nomirror" >program
-        # Room above and below the curves, so that a limit never lies on the frame.
+        print "set ylabel \"" (temps || !has[3] ? (temps ? "°C" : "%") : "MHz") "\"; set ytics nomirror" >program
+        # Room above and below the curves, so that a limit never lies on the frame; the
+        # clock axis spans the clock and its limit by hand, since offsets miss that axis.
         print "set offsets graph 0, graph 0, graph 0.08, graph 0.08" >program
-        if (("min_freq_mhz" in limit) && limit["min_freq_mhz"] + 0 < lo) lo = limit["min_freq_mhz"] + 0
         pad = hi > lo ? (hi - lo) * 0.08 : hi * 0.05 + 1
         if (right) printf "set y2label \"MHz\"; set y2tics; set y2range [%g:%g]\n", lo - pad, hi + pad >program
         print "plot " top >program
