@@ -299,7 +299,9 @@ TEST(PFHelperAffinity, AThreadThatHasEndedIsNotPinnedAndTheCallerKeepsItsSet)
 {
     cpu_set_t maskOwn;
     ASSERT_EQ(sched_getaffinity(0, sizeof(maskOwn), &maskOwn), 0);
-    const int nCPU = AllowedCPUs().back();
+    const std::vector<int> vAllowed = AllowedCPUs();
+    ASSERT_FALSE(vAllowed.empty());
+    const int nCPU = vAllowed.back();
 
     std::atomic<long> nTid{0};
     tuint_ptr nThreadId = 0;
