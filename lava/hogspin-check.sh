@@ -45,10 +45,10 @@ tree() {  # PID: it and every process below it, in $family
     family=" $1 " grew=1
     while [ -n "$grew" ]; do
         grew=''
-        for status in /proc/[0-9]*/status; do
+        for proc in /proc/[0-9]*/status; do
             parent=''
-            { while read -r key value _; do case $key in PPid:) parent=$value; break ;; esac; done <"$status"; } 2>/dev/null
-            child=${status#/proc/} child=${child%/status}
+            { while read -r key value _; do case $key in PPid:) parent=$value; break ;; esac; done <"$proc"; } 2>/dev/null
+            child=${proc#/proc/} child=${child%/status}
             case $family in *" $parent "*) case $family in *" $child "*) ;; *) family="$family$child " grew=1 ;; esac ;; esac
         done
     done
@@ -225,14 +225,16 @@ sample() {
         line="$line $v" kinds="$kinds $kind"
     done <"$work/sensors"
     echo "$line" >>"$work/raw"
-    awk -v first="${first:-$line}" -v prev="$prev" -v cur="$line" -v kinds="$kinds" "$lib"'BEGIN {
+    # The shell writes the line itself: a reader gone away must stop the check, not an awk.
+    trace=$(awk -v first="${first:-$line}" -v prev="$prev" -v cur="$line" -v kinds="$kinds" "$lib"'BEGIN {
         split(cur, c, " "); split(first, s, " "); split(prev, p, " "); n = split(kinds, kind, " ")
         out = sprintf("hogspin-trace,%.1f,", (c[1] - s[1]) / 100)
         if (prev != "" && c[2] != "-" && p[2] != "-" && c[3] > p[3]) out = out sprintf("%.1f", 100 * (c[2] - p[2]) / (c[3] - p[3]))
         out = out "," (c[4] == "-" ? "" : shown(c[4], 3, 0))
         for (i = 1; i <= n; i++)
             if (kind[i] != "energy") out = out "," (c[4 + i] == "-" ? "" : shown(c[4 + i], kind[i] == "temp" ? 3 : 6, 1))
-        print out }'
+        print out }')
+    echo "$trace"
     first=${first:-$line} prev=$line
 }
 
