@@ -17,6 +17,8 @@ bound=${STOP_BOUND:-5} interval=${INTERVAL:-1} max_temp=${MAX_TEMP-} min_freq=${
 sysfs=${HOGSPIN_SYSFS:-/sys}
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
 failed=0 pid='' tool='' napper='' work='' online='' signalled=''
+# The check's own standard error, for a trap: one may run inside a "{ ...; } 2>/dev/null".
+exec 3>&2
 
 report() {  # case status(0 = pass, skip, else fail) details [measurement units]
     case $2 in 0) result=pass ;; skip) result=skip ;; *) result=fail failed=1 ;; esac
@@ -91,7 +93,7 @@ cleanup() {
 }
 on_signal() {  # name status
     trap '' INT TERM HUP PIPE QUIT ALRM USR1 USR2
-    echo "hogspin-check: SIG$1: ending the tool it started and stopping" >&2
+    echo "hogspin-check: SIG$1: ending the tool it started and stopping" >&3
     exit "$2"
 }
 trap cleanup EXIT
@@ -144,7 +146,7 @@ work=$(mktemp -d) && [ -d "$work" ] || { work=''; fail_all 1 "mktemp -d failed";
 # The output file exists before the first look for the summary, whatever the job redirects.
 : >"$work/out"
 tool=starting
-"$hogspin" "$cpu" "$threads" >"$work/out" 2>"$work/err" &
+"$hogspin" "$cpu" "$threads" >"$work/out" 2>"$work/err" 3>&- &
 pid=$! tool=running
 # The summary is the first line, written whole: up to 10 s for it while the tool runs.
 now; until_cs=$((cs + 1000))
@@ -241,7 +243,7 @@ sample() {
 # A sleep that a trapped signal cuts short: a trap runs once the foreground command is done,
 # but a wait returns at once.
 nap() {
-    sleep "$1" & napper=$!
+    sleep "$1" 3>&- & napper=$!
     wait "$napper"; napper=''
 }
 
