@@ -17,19 +17,30 @@ bound=${STOP_BOUND:-5} interval=${INTERVAL:-1} max_temp=${MAX_TEMP-} min_freq=${
 sysfs=${HOGSPIN_SYSFS:-/sys}
 cases='summary-ret workers-pinned cpu-busy stop-sigint'
 failed=0 pid='' tool='' napper='' work='' online='' signalled=''
-# The check's own standard error, for a trap: one may run inside a "{ ...; } 2>/dev/null".
+# A closed standard error would end the shell at the exec below, and a file opened later
+# could take its number. Kept as fd 3 for a trap, which may run inside "{ ...; } 2>/dev/null".
+true >&2 || exec 2>/dev/null
 exec 3>&2
+
+# Every line of output: one that cannot be written (a reader gone away while SIGPIPE is
+# ignored, a full disc) stops the check as SIGPIPE does. printf, as dash's echo reads escapes.
+say() {
+    printf '%s\n' "$1" && return
+    trap '' INT TERM HUP PIPE QUIT ALRM USR1 USR2
+    printf 'hogspin-check: cannot write its output: %sstopping\n' "${tool:+ending the tool it started and }" >&3
+    exit 1
+}
 
 report() {  # case status(0 = pass, skip, else fail) details [measurement units]
     case $2 in 0) result=pass ;; skip) result=skip ;; *) result=fail failed=1 ;; esac
-    echo "hogspin-check: $1: $result ($3)"
+    say "hogspin-check: $1: $result ($3)"
     command -v lava-test-case >/dev/null 2>&1 || return 0
     lava-test-case "$1" --result "$result" ${4:+--measurement "$4" --units "$5"}
 }
 
 fail_all() {  # STATUS REASON: nothing more will run, so every case fails with the reason
-    echo "hogspin-check: $2" >&2
     for c in $cases; do report "$c" 1 "$2"; done
+    printf 'hogspin-check: %s\n' "$2" >&2
     exit "$1"
 }
 
@@ -93,7 +104,7 @@ cleanup() {
 }
 on_signal() {  # name status
     trap '' INT TERM HUP PIPE QUIT ALRM USR1 USR2
-    echo "hogspin-check: SIG$1: ending the tool it started and stopping" >&3
+    echo "hogspin-check: SIG$1: ${tool:+ending the tool it started and }stopping" >&3
     exit "$2"
 }
 trap cleanup EXIT
@@ -236,7 +247,7 @@ sample() {
         for (i = 1; i <= n; i++)
             if (kind[i] != "energy") out = out "," (c[4 + i] == "-" ? "" : shown(c[4 + i], kind[i] == "temp" ? 3 : 6, 1))
         print out }')
-    echo "$trace"
+    say "$trace"
     first=${first:-$line} prev=$line
 }
 
@@ -248,8 +259,8 @@ nap() {
 }
 
 # The soak: a first sample at its start, then one every INTERVAL seconds.
-echo "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '$1 == "temp" { printf ",%s_c", $3 } $1 == "power" { printf ",%s_w", $3 }' "$work/sensors")"
-echo "hogspin-limits,max_temp_c=$max_temp,min_freq_mhz=$min_freq,max_power_w=$max_power"
+say "hogspin-trace,t_s,cpu${cpu}_busy_pct,cpu${cpu}_mhz$(awk '$1 == "temp" { printf ",%s_c", $3 } $1 == "power" { printf ",%s_w", $3 }' "$work/sensors")"
+say "hogspin-limits,max_temp_c=$max_temp,min_freq_mhz=$min_freq,max_power_w=$max_power"
 first='' prev=''
 sample
 k=0

@@ -61,6 +61,7 @@ struct SChildSetup
     rlim_t rlAs = 0;            // non-zero: caps the address space, as prlimit --as would
     bool bBlockStop = false;    // blocks SIGINT and SIGTERM, as a parent that waits for them does
     int nPendingSignal = 0;     // then raises this one, left pending across the exec
+    bool bIgnorePipe = false;   // ignores SIGPIPE, as many a caller does, and the exec keeps it so
 };
 
 // One run of hogspin; whatever happens, the destructor leaves no process behind.
@@ -139,6 +140,10 @@ public:
                 {
                     raise(setup.nPendingSignal);
                 }
+            }
+            if (setup.bIgnorePipe)
+            {
+                signal(SIGPIPE, SIG_IGN);
             }
             execvp(vpArgv[0], vpArgv.data());
             _exit(127);
@@ -674,9 +679,11 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         int nStatus;
         const char* pszSays;
         const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
+        bool bIgnorePipe = false;
     } aCases[] = {
         {"/nonexistent/hogspin", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/hogspin': not found\n"},
         {"/etc/passwd", "", "30", 0, 1, "hogspin-check: cannot start '/etc/passwd': not executable\n"},
+        {"/nonexistent/a\\cb", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/a\\cb': not found\n"},
         {HOGSPIN_EXE, "MAX_TEMP=85C", "30", 0, 2,
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n"},
         {HOGSPIN_EXE, "INTERVAL=0.1", "0.2", 0, 0, "", "hogspin-check: stop-sigint: pass"},
@@ -685,10 +692,12 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
+        {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",
+         nullptr, true},
     };
     for (const auto& c : aCases)
     {
-        SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal));
+        SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal) + (c.bIgnorePipe ? " ignored" : ""));
         if (c.pszHas != nullptr && !kExact)
         {
             continue;  // sanitizer runtimes add a thread that the check would count as a worker
@@ -704,7 +713,9 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
             vArgv.push_back(n == std::string::npos ? strWord : strWord.replace(n, 5, strPath + "/sys"));
         }
         vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, c.pszTool});
-        check.StartCommand(vArgv);
+        SChildSetup setup;
+        setup.bIgnorePipe = c.bIgnorePipe;
+        check.StartCommand(vArgv, setup);
         std::vector<pid_t> vTools;
         if (c.nSignal != 0)
         {
