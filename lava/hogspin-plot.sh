@@ -52,20 +52,22 @@ grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.c
             if (!has[2]) { print "hogspin-plot: nothing was read in the last soak but the time" >"/dev/stderr"; exit 1 }
             top = series(2, cpu " busy (%)")
         }
-        if ("max_temp_c" in limit) top = add(top, level(limit["max_temp_c"], "", "red", "MAX_TEMP " limit["max_temp_c"] " °C"))
+        if (("max_temp_c" in limit) && temps) top = add(top, level(limit["max_temp_c"], "", "red", "MAX_TEMP " limit["max_temp_c"] " °C"))
         if (("min_freq_mhz" in limit) && has[3]) {
             top = add(top, level(limit["min_freq_mhz"], axis, "blue", "MIN_FREQ " limit["min_freq_mhz"] " MHz"))
             if (limit["min_freq_mhz"] < lo) lo = limit["min_freq_mhz"]
             if (limit["min_freq_mhz"] > hi) hi = limit["min_freq_mhz"]
         }
         if (("max_power_w" in limit) && bottom != "") bottom = add(bottom, level(limit["max_power_w"], "", "dark-red", "MAX_POWER " limit["max_power_w"] " W"))
+        # Power alone: its panel is the only one.
+        if (top == "") { top = bottom; bottom = "" }
         print "set terminal @ARG3 size 960," (bottom == "" ? 480 : 720) "; set output ARG2" >program
         # Fixed margins line the panels up whatever their keys hold.
         print "set datafile separator \",\"; set termoption noenhanced; set key outside right top; set grid" >program
         print "set lmargin at screen 0.08; set rmargin at screen 0.70; set xrange [0:*]; set autoscale xfixmax" >program
         print "set xlabel \"seconds into the soak\"" >program
         if (bottom != "") print "set multiplot layout 2,1" >program
-        print "set ylabel \"" (temps || !has[3] ? (temps ? "°C" : "%") : "MHz") "\"; set ytics nomirror" >program
+        print "set ylabel \"" (temps ? "°C" : has[3] ? "MHz" : top ~ /\(W\)/ ? "W" : "%") "\"; set ytics nomirror" >program
         # Room above and below the curves, so that a limit never lies on the frame; the
         # clock axis spans the clock and its limit by hand, since offsets miss that axis.
         print "set offsets graph 0, graph 0, graph 0.08, graph 0.08" >program

@@ -253,15 +253,24 @@ def judge(name, board, log):
     problems = []
     if any('Kernel panic' in line for line in lines):
         problems.append('the kernel panicked')
+    # An oops kills the task and the kernel runs on. (A soft-lockup "BUG:" is left alone: an
+    # emulated CPU on a loaded host can stall that long and still be sound.)
+    if any(re.search(r'Oops(?: -|:)', line) for line in lines):
+        problems.append('the kernel oopsed')
     if 'BOARD-END ' + name not in lines:
         problems.append('the guest never printed its end marker')
+    # A check reported twice keeps both verdicts, so that a later PASS never hides a FAIL;
+    # nothing after the end marker counts.
     verdicts = {}
     for line in lines:
         if line.startswith(('GUEST ', 'CHECK ', 'INFO ', '  threads')):
             print(line)
-        found = re.match(r'CHECK (\S+) (PASS|FAIL)', line)
+        if line == 'BOARD-END ' + name:
+            break
+        found = re.match(r'CHECK (\S+) (PASS|FAIL)( |$)', line)
         if found:
-            verdicts[found.group(1)] = found.group(2)
+            check, verdict = found.group(1), found.group(2)
+            verdicts[check] = verdicts[check] + ' then ' + verdict if check in verdicts else verdict
     for check in board['checks']:
         if verdicts.get(check) != 'PASS':
             problems.append('%s: %s' % (check, verdicts.get(check, 'never reported')))
