@@ -44,14 +44,17 @@ fail_all() {  # STATUS REASON: nothing more will run, so every case fails with t
     exit "$1"
 }
 
+proc_status() {  # FILE: a /proc status file's State and PPid, in $state and $ppid ('' if gone)
+    state='' ppid=''
+    { while read -r key value _; do
+        case $key in State:) state=$value ;; PPid:) ppid=$value; break ;; esac
+    done <"$1"; } 2>/dev/null
+}
+
 # True while PID is a child of this shell that has not ended: a zombie has, though kill -0
 # still finds it, and a reaped child's PID may already be another's, whose parent is not us.
 running() {  # PID
-    state='' ppid=''
-    [ -n "$1" ] && { while read -r key value _; do
-        case $key in State:) state=$value ;; PPid:) ppid=$value; break ;; esac
-    done <"/proc/$1/status"; } 2>/dev/null
-    [ -n "$state" ] && [ "$state" != Z ] && [ "$ppid" = $$ ]
+    [ -n "$1" ] && proc_status "/proc/$1/status" && [ -n "$state" ] && [ "$state" != Z ] && [ "$ppid" = $$ ]
 }
 
 tree() {  # PID: it and every process below it, in $family
@@ -59,10 +62,9 @@ tree() {  # PID: it and every process below it, in $family
     while [ -n "$grew" ]; do
         grew=''
         for proc in /proc/[0-9]*/status; do
-            parent=''
-            { while read -r key value _; do case $key in PPid:) parent=$value; break ;; esac; done <"$proc"; } 2>/dev/null
+            proc_status "$proc"
             child=${proc#/proc/} child=${child%/status}
-            case $family in *" $parent "*) case $family in *" $child "*) ;; *) family="$family$child " grew=1 ;; esac ;; esac
+            case $family in *" $ppid "*) case $family in *" $child "*) ;; *) family="$family$child " grew=1 ;; esac ;; esac
         done
     done
 }
