@@ -650,9 +650,26 @@ private:
     std::string m_strPath;
 };
 
-// The board farm's check, with nothing in its PATH but the shell and the tools it says it
-// needs: it fails every case at once, saying why, when it cannot start the tool or a parameter
-// is bad; a short soak passes; a time-out or an interrupt that ends it mid-soak ends the tool.
+// The processes below nRoot whose command name is strName.
+std::vector<pid_t> DescendantsNamed(pid_t nRoot, const std::string& strName)
+{
+    std::vector<pid_t> vFound = ChildrenNamed(nRoot, strName);
+    for (const std::string& strPid : ProcEntries("/proc"))
+    {
+        const auto stat = ProcStat(strPid);
+        if (!stat.first.empty() && stat.first != strName && std::stoi(stat.second.substr(2)) == nRoot)
+        {
+            const std::vector<pid_t> vBelow = DescendantsNamed(std::stoi(strPid), strName);
+            vFound.insert(vFound.end(), vBelow.begin(), vBelow.end());
+        }
+    }
+    return vFound;
+}
+
+// The board farm's check through its LAVA glue, with nothing in its PATH but the shell,
+// mktemp and rm: it fails every case at once, saying why, when it cannot start the tool or a
+// parameter is bad; a short soak passes; a time-out or an interrupt that ends it mid-soak
+// ends the tool; with a lava-test-case, each case becomes a call.
 TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
 {
     if (*kEmulator != '\0')
@@ -662,34 +679,48 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
     const CTempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     const std::string& strPath = dir.Path();
-    // Debian's own awk, mawk, where there is one: it dies of a file it cannot read. The
-    // stand-in /sys has a zone at 95 C, and one whose temperature gives EIO.
+    // The stand-in /sys has a zone at 95 C, and one whose temperature gives EIO; lava/ a
+    // lava-test-case that records "case:result:measurement:units".
     const std::string strSys = strPath + "/sys/class/thermal/thermal_zone";
-    const std::string strSetUp = "cd " + strPath + " && for t in sh mktemp rm sleep; do ln -s \"$(command -v $t)\" $t || exit 1; done" +
-                                 " && ln -s \"$(command -v mawk || command -v awk)\" awk && mkdir -p " + strSys + "0 " + strSys +
-                                 "1 && echo soc >" + strSys + "0/type && echo 95000 >" + strSys + "0/temp && echo wifi >" +
-                                 strSys + "1/type && ln -s /proc/self/mem " + strSys + "1/temp";
+    const std::string strSetUp = "cd " + strPath + " && for t in sh mktemp rm; do ln -s \"$(command -v $t)\" $t || exit 1; done" +
+                                 " && mkdir -p lava " + strSys + "0 " + strSys + "1 && echo soc >" + strSys +
+                                 "0/type && echo 95000 >" + strSys + "0/temp && echo wifi >" + strSys +
+                                 "1/type && ln -s /proc/self/mem " + strSys + "1/temp && printf '%s\\n' '#!/bin/sh' " +
+                                 "'echo \"$1:$3:$5:$7\" >>" + strPath + "/calls' >lava/lava-test-case && chmod +x lava/lava-test-case";
     ASSERT_EQ(system(strSetUp.c_str()), 0);
     const struct
     {
         const char* pszTool;
-        const char* pszEnv;  // NAME=VALUE words for the check; {SYS}: the stand-in /sys
+        const char* pszEnv;  // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case
         const char* pszSettle;
         int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
         int nStatus;
         const char* pszSays;
         const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
         bool bIgnorePipe = false;
+        const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
     } aCases[] = {
         {"/nonexistent/hogspin", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/hogspin': not found\n"},
         {"/etc/passwd", "", "30", 0, 1, "hogspin-check: cannot start '/etc/passwd': not executable\n"},
         {"/nonexistent/a\\cb", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/a\\cb': not found\n"},
+        {"/bin/false", "", "30", 0, 1, "hogspin-check: cannot start '/bin/false': it ended at once with status 1\n"},
+        {"/nonexistent/hogspin", "HOGSPIN_CHECK=", "30", 0, 1,
+         "hogspin-check: cannot find hogspin-check: none beside '/nonexistent/hogspin' or in PATH\n"},
         {HOGSPIN_EXE, "MAX_TEMP=85C", "30", 0, 2,
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n"},
+        {HOGSPIN_EXE, "MAX_TEMP=85C {LAVA}", "30", 0, 2,
+         "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n", nullptr, false,
+         "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "INTERVAL=0.1", "0.2", 0, 0, "", "hogspin-check: stop-sigint: pass"},
         {HOGSPIN_EXE, "INTERVAL=0.1 MAX_TEMP=85 HOGSPIN_SYSFS={SYS}", "0.2", 0, 1, "",
-         "hogspin-check: temp-max-soc: fail (95.0 C, the highest of the soak; limit 85 C)"},
+         "hogspin-check: limit-temp-soc: fail (95.0 C, the highest of the soak; limit 85 C)"},
+        {HOGSPIN_EXE, "INTERVAL=0.1 MAX_TEMP=85 HOGSPIN_SYSFS={SYS} {LAVA}", "0.2", 0, 1, "",
+         "hogspin-check: temp-max-wifi: skip (class/thermal/thermal_zone1/temp could not be read at any of 3 samples)", false,
+         "cpu-busy:pass::\nfreq-min-cpu{K}:skip::\nlimit-temp-soc:fail::\npower-max:skip::\nstop-sigint:pass::\n"
+         "summary-ret:pass::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\nworkers-pinned:pass::\n"},
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
+        {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
+         nullptr, false, "summary-ret:pass::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",
@@ -702,15 +733,25 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         {
             continue;  // sanitizer runtimes add a thread that the check would count as a worker
         }
+        ASSERT_EQ(system(("rm -f " + strPath + "/calls").c_str()), 0);
         CToolRun check;
         // Nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS set here must
         // not change the check.
-        std::vector<std::string> vArgv = {"env", "-i", "PATH=" + strPath};
-        std::istringstream env(c.pszEnv);
+        std::string strEnv = c.pszEnv;
+        const bool bLava = strEnv.find("{LAVA}") != std::string::npos;
+        std::vector<std::string> vArgv = {"env", "-i", "PATH=" + strPath + (bLava ? ":" + strPath + "/lava" : "")};
+        if (strEnv.find("HOGSPIN_CHECK=") == std::string::npos)
+        {
+            vArgv.push_back("HOGSPIN_CHECK=" HOGSPIN_CHECK_EXE);
+        }
+        std::istringstream env(strEnv);
         for (std::string strWord; env >> strWord;)
         {
             const size_t n = strWord.find("{SYS}");
-            vArgv.push_back(n == std::string::npos ? strWord : strWord.replace(n, 5, strPath + "/sys"));
+            if (strWord != "{LAVA}")
+            {
+                vArgv.push_back(n == std::string::npos ? strWord : strWord.replace(n, 5, strPath + "/sys"));
+            }
         }
         vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, c.pszTool});
         SChildSetup setup;
@@ -719,11 +760,14 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         std::vector<pid_t> vTools;
         if (c.nSignal != 0)
         {
-            // The trace may follow the line at any moment: judge the first line alone.
-            ASSERT_TRUE(check.WaitForLines(1)) << check.Out() << check.Err();
-            EXPECT_EQ(check.Out().substr(0, check.Out().find('\n') + 1),
+            // The trace header, the limits, the summary: the trace may follow at any moment,
+            // so the third line is judged alone.
+            ASSERT_TRUE(check.WaitForLines(3)) << check.Out() << check.Err();
+            const std::string& strOut = check.Out();
+            const size_t nThird = strOut.find('\n', strOut.find('\n') + 1) + 1;
+            EXPECT_EQ(strOut.substr(nThird, strOut.find('\n', nThird) + 1 - nThird),
                       Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)\n"));
-            vTools = ChildrenNamed(check.Pid(), "hogspin");
+            vTools = DescendantsNamed(check.Pid(), "hogspin");
             EXPECT_EQ(vTools.size(), 1u);
             if (c.nSignal == SIGPIPE)
             {
@@ -738,12 +782,8 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         // Bounded well below the 30 s soak: it must not wait that out.
         ASSERT_TRUE(check.WaitExit(&iStatus)) << check.Out() << check.Err();
         EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
-        // The shell may first say that its write into the closed pipe failed.
         const std::string& strErr = check.Err();
-        const size_t nSays = strlen(c.pszSays);
-        EXPECT_TRUE(c.nSignal == SIGPIPE ? strErr.size() >= nSays && strErr.compare(strErr.size() - nSays, nSays, c.pszSays) == 0
-                                         : strErr == c.pszSays)
-            << strErr;
+        EXPECT_EQ(strErr, c.pszSays);
         if (c.pszHas != nullptr)
         {
             EXPECT_NE(check.Out().find(c.pszHas), std::string::npos) << check.Out();
@@ -757,7 +797,24 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
             {
                 strFailed += std::string("hogspin-check: ") + pszCase + ": fail (" + strWhy + ")\n";
             }
-            EXPECT_EQ(check.Out(), strFailed);
+            // What came before the tool was started: the trace's header and limits.
+            EXPECT_EQ(check.Out().substr(check.Out().find("hogspin-check: ")), strFailed);
+        }
+        if (c.pszCalls != nullptr)
+        {
+            std::ifstream file(strPath + "/calls");
+            std::vector<std::string> vCalls;
+            for (std::string strLine; std::getline(file, strLine);)
+            {
+                vCalls.push_back(strLine + "\n");
+            }
+            std::sort(vCalls.begin(), vCalls.end());
+            std::string strCalls;
+            for (const std::string& strCall : vCalls)
+            {
+                strCalls += strCall;
+            }
+            EXPECT_EQ(strCalls, Expand(c.pszCalls));
         }
         for (const pid_t nTool : vTools)
         {

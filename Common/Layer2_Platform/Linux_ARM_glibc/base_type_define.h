@@ -6,6 +6,7 @@
 
 typedef std::uint32_t tuint32;
 typedef std::uint64_t tuint64;
+typedef std::int64_t tint64;
 
 // Wide enough for a pointer or a native thread identifier.
 typedef std::uint64_t tuint_ptr;

@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+// CPFSystem on open/pread, fork/exec with process groups, signalfd, timerfd, poll and perf events.
+#include "PFSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/perf_event.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/syscall.h>
+#include <sys/timerfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+FDHANDLE CPFSystem::CreateFile(const char* pszPath)
+{
+    return open(pszPath, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+ssize_t CPFSystem::ReadFileAt(FDHANDLE hFile, char* pBuf, size_t cb)
+{
+    ssize_t cbRead;
+    do
+    {
+        cbRead = pread(hFile, pBuf, cb, 0);
+    } while (cbRead < 0 && errno == EINTR);
+    return cbRead;
+}
+
+bool CPFSystem::WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb)
+{
+    while (cb > 0)
+    {
+        const ssize_t cbDone = write(hFile, pBuf, cb);
+        if (cbDone < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (cbDone <= 0)
+        {
+            return false;
+        }
+        pBuf += cbDone;
+        cb -= static_cast<size_t>(cbDone);
+    }
+    return true;
+}
+
+void CPFSystem::CloseHandle(FDHANDLE& hFile)
+{
+    if (hFile >= 0)
+    {
+        // Linux releases the descriptor even when close reports an error: never retry it.
+        (void)close(hFile);
+        hFile = -1;
+    }
+}
+
+bool CPFSystem::CreatePipe(FDHANDLE* phRead, FDHANDLE* phWrite)
+{
+    int afd[2];
+    if (pipe2(afd, O_CLOEXEC) != 0)
+    {
+        return false;
+    }
+    (void)fcntl(afd[0], F_SETFL, O_NONBLOCK);
+    *phRead = afd[0];
+    *phWrite = afd[1];
+    return true;
+}
+
+pid_t CPFSystem::CreateProcess(char* const* argv, FDHANDLE hOut, FDHANDLE hErr, const sigset_t& sigMask,
+                               const sigset_t& sigDefault, int* piErr)
+{
+    // The child says why its exec failed through a pipe that a successful exec closes.
+    int afdExec[2];
+    if (pipe2(afdExec, O_CLOEXEC) != 0)
+    {
+        *piErr = errno;
+        return -1;
+    }
+    const pid_t nParent = getpid();
+    const pid_t nPid = fork();
+    if (nPid < 0)
+    {
+        *piErr = errno;
+        close(afdExec[0]);
+        close(afdExec[1]);
+        return -1;
+    }
+    if (nPid == 0)
+    {
+        // Only async-signal-safe calls from here to the exec.
+        setpgid(0, 0);
+        // A check killed outright (SIGKILL, the OOM killer) cannot end the tool itself.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int iErr = 0;
+        if (getppid() != nParent)
+        {
+            _exit(127);
+        }
+        if (dup2(hOut, STDOUT_FILENO) < 0 || dup2(hErr, STDERR_FILENO) < 0)
+        {
+            iErr = errno;
+        }
+        else
+        {
+            struct sigaction sa;
+            std::memset(&sa, 0, sizeof(sa));
+            sa.sa_handler = SIG_DFL;
+            for (int nSignal = 1; nSignal < NSIG; ++nSignal)
+            {
+                if (sigismember(&sigDefault, nSignal) == 1)
+                {
+                    sigaction(nSignal, &sa, nullptr);
+                }
+            }
+            sigprocmask(SIG_SETMASK, &sigMask, nullptr);
+            execvp(argv[0], argv);
+            iErr = errno;
+        }
+        (void)!write(afdExec[1], &iErr, sizeof(iErr));
+        _exit(127);
+    }
+    // Also here: a signal to the group must reach the child even before it has run.
+    (void)setpgid(nPid, nPid);
+    close(afdExec[1]);
+    int iErr = 0;
+    ssize_t cb;
+    do
+    {
+        cb = read(afdExec[0], &iErr, sizeof(iErr));
+    } while (cb < 0 && errno == EINTR);
+    close(afdExec[0]);
+    if (cb == static_cast<ssize_t>(sizeof(iErr)))
+    {
+        int iStatus;
+        while (waitpid(nPid, &iStatus, 0) < 0 && errno == EINTR)
+        {
+        }
+        *piErr = iErr;
+        return -1;
+    }
+    return nPid;
+}
+
+bool CPFSystem::SignalProcessGroup(pid_t nGroup, int nSignal)
+{
+    return nGroup > 0 && kill(-nGroup, nSignal) == 0;
+}
+
+bool CPFSystem::ProcessGroupExists(pid_t nGroup)
+{
+    // EPERM: a member that changed its credentials (a setuid program) is still a member.
+    return nGroup > 0 && (kill(-nGroup, 0) == 0 || errno == EPERM);
+}
+
+bool CPFSystem::ReapProcess(pid_t nPid, int* piStatus)
+{
+    pid_t nDone;
+    do
+    {
+        nDone = waitpid(nPid, piStatus, WNOHANG);
+    } while (nDone < 0 && errno == EINTR);
+    // ECHILD: already reaped, or never ours; either way it runs no more.
+    return nDone == nPid || (nDone < 0 && errno == ECHILD);
+}
+
+FDHANDLE CPFSystem::CreateSignalHandle(const sigset_t& sigSet)
+{
+    return signalfd(-1, &sigSet, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+int CPFSystem::ReadSignal(FDHANDLE hSignal)
+{
+    signalfd_siginfo info;
+    ssize_t cb;
+    do
+    {
+        cb = read(hSignal, &info, sizeof(info));
+    } while (cb < 0 && errno == EINTR);
+    return cb == static_cast<ssize_t>(sizeof(info)) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+FDHANDLE CPFSystem::CreateWaitableTimer()
+{
+    return timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+}
+
+bool CPFSystem::SetWaitableTimer(FDHANDLE hTimer, tuint64 qwDueNs)
+{
+    itimerspec its;
+    std::memset(&its, 0, sizeof(its));
+    // A zero time would disarm the timer instead of firing it.
+    qwDueNs = qwDueNs == 0 ? 1 : qwDueNs;
+    its.it_value.tv_sec = static_cast<time_t>(qwDueNs / 1000000000U);
+    its.it_value.tv_nsec = static_cast<long>(qwDueNs % 1000000000U);
+    return timerfd_settime(hTimer, TFD_TIMER_ABSTIME, &its, nullptr) == 0;
+}
+
+void CPFSystem::ResetWaitableTimer(FDHANDLE hTimer)
+{
+    tuint64 qwExpirations;
+    (void)!read(hTimer, &qwExpirations, sizeof(qwExpirations));
+}
+
+int CPFSystem::WaitForMultipleObjects(pollfd* pFds, nfds_t nFds, int msTimeout)
+{
+    const int iReady = poll(pFds, nFds, msTimeout);
+    return iReady < 0 && errno == EINTR ? 0 : iReady;
+}
+
+tuint64 CPFSystem::QueryTickCountNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<tuint64>(ts.tv_sec) * 1000000000U + static_cast<tuint64>(ts.tv_nsec);
+}
+
+FDHANDLE CPFSystem::OpenCycleCounter(int nCPU)
+{
+    perf_event_attr attr;
+    std::memset(&attr, 0, sizeof(attr));
+    attr.size = sizeof(attr);
+    attr.type = PERF_TYPE_HARDWARE;
+    attr.config = PERF_COUNT_HW_CPU_CYCLES;
+    attr.read_format = PERF_FORMAT_TOTAL_TIME_ENABLED | PERF_FORMAT_TOTAL_TIME_RUNNING;
+    // Every task on that CPU, as the load is the tool's many threads; glibc has no wrapper.
+    const long iFd = syscall(SYS_perf_event_open, &attr, -1, nCPU, -1, PERF_FLAG_FD_CLOEXEC);
+    return static_cast<FDHANDLE>(iFd);
+}
+
+bool CPFSystem::ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles)
+{
+    tuint64 aqw[3];  // count, time enabled, time running
+    if (read(hCounter, aqw, sizeof(aqw)) != static_cast<ssize_t>(sizeof(aqw)) || aqw[2] == 0)
+    {
+        return false;
+    }
+    // With more events than counters the kernel rotates them and counts only part of the time.
+    *pqwCycles = aqw[2] >= aqw[1] ? aqw[0]
+                                  : static_cast<tuint64>(static_cast<long double>(aqw[0]) * aqw[1] / aqw[2]);
+    return true;
+}

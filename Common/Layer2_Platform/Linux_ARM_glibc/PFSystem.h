@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+// CPFSystem: files, processes, signals, timers and counters of Linux/glibc behind handles.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+
+#include "base_type_define.h"
+
+// A descriptor; -1 names none.
+typedef int FDHANDLE;
+
+class CPFSystem
+{
+public:
+    // Opens a file for reading, or -1 with errno.
+    static FDHANDLE CreateFile(const char* pszPath);
+
+    // Reads up to cb bytes from the start of the file: a sysfs or /proc file is made anew at
+    // each read from offset 0. The count read, or -1 with errno.
+    static ssize_t ReadFileAt(FDHANDLE hFile, char* pBuf, size_t cb);
+
+    // Writes all of cb bytes, resuming after a partial write or an interruption; false with
+    // errno when the rest cannot be written.
+    static bool WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb);
+
+    static void CloseHandle(FDHANDLE& hFile);
+
+    // A pipe whose read end does not block; both ends close on exec.
+    static bool CreatePipe(FDHANDLE* phRead, FDHANDLE* phWrite);
+
+    // Starts argv[0] (searched in PATH when it holds no '/') as the leader of a new process
+    // group, with standard output and error on the given descriptors, the signal mask
+    // sigMask and each signal in sigDefault at its default action. The child is killed
+    // should this process die first. Returns its PID, or -1 with the reason in *piErr: the
+    // child's exec failure comes back too.
+    static pid_t CreateProcess(char* const* argv, FDHANDLE hOut, FDHANDLE hErr, const sigset_t& sigMask,
+                               const sigset_t& sigDefault, int* piErr);
+
+    // Sends nSignal to every process of the group; false when none is left.
+    static bool SignalProcessGroup(pid_t nGroup, int nSignal);
+
+    // True while a process of the group exists, zombies included.
+    static bool ProcessGroupExists(pid_t nGroup);
+
+    // Reaps the child if it has ended: true and its wait status, or false while it runs.
+    static bool ReapProcess(pid_t nPid, int* piStatus);
+
+    // A descriptor that reads the signals of sigSet, which the caller has blocked.
+    static FDHANDLE CreateSignalHandle(const sigset_t& sigSet);
+
+    // The number of the next signal taken from the handle, or 0 when none is pending.
+    static int ReadSignal(FDHANDLE hSignal);
+
+    // A timer on the monotonic clock that wakes poll at absolute times.
+    static FDHANDLE CreateWaitableTimer();
+
+    // Arms the timer for the monotonic time qwDueNs; a time already past fires at once.
+    static bool SetWaitableTimer(FDHANDLE hTimer, tuint64 qwDueNs);
+
+    // Takes the timer's expiry, if it has fired.
+    static void ResetWaitableTimer(FDHANDLE hTimer);
+
+    // Waits until one of the descriptors is ready, or msTimeout (-1: no bound) has passed.
+    // The count ready, 0 at the time-out, -1 on an error other than an interruption.
+    static int WaitForMultipleObjects(pollfd* pFds, nfds_t nFds, int msTimeout);
+
+    // The monotonic clock in nanoseconds.
+    static tuint64 QueryTickCountNs();
+
+    // Counts CPU nCPU's hardware cycles from now, whoever runs there; -1 with errno where
+    // there is no counter or no permission.
+    static FDHANDLE OpenCycleCounter(int nCPU);
+
+    // Cycles counted so far, scaled up for any time the kernel had the counter off the PMU.
+    static bool ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles);
+
+private:
+    CPFSystem() = delete;
+    ~CPFSystem() = delete;
+};

@@ -1,0 +1,330 @@
+// SPDX-License-Identifier: MIT
+// Tests of the soak check's judge: tables of parameters, sensor names and synthetic samples.
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../Apps/CheckTool/SoakJudge.h"
+
+namespace
+{
+
+std::map<std::string, std::string> g_mapEnv;
+
+const char* FakeGetEnv(const char* pszName)
+{
+    const auto it = g_mapEnv.find(pszName);
+    return it == g_mapEnv.end() ? nullptr : it->second.c_str();
+}
+
+// "NAME=VALUE ..." as the environment.
+void SetEnv(const std::string& strEnv)
+{
+    g_mapEnv.clear();
+    std::istringstream words(strEnv);
+    for (std::string strWord; words >> strWord;)
+    {
+        g_mapEnv[strWord.substr(0, strWord.find('='))] = strWord.substr(strWord.find('=') + 1);
+    }
+}
+
+TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
+{
+    const struct
+    {
+        std::vector<std::string> vArgs;
+        const char* pszEnv;
+        const char* pszWhy;  // "" when good
+    } aCases[] = {
+        {{"1", "2", "10"}, "", ""},
+        {{"0", "1", "0.5", "build/hogspin"}, "INTERVAL=0.1 STOP_BOUND=2.5 MAX_TEMP=-5.25 MIN_FREQ=1200 MAX_POWER=0.001", ""},
+        {{"1", "2"}, "", "usage: hogspin-check CPU THREADS SETTLE [HOGSPIN]"},
+        {{"1", "2", "10", "hogspin", "x"}, "", "usage: hogspin-check CPU THREADS SETTLE [HOGSPIN]"},
+        {{"1", "2", "10"}, "MAX_TEMP=85C", "MAX_TEMP must be a number such as 2 or 0.5, not '85C'"},
+        {{"+1", "02", "10"}, "",
+         "CPU must be a whole number such as 2, not '+1'; THREADS must be a whole number such as 2, not '02'"},
+        {{"1", "0", "0"}, "INTERVAL=0.0", "THREADS must be at least 1, not '0'; SETTLE must be above 0, not '0'; "
+                                          "INTERVAL must be above 0, not '0.0'"},
+        {{"1", "1", "1.2345"}, "MIN_FREQ=-5 MAX_POWER=.5", "SETTLE must be a number such as 2 or 0.5, not '1.2345'; "
+                                                             "MIN_FREQ must be a number such as 2 or 0.5, not '-5'; "
+                                                             "MAX_POWER must be a number such as 2 or 0.5, not '.5'"},
+        {{"1", "1", "5."}, "STOP_BOUND=1e3", "SETTLE must be a number such as 2 or 0.5, not '5.'; "
+                                             "STOP_BOUND must be a number such as 2 or 0.5, not '1e3'"},
+        {{"1", "1", "1000001"}, "", "SETTLE / INTERVAL gives 1000001 samples, more than 1000000"},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(c.pszEnv);
+        SetEnv(c.pszEnv);
+        SCheckParams params;
+        std::string strWhy;
+        EXPECT_EQ(ParseParams(c.vArgs, FakeGetEnv, &params, &strWhy), *c.pszWhy == '\0');
+        EXPECT_EQ(strWhy, c.pszWhy);
+    }
+    // The second row, exactly: limits in m°C, kHz and µW.
+    SetEnv("INTERVAL=0.1 STOP_BOUND=2.5 MAX_TEMP=-5.25 MIN_FREQ=1200 MAX_POWER=0.001");
+    SCheckParams params;
+    std::string strWhy;
+    ASSERT_TRUE(ParseParams({"0", "1", "0.5", "build/hogspin"}, FakeGetEnv, &params, &strWhy));
+    EXPECT_EQ(params.nSamples, 5u);
+    EXPECT_EQ(params.msStopBound, 2500);
+    EXPECT_EQ(params.limMaxTemp.llValue, -5250);
+    EXPECT_EQ(params.limMinFreq.llValue, 1200000);
+    EXPECT_EQ(params.limMaxPower.llValue, 1000);
+    EXPECT_EQ(params.strHogspin, "build/hogspin");
+}
+
+TEST(SoakNames, CaseNamesHoldNoDotAndNeverRepeat)
+{
+    const struct
+    {
+        std::vector<SRawSensor> vRaw;
+        std::vector<std::string> vNames;
+    } aCases[] = {
+        {{{ESensorKind::Temp, "class/thermal/thermal_zone0/temp", "x"},
+          {ESensorKind::Temp, "class/thermal/thermal_zone1/temp", "x-2"},
+          {ESensorKind::Temp, "class/thermal/thermal_zone2/temp", "x"}},
+         {"x", "x-2", "x-2-2"}},
+        {{{ESensorKind::Temp, "class/thermal/thermal_zone0/temp", ""},
+          {ESensorKind::Temp, "class/thermal/thermal_zone1/temp", "gpu(big)!"},
+          {ESensorKind::Temp, "class/thermal/thermal_zone2/temp", "cpu0.thermal/a"},
+          {ESensorKind::Temp, "class/thermal/thermal zone3/temp", "spaced"},
+          {ESensorKind::Temp, "class/thermal/thermal_zone4/temp", std::string(50, 'a')}},
+         {"thermal_zone0", "gpu_big_", "cpu0_thermal_a", std::string(40, 'a')}},
+        {{{ESensorKind::Power, "class/hwmon/hwmon0/power1_input", "-VDD_CPU"},
+          {ESensorKind::Power, "class/hwmon/hwmon1/power1_input", "ina238-power1"},
+          {ESensorKind::Energy, "class/hwmon/hwmon1/energy1_input", "ina238-power1"},
+          {ESensorKind::Power, "class/hwmon/hwmon2/power1_input", "ina238-power1"}},
+         {"hwmon0-VDD_CPU", "ina238-power1", "ina238-power1", "ina238-power1-2"}},
+    };
+    for (const auto& c : aCases)
+    {
+        std::vector<std::string> vNames;
+        for (const SSensor& sensor : NameSensors(c.vRaw))
+        {
+            vNames.push_back(sensor.strName);
+        }
+        EXPECT_EQ(vNames, c.vNames);
+    }
+}
+
+TEST(SoakFigures, AreShownExactly)
+{
+    const struct
+    {
+        tint64 ll;
+        int nDigits;
+        int nPlaces;
+        const char* pszShown;
+    } aCases[] = {
+        {85040, 3, 1, "85.04"}, {50000, 3, 1, "50.0"}, {1200000, 3, 0, "1200"}, {1200500, 3, 0, "1200.5"},
+        {2500000, 6, 1, "2.5"}, {-5500, 3, 1, "-5.5"}, {-1, 3, 1, "-0.001"},   {0, 6, 1, "0.0"},
+    };
+    for (const auto& c : aCases)
+    {
+        EXPECT_EQ(ShowFixed(c.ll, c.nDigits, c.nPlaces), c.pszShown);
+    }
+    // What a sensor file may hold: a newline at its end or none.
+    const std::pair<std::string, tint64> aValues[] = {
+        {"45000", 45000}, {"45000\n", 45000}, {" -5000 \n", -5000}, {"", kMissing},          {"-", kMissing},
+        {"-\n", kMissing}, {"4 5", kMissing},    {"1e3\n", kMissing},  {"45000\n1\n", 45000}, {"1234567890123456789", kMissing},
+    };
+    for (const auto& value : aValues)
+    {
+        EXPECT_EQ(ParseSensorValue(value.first.data(), value.first.data() + value.first.size()), value.second) << value.first;
+    }
+}
+
+// A soak from words: sensors "kind:name" (temp, power, energy); each sample "ms busy total
+// kHz value..." with '-' for what could not be read, samples apart by ';'.
+struct SSoak
+{
+    SSoakSetup setup;
+    SSoakTrace trace;
+};
+
+SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, const std::string& strEnv,
+               const char* pszSettle = "3")
+{
+    SSoak soak;
+    SetEnv(strEnv);
+    SCheckParams params;
+    std::string strWhy;
+    EXPECT_TRUE(ParseParams({"1", "1", pszSettle}, FakeGetEnv, &params, &strWhy)) << strWhy;
+    soak.setup.nCPU = 1;
+    soak.setup.usAsked = static_cast<tint64>(params.nSamples) * params.msInterval * 1000;
+    soak.setup.limMaxTemp = params.limMaxTemp;
+    soak.setup.limMinFreq = params.limMinFreq;
+    soak.setup.limMaxPower = params.limMaxPower;
+    std::istringstream sensors(strSensors);
+    for (std::string strWord; sensors >> strWord;)
+    {
+        const std::string strKind = strWord.substr(0, strWord.find(':'));
+        const ESensorKind eKind = strKind == "temp" ? ESensorKind::Temp : strKind == "power" ? ESensorKind::Power : ESensorKind::Energy;
+        const std::string strName = strWord.substr(strWord.find(':') + 1);
+        soak.setup.vSensors.push_back(SSensor{eKind, "class/x/" + strName, strName});
+    }
+    const size_t nRows = static_cast<size_t>(std::count(strSamples.begin(), strSamples.end(), ';')) + 1;
+    EXPECT_TRUE(soak.trace.Reserve(nRows, soak.setup.vSensors.size()));
+    std::istringstream samples(strSamples);
+    for (std::string strRow; std::getline(samples, strRow, ';');)
+    {
+        std::istringstream row(strRow);
+        std::vector<tint64> vll;
+        for (std::string strWord; row >> strWord;)
+        {
+            vll.push_back(strWord == "-" ? kMissing : std::stoll(strWord));
+        }
+        const size_t i = soak.trace.nSamples++;
+        EXPECT_EQ(vll.size(), 4 + soak.setup.vSensors.size()) << strRow;
+        vll.resize(4 + soak.setup.vSensors.size(), kMissing);
+        soak.trace.vllTimeUs[i] = vll[0] * 1000;
+        soak.trace.vllBusy[i] = vll[1];
+        soak.trace.vllTotal[i] = vll[2];
+        soak.trace.vllKHz[i] = vll[3];
+        std::copy(vll.begin() + 4, vll.end(), soak.trace.vllValues.begin() + static_cast<std::ptrdiff_t>(i * soak.trace.nSensors));
+    }
+    return soak;
+}
+
+// "name:result:measurement:units" of every case, sorted; cpu-busy with its details.
+std::vector<std::string> Calls(const std::vector<SCase>& vCases)
+{
+    std::vector<std::string> vCalls;
+    for (const SCase& c : vCases)
+    {
+        const char* const kResults[] = {"pass", "fail", "skip"};
+        vCalls.push_back(c.strName + ":" + kResults[static_cast<int>(c.eResult)] + ":" + c.strMeasurement + ":" + c.strUnits +
+                         (c.strName == "cpu-busy" ? " (" + c.strDetails + ")" : ""));
+    }
+    std::sort(vCalls.begin(), vCalls.end());
+    return vCalls;
+}
+
+const char* const kBusy = "cpu-busy:pass:: (CPU 1 100.0 % busy over 3.00 s)";
+
+TEST(SoakJudge, EveryCaseOfAnOddBoard)
+{
+    const struct
+    {
+        const char* pszName;
+        const char* pszSensors;
+        const char* pszSamples;
+        const char* pszEnv;
+        std::vector<std::string> vCalls;  // every case the soak gives, cpu-busy with its details
+    } aCases[] = {
+        {"under limits", "temp:soc-thermal temp:gpu_big_",
+         "0 0 0 1200000 40000 35000; 1000 100 100 1200000 50000 38000; 2000 200 200 1200000 50000 38000;"
+         "3000 300 300 1200000 50000 38000",
+         "MAX_TEMP=85 MIN_FREQ=1000",
+         {kBusy, "freq-min-cpu1:pass:1200:MHz", "limit-freq-cpu1:pass::", "limit-temp-gpu_big_:pass::",
+          "limit-temp-soc-thermal:pass::", "power-max:skip::", "temp-max-gpu_big_:pass:38.0:C",
+          "temp-max-soc-thermal:pass:50.0:C", "temp-rise-gpu_big_:pass:3.0:C", "temp-rise-soc-thermal:pass:10.0:C"}},
+        {"over MAX_TEMP and under MIN_FREQ, unnamed zone", "temp:thermal_zone0",
+         "0 0 0 1200000 40000; 1000 100 100 800000 90000; 2000 200 200 800000 90000; 3000 300 300 1200000 90000",
+         "MAX_TEMP=85 MIN_FREQ=1000",
+         {kBusy, "freq-min-cpu1:pass:800:MHz", "limit-freq-cpu1:fail::", "limit-temp-thermal_zone0:fail::",
+          "power-max:skip::", "temp-max-thermal_zone0:pass:90.0:C", "temp-rise-thermal_zone0:pass:50.0:C"}},
+        {"85040 m°C at MAX_TEMP=85, and a zone never read", "temp:soc temp:wifi",
+         "0 0 0 - 40000 -; 1000 100 100 - 85040 -; 2000 200 200 - 85040 -; 3000 300 300 - 85040 -", "MAX_TEMP=85",
+         {kBusy, "freq-min-cpu1:skip::", "limit-temp-soc:fail::", "power-max:skip::", "temp-max-soc:pass:85.04:C",
+          "temp-max-wifi:skip::", "temp-rise-soc:pass:45.04:C"}},
+        {"meters, one over MAX_POWER; an energy counter", "temp:soc power:ina3221-VDD_CPU power:ina238-power1 energy:ina238-energy1",
+         "0 0 0 1200000 40000 2500000 3000000 100000000; 1000 100 100 1200000 41000 2500000 3000000 100500000;"
+         "2000 200 200 1200000 41000 2500000 3000000 101000000; 3000 300 300 1200000 41000 2500000 3000000 101500000",
+         "MAX_POWER=2.6",
+         {kBusy, "energy-ina238-energy1:pass:1.5:J", "freq-min-cpu1:pass:1200:MHz", "limit-power-ina238-power1:fail::",
+          "limit-power-ina3221-VDD_CPU:pass::", "power-max-ina238-power1:pass:3.0:W", "power-max-ina3221-VDD_CPU:pass:2.5:W",
+          "power-mean-ina238-power1:pass:3.0:W", "power-mean-ina3221-VDD_CPU:pass:2.5:W", "temp-max-soc:pass:41.0:C",
+          "temp-rise-soc:pass:1.0:C"}},
+        {"an energy counter that went back, and grew past its start again", "energy:e",
+         "0 0 0 - 100; 1000 100 100 - 200; 2000 200 200 - 50; 3000 300 300 - 300", "",
+         {kBusy, "energy-e:skip::", "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
+        {"nothing to read", "", "0 0 0 -; 1000 100 100 -; 2000 200 200 -; 3000 300 300 -", "",
+         {kBusy, "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
+        {"nothing to read, every limit asked", "temp:soc power:p", "0 0 0 - - -; 1000 100 100 - - -; 2000 200 200 - - -; 3000 300 300 - - -",
+         "MAX_TEMP=85 MIN_FREQ=1000 MAX_POWER=3",
+         {kBusy, "freq-min-cpu1:skip::", "limit-freq-cpu1:fail::", "limit-power:fail::", "limit-temp:fail::",
+          "power-max-p:skip::", "power-max:skip::", "temp-max-soc:skip::", "temp-max:skip::"}},
+        {"a soak cut short, a CPU that idled", "", "0 0 0 -; 1000 50 100 -", "",
+         {"cpu-busy:fail:: (the soak lasted 1.00 s of the 3 s asked)", "freq-min-cpu1:skip::", "power-max:skip::",
+          "temp-max:skip::"}},
+        {"half busy", "", "0 0 0 -; 1000 50 100 -; 2000 100 200 -; 3000 150 300 -", "",
+         {"cpu-busy:fail:: (CPU 1 50.0 % busy over 3.00 s)", "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
+        {"no /proc/stat line", "", "0 - - -; 1000 - - -; 2000 - - -; 3000 - - -", "",
+         {"cpu-busy:fail:: (CPU 1 has no /proc/stat line, or no time passed in 3.00 s)", "freq-min-cpu1:skip::",
+          "power-max:skip::", "temp-max:skip::"}},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        const SSoak soak = MakeSoak(c.pszSensors, c.pszSamples, c.pszEnv);
+        std::vector<std::string> vExpected = c.vCalls;
+        std::sort(vExpected.begin(), vExpected.end());
+        EXPECT_EQ(Calls(JudgeSoak(soak.setup, soak.trace)), vExpected);
+    }
+}
+
+TEST(SoakJudge, DetailsSayWhatWasMeasuredAndWhatWasNot)
+{
+    const SSoak soak = MakeSoak("temp:soc temp:wifi energy:e", "0 0 0 - 40000 - 5; 1000 100 100 - - - 6; 2000 200 200 - 85040 - 2;"
+                                "3000 300 300 - 85040 - 9", "MAX_TEMP=85");
+    std::map<std::string, std::string> mapDetails;
+    for (const SCase& c : JudgeSoak(soak.setup, soak.trace))
+    {
+        mapDetails[c.strName] = c.strDetails;
+    }
+    EXPECT_EQ(mapDetails["temp-max-soc"], "85.04 C, the highest of the soak; read at 3 of 4 samples");
+    EXPECT_EQ(mapDetails["limit-temp-soc"], "85.04 C, the highest of the soak; read at 3 of 4 samples; limit 85 C");
+    EXPECT_EQ(mapDetails["temp-max-wifi"], "class/x/wifi could not be read at any of 4 samples");
+    EXPECT_EQ(mapDetails["energy-e"], "the counter went back 2.00 s into the soak, from 6 to 2 uJ");
+}
+
+TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
+{
+    const SSoak soak = MakeSoak("temp:soc power:p energy:e", "0 10 20 1200000 43064 1868943 5; 500 20 30 - - 2416661 6", "");
+    char acLine[256];
+    std::string strLines;
+    for (size_t i = 0; i < 2; ++i)
+    {
+        strLines += std::string(acLine, FormatTraceLine(soak.setup, soak.trace, i, acLine, sizeof(acLine)));
+    }
+    EXPECT_EQ(TraceHeader(soak.setup), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
+    EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
+    EXPECT_EQ(FormatTraceLine(soak.setup, soak.trace, 0, acLine, 20), 0u);
+}
+
+TEST(SoakJudge, SummaryWorkersAndStop)
+{
+    EXPECT_EQ(JudgeSummary("hogspin 1, count=2, ret=1", 1, 2, "0-1").eResult, EResult::Pass);
+    EXPECT_EQ(JudgeSummary("hogspin 7, count=2, ret=0", 7, 2, "0-3").strDetails, "hogspin 7, count=2, ret=0; CPUs online: 0-3");
+    const std::vector<SWorker> vTwo = {{"1", "1"}, {"1", "0"}};
+    EXPECT_EQ(JudgePinned(vTwo, 1, 2).strDetails, "1 of 2 workers, 2 asked, on CPU 1");
+    EXPECT_EQ(JudgePinned({{"1", "1"}, {"1", "1"}}, 1, 2).eResult, EResult::Pass);
+    EXPECT_EQ(JudgePinned({{"1", "1"}, {"1", "1"}}, 1, 1).eResult, EResult::Fail);
+    const struct
+    {
+        SStop stop;
+        EResult eResult;
+        const char* pszDetails;
+    } aStops[] = {
+        {{true, false, 0, "hogspin 1, Exit!", "5"}, EResult::Pass, "status 0, last line: hogspin 1, Exit!"},
+        {{true, true, 137, "hogspin 1, count=1, ret=1", "2.5"}, EResult::Fail,
+         "still running 2.5 s after SIGINT: killed, last line: hogspin 1, count=1, ret=1"},
+        {{false, false, 0, "hogspin 1, Exit!", "5"}, EResult::Fail,
+         "it had ended before SIGINT, with status 0, last line: hogspin 1, Exit!"},
+        {{true, false, 0, "hogspin 1, Exit!x", "5"}, EResult::Fail, "status 0, last line: hogspin 1, Exit!x"},
+    };
+    for (const auto& c : aStops)
+    {
+        const SCase stop = JudgeStop(c.stop, 1);
+        EXPECT_EQ(stop.eResult, c.eResult);
+        EXPECT_EQ(stop.strDetails, c.pszDetails);
+    }
+}
+
+} // namespace
