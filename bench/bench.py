@@ -10,12 +10,14 @@ import datetime
 import os
 import platform
 import random
+import resource
 import select
 import shutil
 import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 INF = float("inf")
@@ -249,6 +251,85 @@ def measure_load(tool, root, k, window, result):
     result["seen_off"] = len(seen_off)
 
 
+# --- the farm check's own cost -------------------------------------------------------------
+
+def standin_sysfs(root, zones=8, meters=4):
+    """A stand-in /sys with zones thermal zones and meters hwmon power meters, and a clock."""
+    os.makedirs(f"{root}/devices/system/cpu/cpu0/cpufreq")
+    with open(f"{root}/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "w") as f:
+        f.write("1200000\n")
+    for i in range(zones):
+        os.makedirs(f"{root}/class/thermal/thermal_zone{i}")
+        for name, value in (("type", f"zone{i}"), ("temp", f"{40000 + 1000 * i}")):
+            with open(f"{root}/class/thermal/thermal_zone{i}/{name}", "w") as f:
+                f.write(value + "\n")
+    for i in range(meters):
+        os.makedirs(f"{root}/class/hwmon/hwmon{i}")
+        for name, value in (("name", f"ina{i}"), ("power1_input", f"{2500000 + i}")):
+            with open(f"{root}/class/hwmon/hwmon{i}/{name}", "w") as f:
+                f.write(value + "\n")
+
+
+def cpu_of(argv, **kwargs):
+    """CPU seconds of a command and what it printed; a failing status is no matter here."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    try:
+        out = children.run(argv, **kwargs)
+    except subprocess.CalledProcessError as error:
+        out = error.stdout  # the idle tool fails summary-ret and workers-pinned
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime, out
+
+
+def measure_check(build_dir, quick):
+    """The check's CPU time per sample, from two soak lengths (what both share cancels), beside
+    a process that only wakes as often; and the drift of a soak at INTERVAL 0.1. The tool is
+    idle (no worker), so that the figure is the check's own."""
+    check = os.path.join(build_dir, "hogspin-check")
+    short, long_ = (10, 60) if quick else (20, 120)
+    runs = 1 if quick else 5
+    with tempfile.TemporaryDirectory() as tmp:
+        standin_sysfs(f"{tmp}/sys")
+        tool = f"{tmp}/idle-hogspin"
+        with open(tool, "w") as f:
+            f.write(f'#!/bin/sh\nexec "{os.path.join(build_dir, "hogspin")}" "$1" 0\n')
+        os.chmod(tool, 0o755)
+
+        def soak(samples, interval):
+            env = dict(os.environ, HOGSPIN_SYSFS=f"{tmp}/sys", INTERVAL=f"{interval:g}")
+            return cpu_of([check, "0", "1", f"{samples * interval:.3f}", tool], env=env)
+
+        def sleeper(samples):
+            return cpu_of([sys.executable, "-c", f"import time\nfor _ in range({samples}): time.sleep(0.05)"])
+
+        per_sample, floor = [], []
+        for _ in range(runs):
+            cpu = [soak(n, 0.05)[0] for n in (short, long_)]
+            per_sample.append((cpu[1] - cpu[0]) / (long_ - short) * 1000)
+            woke = [sleeper(n)[0] for n in (short, long_)]
+            floor.append((woke[1] - woke[0]) / (long_ - short) * 1000)
+        settle = 3 if quick else 60
+        out = soak(int(settle / 0.1), 0.1)[1]
+    times = [float(line.split(",")[1]) for line in out.splitlines()
+             if line.startswith("hogspin-trace,") and not line.startswith("hogspin-trace,t_s")]
+    return {"per_sample": per_sample, "floor": floor, "short": short, "long": long_, "settle": settle,
+            "span": times[-1] - times[0] if times else None, "samples": len(times)}
+
+
+def check_table(cost):
+    med = statistics.median
+    rows = [["hogspin-check, 8 zones and 4 meters", f"{med(cost['per_sample']):.3f}", f"{max(cost['per_sample']):.3f}"],
+            ["a process that only sleeps 0.05 s as often", f"{med(cost['floor']):.3f}", f"{max(cost['floor']):.3f}"]]
+    lines = table("Farm check: CPU time per sample (ms)",
+                  f"The check's CPU time over soaks of {cost['short']} and {cost['long']} samples at INTERVAL 0.05, "
+                  "the difference divided by the samples between (start and stop cancel), with an idle tool; "
+                  f"{len(cost['per_sample'])} run(s). Waking at all costs what the second row shows.",
+                  ["what", "median", "worst"], rows)
+    span = "–" if cost["span"] is None else f"{cost['span']:.2f} s"
+    return lines + [f"Drift: a soak of SETTLE {cost['settle']} s at INTERVAL 0.1 took {cost['samples']} samples, "
+                    f"the last {span} after the first.", ""]
+
+
 # --- report --------------------------------------------------------------------------------
 
 def summary(values, worst=max):
@@ -297,7 +378,7 @@ def table(title, note, header, rows):
     return lines + [""]
 
 
-def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, bounds):
+def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, bounds, cost):
     def row_values(tool, n, key, worst=max, digits=1, sig=None):
         cells = []
         for mode in modes:
@@ -341,6 +422,7 @@ def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, b
     size_rows = [[t.name, os.path.realpath(t.binary), f"{os.path.getsize(t.binary):,}"] for t in tools]
     lines += table("Binary size (bytes)", "The executable as installed or built; for the shell loop, the shell.",
                    ["tool", "file", "size"], size_rows)
+    lines += check_table(cost)
     return "\n".join(lines)
 
 
@@ -349,7 +431,8 @@ def report(results, tools, counts, modes, k, hogspin, build_dir, runs, window, b
 def build(build_dir):
     children.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
                  stdout=subprocess.DEVNULL, stderr=None)
-    children.run(["cmake", "--build", build_dir, "--target", "hogspin"], stdout=subprocess.DEVNULL, stderr=None)
+    children.run(["cmake", "--build", build_dir, "--target", "hogspin", "hogspin-check"], stdout=subprocess.DEVNULL,
+                 stderr=None)
     return os.path.join(build_dir, "hogspin")
 
 
@@ -408,8 +491,10 @@ def main():
     finally:
         children.end_all()
 
+    cost = measure_check(args.build_dir, args.quick)
+    print("farm check: %s ms CPU per sample" % ", ".join("%.3f" % v for v in cost["per_sample"]), file=sys.stderr)
     text = report(results, tools, counts, modes, k, hogspin, args.build_dir, runs, window,
-                  (start_bound, stop_bound))
+                  (start_bound, stop_bound), cost)
     if args.output:
         with open(args.output, "w") as f:
             f.write(text + "\n")
