@@ -296,6 +296,7 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     EXPECT_EQ(TraceHeader(soak.setup), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
     EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
     EXPECT_EQ(FormatTraceLine(soak.setup, soak.trace, 0, acLine, 20), 0u);
+    EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", ""), "hogspin-board,model=Pine64_ Rock_Pro,kernel=6.1.0,host=b-3,board=\n");
 }
 
 TEST(SoakJudge, SummaryWorkersAndStop)

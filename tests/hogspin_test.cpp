@@ -760,13 +760,16 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         std::vector<pid_t> vTools;
         if (c.nSignal != 0)
         {
-            // The trace header, the limits, the summary: the trace may follow at any moment,
-            // so the third line is judged alone.
-            ASSERT_TRUE(check.WaitForLines(3)) << check.Out() << check.Err();
-            const std::string& strOut = check.Out();
-            const size_t nThird = strOut.find('\n', strOut.find('\n') + 1) + 1;
-            EXPECT_EQ(strOut.substr(nThird, strOut.find('\n', nThird) + 1 - nThird),
-                      Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)\n"));
+            // The board, the trace's header and limits, the summary: the trace may follow at
+            // any moment, so the fourth line is judged alone.
+            ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
+            std::istringstream lines(check.Out());
+            std::string strLine;
+            for (int i = 0; i < 4; ++i)
+            {
+                std::getline(lines, strLine);
+            }
+            EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
             vTools = DescendantsNamed(check.Pid(), "hogspin");
             EXPECT_EQ(vTools.size(), 1u);
             if (c.nSignal == SIGPIPE)
@@ -797,7 +800,7 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
             {
                 strFailed += std::string("hogspin-check: ") + pszCase + ": fail (" + strWhy + ")\n";
             }
-            // What came before the tool was started: the trace's header and limits.
+            // What came before the tool was started: the board and the trace's header and limits.
             EXPECT_EQ(check.Out().substr(check.Out().find("hogspin-check: ")), strFailed);
         }
         if (c.pszCalls != nullptr)

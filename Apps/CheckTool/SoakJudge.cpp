@@ -361,6 +361,20 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow)
     return true;
 }
 
+std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
+                      const std::string& strBoard)
+{
+    const auto clean = [](std::string str) {
+        for (char& c : str)
+        {
+            c = c == ',' || c < ' ' || c > '~' ? '_' : c;
+        }
+        return str;
+    };
+    return "hogspin-board,model=" + clean(strModel) + ",kernel=" + clean(strKernel) + ",host=" + clean(strHost) +
+           ",board=" + clean(strBoard) + "\n";
+}
+
 std::string TraceHeader(const SSoakSetup& setup)
 {
     const std::string strCPU = "cpu" + std::to_string(setup.nCPU);

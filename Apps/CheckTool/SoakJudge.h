@@ -125,6 +125,11 @@ struct SSoakSetup
     std::vector<SSensor> vSensors;
 };
 
+// "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps
+// printable ASCII but ',', which becomes '_'.
+std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
+                      const std::string& strBoard);
+
 // "hogspin-trace,t_s,cpuK_busy_pct,cpuK_mhz,ZONE_c...,METER_w..." and "hogspin-limits,...".
 std::string TraceHeader(const SSoakSetup& setup);
 std::string LimitsLine(const SSoakSetup& setup);

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -587,6 +588,18 @@ int main(int argc, char** argv)
     }
     sampler.vcLine.resize(128 + 40 * setup.vSensors.size());
 
+    // Which board this is, so that a log says so without the job around it: the device tree's
+    // model (NUL-terminated) or the firmware's product name, the kernel, the host, and BOARD.
+    utsname uts;
+    const bool bUname = uname(&uts) == 0;
+    std::string strModel = FirstLine(g_params.strSysfs + "/firmware/devicetree/base/model");
+    strModel = strModel.substr(0, strModel.find('\0'));
+    if (strModel.empty())
+    {
+        strModel = FirstLine(g_params.strSysfs + "/class/dmi/id/product_name");
+    }
+    const char* pszBoard = std::getenv("BOARD");
+    Say(BoardLine(strModel, bUname ? uts.release : "", bUname ? uts.nodename : "", pszBoard == nullptr ? "" : pszBoard));
     Say(TraceHeader(setup));
     Say(LimitsLine(setup));
 

@@ -241,6 +241,7 @@ bool CPFSystem::ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles)
     }
     // With more events than counters the kernel rotates them and counts only part of the time.
     *pqwCycles = aqw[2] >= aqw[1] ? aqw[0]
-                                  : static_cast<tuint64>(static_cast<long double>(aqw[0]) * aqw[1] / aqw[2]);
+                                  : static_cast<tuint64>(static_cast<double>(aqw[0]) *
+                                                         (static_cast<double>(aqw[1]) / static_cast<double>(aqw[2])));
     return true;
 }
