@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Tests of the soak check's judge: tables of parameters, sensor names and synthetic samples.
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -55,6 +58,8 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "1", "5."}, "STOP_BOUND=1e3", "SETTLE must be a number such as 2 or 0.5, not '5.'; "
                                              "STOP_BOUND must be a number such as 2 or 0.5, not '1e3'"},
         {{"1", "1", "1000001"}, "", "SETTLE / INTERVAL gives 1000001 samples, more than 1000000"},
+        {{"1", "1", "1"}, "BASELINE=-1 UNTIL_STEADY=yes", "BASELINE must be a number such as 2 or 0.5, not '-1'; "
+                                                          "UNTIL_STEADY must be 0 or 1, not 'yes'"},
     };
     for (const auto& c : aCases)
     {
@@ -76,6 +81,11 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
     EXPECT_EQ(params.limMinFreq.llValue, 1200000);
     EXPECT_EQ(params.limMaxPower.llValue, 1000);
     EXPECT_EQ(params.strHogspin, "build/hogspin");
+    SetEnv("BASELINE=2 INTERVAL=0.5 UNTIL_STEADY=1 POWER_METER=ina3221-VDD_CPU");
+    ASSERT_TRUE(ParseParams({"0", "1", "10"}, FakeGetEnv, &params, &strWhy));
+    EXPECT_EQ(params.nBaseline, 4u);
+    EXPECT_TRUE(params.bUntilSteady);
+    EXPECT_EQ(params.strPowerMeter, "ina3221-VDD_CPU");
 }
 
 TEST(SoakNames, CaseNamesHoldNoDotAndNeverRepeat)
@@ -100,6 +110,10 @@ TEST(SoakNames, CaseNamesHoldNoDotAndNeverRepeat)
           {ESensorKind::Energy, "class/hwmon/hwmon1/energy1_input", "ina238-power1"},
           {ESensorKind::Power, "class/hwmon/hwmon2/power1_input", "ina238-power1"}},
          {"hwmon0-VDD_CPU", "ina238-power1", "ina238-power1", "ina238-power1-2"}},
+        {{{ESensorKind::Cooling, "class/thermal/cooling_device0/stats/time_in_state_ms", "Processor"},
+          {ESensorKind::Cooling, "class/thermal/cooling_device3/stats/time_in_state_ms", "Processor"},
+          {ESensorKind::Cooling, "class/thermal/cooling_device4/stats/time_in_state_ms", ""}},
+         {"Processor", "Processor-3", "cooling_device4"}},
     };
     for (const auto& c : aCases)
     {
@@ -137,6 +151,20 @@ TEST(SoakFigures, AreShownExactly)
     {
         EXPECT_EQ(ParseSensorValue(value.first.data(), value.first.data() + value.first.size()), value.second) << value.first;
     }
+    const std::pair<std::string, tint64> aCooling[] = {
+        {"state0\t1200\nstate1\t300\nstate2\t45\n", 345}, {"state0\t7", 0}, {"", kMissing}, {"state0 x\n", kMissing},
+    };
+    for (const auto& cooling : aCooling)
+    {
+        EXPECT_EQ(ParseCoolingTime(cooling.first.data(), cooling.first.data() + cooling.first.size()), cooling.second)
+            << cooling.first;
+    }
+    tint64 allKHz[2], allTime[2];
+    const std::string strStates = "1800000 1234\n1400000 56\n";
+    EXPECT_EQ(ParseTimeInState(strStates.data(), strStates.data() + strStates.size(), allKHz, allTime, 2), 2u);
+    EXPECT_EQ(allKHz[1], 1400000);
+    EXPECT_EQ(allTime[1], 56);
+    EXPECT_EQ(ParseTimeInState(strStates.data(), strStates.data() + strStates.size(), allKHz, allTime, 1), 0u);
 }
 
 // A soak from words: sensors "kind:name" (temp, power, energy); each sample "ms busy total
@@ -164,7 +192,10 @@ SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, con
     for (std::string strWord; sensors >> strWord;)
     {
         const std::string strKind = strWord.substr(0, strWord.find(':'));
-        const ESensorKind eKind = strKind == "temp" ? ESensorKind::Temp : strKind == "power" ? ESensorKind::Power : ESensorKind::Energy;
+        const ESensorKind eKind = strKind == "temp"    ? ESensorKind::Temp
+                                  : strKind == "power"   ? ESensorKind::Power
+                                  : strKind == "cooling" ? ESensorKind::Cooling
+                                                         : ESensorKind::Energy;
         const std::string strName = strWord.substr(strWord.find(':') + 1);
         soak.setup.vSensors.push_back(SSensor{eKind, "class/x/" + strName, strName});
     }
@@ -191,12 +222,30 @@ SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, con
     return soak;
 }
 
+// The figures a thermal engineer would compute by hand have a table of their own.
+bool IsThermalFigure(const std::string& strName)
+{
+    for (const char* psz : {"temp-tau-", "temp-steady-", "thermal-resistance-", "power-idle-", "power-load-", "throttle-",
+                            "cooling-", "clock-measured-"})
+    {
+        if (strName.compare(0, strlen(psz), psz) == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 // "name:result:measurement:units" of every case, sorted; cpu-busy with its details.
 std::vector<std::string> Calls(const std::vector<SCase>& vCases)
 {
     std::vector<std::string> vCalls;
     for (const SCase& c : vCases)
     {
+        if (IsThermalFigure(c.strName))
+        {
+            continue;
+        }
         const char* const kResults[] = {"pass", "fail", "skip"};
         vCalls.push_back(c.strName + ":" + kResults[static_cast<int>(c.eResult)] + ":" + c.strMeasurement + ":" + c.strUnits +
                          (c.strName == "cpu-busy" ? " (" + c.strDetails + ")" : ""));
@@ -297,6 +346,148 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
     EXPECT_EQ(FormatTraceLine(soak.setup, soak.trace, 0, acLine, 20), 0u);
     EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", ""), "hogspin-board,model=Pine64_ Rock_Pro,kernel=6.1.0,host=b-3,board=\n");
+}
+
+// A soak of nSoak samples dInterval apart from the tool's start, after nBaseline before it;
+// each sensor's value and CPU's clock functions of the time, in s (negative in the baseline).
+SSoak MakeCurves(const std::string& strSensors, size_t nBaseline, size_t nSoak, double dInterval,
+                 const std::function<double(size_t, double)>& fnValue, const std::function<double(double)>& fnKHz,
+                 size_t nStates = 0)
+{
+    std::string strRow = "0 0 0 -";
+    for (auto n = std::count(strSensors.begin(), strSensors.end(), ':'); n > 0; --n)
+    {
+        strRow += " -";
+    }
+    SSoak soak = MakeSoak(strSensors, strRow, "");
+    soak.setup.strNoCycles = "no counter here";
+    soak.setup.usInterval = static_cast<tint64>(dInterval * 1e6);
+    soak.setup.usAsked = static_cast<tint64>(static_cast<double>(nSoak - 1) * dInterval * 1e6);
+    EXPECT_TRUE(soak.trace.Reserve(nBaseline + nSoak, soak.setup.vSensors.size(), nStates));
+    soak.trace.nBaseline = nBaseline;
+    for (size_t i = 0; i < nBaseline + nSoak; ++i)
+    {
+        const double dT = (static_cast<double>(i) - static_cast<double>(nBaseline)) * dInterval;
+        soak.trace.vllTimeUs[i] = std::llround(dT * 1e6);
+        soak.trace.vllBusy[i] = soak.trace.vllTotal[i] = static_cast<tint64>(i) * 100;
+        soak.trace.vllKHz[i] = std::llround(fnKHz(dT));
+        for (size_t k = 0; k < soak.setup.vSensors.size(); ++k)
+        {
+            soak.trace.vllValues[i * soak.trace.nSensors + k] = std::llround(fnValue(k, dT));
+        }
+        ++soak.trace.nSamples;
+    }
+    return soak;
+}
+
+// A first-order rise from dFrom to dTo (m°C) with time constant dTau, from t = 0.
+std::function<double(double)> Rise(double dFrom, double dTo, double dTau)
+{
+    return [=](double t) { return t < 0 ? dFrom : dTo - (dTo - dFrom) * std::exp(-t / dTau); };
+}
+
+TEST(SoakJudge, ThermalFiguresFromOneSoak)
+{
+    const auto flat = [](double) { return 1200000.0; };
+    const auto noise = [](double t) { return 80 * std::sin(7.3 * t); };  // ±0.08 C, the same every run
+    const struct
+    {
+        const char* pszName;
+        std::function<SSoak()> fnSoak;
+        std::vector<std::string> vExpected;  // "case:result:figure±tolerance:details-fragment"; figure may be "-"
+    } aCases[] = {
+        {"a first-order rise over 5 τ, a little noise",
+         [&] { return MakeCurves("temp:soc", 0, 101, 1, [&](size_t, double t) { return Rise(40000, 70000, 20)(t) + noise(t); }, flat); },
+         {"temp-tau-soc:pass:20±0.6:it settled", "temp-steady-soc:pass:70±0.2:from 40.", "thermal-resistance-soc:skip:-:needs a BASELINE",
+          "throttle-onset-cpu1:pass:-:never", "throttle-time-cpu1:pass:0±0:of 100.00 s", "clock-measured-cpu1:skip:-:no counter here"}},
+        {"1.5 τ: a projection",
+         [&] { return MakeCurves("temp:soc", 0, 31, 1, [&](size_t, double t) { return Rise(40000, 70000, 20)(t) + noise(t); }, flat); },
+         {"temp-tau-soc:pass:20±1.5:T∞ is a projection", "temp-steady-soc:pass:70±1.5:the soak lasted 1.5 τ, under 3"}},
+        {"flat", [&] { return MakeCurves("temp:soc", 0, 31, 1, [&](size_t, double t) { return 45000 + noise(t); }, flat); },
+         {"temp-tau-soc:skip:-:it rose only 0.", "temp-steady-soc:skip:-:too little to fit"}},
+        {"throttled at 10 s: bent, and the onset from the samples",
+         [&] {
+             return MakeCurves("temp:soc", 0, 31, 1,
+                               [&](size_t, double t) { return t <= 10 ? Rise(40000, 85000, 5)(t) : 74000 + 6000 * std::exp(-(t - 10)); },
+                               [](double t) { return t < 10 ? 1800000.0 : 1400000.0; });
+         },
+         {"temp-tau-soc:skip:-:at 10.0 s: something bent it", "throttle-onset-cpu1:pass:10±0:first seen below 1800 MHz",
+          "throttle-time-cpu1:pass:20±0:31 samples of scaling_cur_freq"}},
+        {"rose within a sample", [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 0.5 ? 40000.0 : 60000.0; }, flat); },
+         {"temp-tau-soc:skip:-:shorter than INTERVAL"}},
+        {"τ far beyond the soak", [&] { return MakeCurves("temp:soc", 0, 31, 1, [&](size_t, double t) { return Rise(40000, 90000, 300)(t); }, flat); },
+         {"temp-tau-soc:skip:-:soak longer"}},
+        {"a baseline with idle and load power: K/W exact",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+         },
+         {"temp-rise-soc:pass:29.9±0.1:above its baseline mean of 40.0 C", "power-idle-ina:pass:0.5±0:before the load",
+          "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W − idle 0.5 W) on ina"}},
+        {"time_in_state sees what the samples miss; a cooling device; the cycles",
+         [&] {
+             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000 * (t - 6.5); }, flat, 2);
+             soak.trace.vllStateKHz = {1800000, 1400000};
+             for (size_t i = 0; i < 11; ++i)
+             {
+                 soak.trace.vllStateTime[2 * i] = 100 * static_cast<tint64>(i) - (i >= 8 ? 30 : 0);
+                 soak.trace.vllStateTime[2 * i + 1] = i >= 8 ? 30 : 0;
+             }
+             soak.setup.bCycles = true;
+             soak.setup.qwCycles = 19400000000;  // 1940 MHz over the 10 s busy
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:7.7±0:0.30 s below it in the sample from 7.00 to 8.00 s (cpufreq's time_in_state",
+          "throttle-time-cpu1:pass:0.3±0:below 1800 MHz", "cooling-fan:pass:3.5±0:above state 0, of 10.00 s",
+          "clock-measured-cpu1:pass:1940±0:over the 10.00 s CPU 1 was busy; cpufreq's mean claim 1200 MHz"}},
+        {"time_in_state and a cooling device that went back",
+         [&] {
+             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 5 ? 1000 * t : 0; }, flat, 1);
+             soak.trace.vllStateKHz = {1800000};
+             for (size_t i = 0; i < 11; ++i)
+             {
+                 soak.trace.vllStateTime[i] = i == 4 ? 0 : 100 * static_cast<tint64>(i);
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:skip:-:time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:skip:-:went back",
+          "cooling-fan:skip:-:the counter went back 5.00 s into the soak, from 4000 to 0 ms"}},
+        {"two meters and none named",
+         [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
+         {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        const SSoak soak = c.fnSoak();
+        std::map<std::string, SCase> mapCases;
+        for (const SCase& got : JudgeSoak(soak.setup, soak.trace))
+        {
+            mapCases.emplace(got.strName, got);
+        }
+        for (const std::string& strWant : c.vExpected)
+        {
+            std::istringstream fields(strWant);
+            std::string strName, strResult, strFigure, strFragment;
+            std::getline(fields, strName, ':');
+            std::getline(fields, strResult, ':');
+            std::getline(fields, strFigure, ':');
+            std::getline(fields, strFragment);
+            ASSERT_EQ(mapCases.count(strName), 1u) << strName;
+            const SCase& got = mapCases[strName];
+            const char* const kResults[] = {"pass", "fail", "skip"};
+            EXPECT_EQ(kResults[static_cast<int>(got.eResult)], strResult) << strName << ": " << got.strDetails;
+            EXPECT_NE(got.strDetails.find(strFragment), std::string::npos) << strName << ": " << got.strDetails;
+            if (strFigure == "-")
+            {
+                EXPECT_EQ(got.strMeasurement, "") << strName;
+                continue;
+            }
+            const double dWant = std::stod(strFigure.substr(0, strFigure.find("±")));
+            const double dTolerance = std::stod(strFigure.substr(strFigure.find("±") + strlen("±")));
+            EXPECT_NEAR(std::stod(got.strMeasurement), dWant, dTolerance) << strName << ": " << got.strDetails;
+        }
+    }
 }
 
 TEST(SoakJudge, SummaryWorkersAndStop)

@@ -2,6 +2,8 @@
 // Parameters, names, trace lines and verdicts of the soak check; no I/O here.
 #include "SoakJudge.h"
 
+#include "StepFit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -113,31 +115,6 @@ struct SSeries
     tint64 llBackFrom = 0;
 };
 
-SSeries Summarise(const SSoakTrace& trace, size_t iSensor, bool bClock)
-{
-    SSeries s;
-    for (size_t i = 0; i < trace.nSamples; ++i)
-    {
-        const tint64 ll = bClock ? trace.vllKHz[i] : trace.Value(i, iSensor);
-        if (ll == kMissing)
-        {
-            continue;
-        }
-        if (s.nGot > 0 && ll < s.llLast && s.iBack == 0)
-        {
-            s.iBack = i;
-            s.llBackFrom = s.llLast;
-        }
-        s.llFirst = s.nGot == 0 ? ll : s.llFirst;
-        s.llHigh = s.nGot == 0 ? ll : std::max(s.llHigh, ll);
-        s.llLow = s.nGot == 0 ? ll : std::min(s.llLow, ll);
-        s.llLast = ll;
-        s.ldSum += static_cast<long double>(ll);
-        ++s.nGot;
-    }
-    return s;
-}
-
 std::string LimitText(const SLimit& lim, const char* pszUnits)
 {
     return "; limit " + lim.strText + " " + pszUnits;
@@ -175,7 +152,12 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
         {
             continue;
         }
-        const size_t nSlash = raw.strPath.rfind('/');
+        // The sensor's own directory: a cooling device's statistics lie one below it.
+        size_t nSlash = raw.strPath.rfind('/');
+        if (raw.eKind == ESensorKind::Cooling && nSlash != std::string::npos)
+        {
+            nSlash = raw.strPath.rfind('/', nSlash - 1);
+        }
         const std::string strParent = nSlash == std::string::npos ? "" : raw.strPath.substr(0, nSlash);
         const std::string strDir = strParent.substr(strParent.rfind('/') == std::string::npos ? 0 : strParent.rfind('/') + 1);
         // Each run of other characters becomes one '_'.
@@ -275,6 +257,14 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     limit("MIN_FREQ", false, 3, &p.limMinFreq);
     limit("MAX_POWER", false, 6, &p.limMaxPower);
     p.strSysfs = defaulted("HOGSPIN_SYSFS", "/sys");
+    decimal("BASELINE", defaulted("BASELINE", "0"), false, &p.msBaseline);
+    p.strPowerMeter = Env(pfnGetEnv, "POWER_METER");
+    const std::string strSteady = Env(pfnGetEnv, "UNTIL_STEADY");
+    if (strSteady != "" && strSteady != "0" && strSteady != "1")
+    {
+        bad("UNTIL_STEADY must be 0 or 1, not '" + strSteady + "'");
+    }
+    p.bUntilSteady = strSteady == "1";
     if (strWhy.empty())
     {
         // A soak shorter than one interval still takes one.
@@ -284,6 +274,14 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
             bad("SETTLE / INTERVAL gives " + std::to_string(llSamples) + " samples, more than " + std::to_string(kMaxSamples));
         }
         p.nSamples = static_cast<size_t>(llSamples);
+        // The baseline's samples, at the same INTERVAL, before the tool starts.
+        const tint64 llBaseline = p.msBaseline == 0 ? 0 : std::max<tint64>(1, (2 * p.msBaseline + p.msInterval) / (2 * p.msInterval));
+        if (llSamples <= static_cast<tint64>(kMaxSamples) && llBaseline + llSamples > static_cast<tint64>(kMaxSamples))
+        {
+            bad("BASELINE / INTERVAL gives " + std::to_string(llBaseline) + " samples, more than the soak's " +
+                std::to_string(kMaxSamples - static_cast<size_t>(llSamples)) + " leave");
+        }
+        p.nBaseline = static_cast<size_t>(llBaseline);
     }
     *pstrWhy = strWhy;
     return strWhy.empty();
@@ -318,6 +316,55 @@ tint64 ParseSensorValue(const char* p, const char* pEnd)
     return bNegative ? -ll : ll;
 }
 
+tint64 ParseCoolingTime(const char* p, const char* pEnd)
+{
+    tint64 llAbove = 0;
+    size_t nLines = 0;
+    while (p < pEnd)
+    {
+        const char* pLine = std::find(p, pEnd, '\n');
+        // "state" digits, a tab or blanks, digits.
+        const char* q = p;
+        if (pLine - q < 6 || std::string(q, 5) != "state")
+        {
+            return kMissing;
+        }
+        q += 5;
+        const char* pTab = std::find_if(q, pLine, [](char c) { return c == '\t' || c == ' '; });
+        const tint64 llState = ParseSensorValue(q, pTab);
+        const tint64 llMs = ParseSensorValue(pTab, pLine);
+        if (llState == kMissing || llMs == kMissing || llState < 0 || llMs < 0)
+        {
+            return kMissing;
+        }
+        llAbove += llState > 0 ? llMs : 0;
+        ++nLines;
+        p = pLine < pEnd ? pLine + 1 : pEnd;
+    }
+    return nLines > 0 ? llAbove : kMissing;
+}
+
+size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64* pllTime, size_t nMax)
+{
+    size_t n = 0;
+    while (p < pEnd)
+    {
+        const char* pLine = std::find(p, pEnd, '\n');
+        const char* pSpace = std::find(p, pLine, ' ');
+        const tint64 llKHz = ParseSensorValue(p, pSpace);
+        const tint64 llTime = ParseSensorValue(pSpace, pLine);
+        if (n == nMax || llKHz == kMissing || llTime == kMissing || llKHz < 0 || llTime < 0)
+        {
+            return 0;
+        }
+        pllKHz[n] = llKHz;
+        pllTime[n] = llTime;
+        ++n;
+        p = pLine < pEnd ? pLine + 1 : pEnd;
+    }
+    return n;
+}
+
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)
 {
     char sz[48];
@@ -344,12 +391,13 @@ std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)
     return std::string(sz, static_cast<size_t>(n));
 }
 
-bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow)
+bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerRow)
 {
     nSensors = nSensorsPerRow;
+    nStates = nStatesPerRow;
     nSamples = 0;
     // Without exceptions a failed allocation would abort: ask for no more than can exist.
-    if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096)
+    if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096 || nStatesPerRow > 64)
     {
         return false;
     }
@@ -358,6 +406,8 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow)
     vllTotal.assign(nRows, kMissing);
     vllKHz.assign(nRows, kMissing);
     vllValues.assign(nRows * nSensorsPerRow, kMissing);
+    vllStateKHz.assign(nStatesPerRow, 0);
+    vllStateTime.assign(nRows * nStatesPerRow, kMissing);
     return true;
 }
 
@@ -461,7 +511,7 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
     for (size_t k = 0; k < setup.vSensors.size(); ++k)
     {
         const ESensorKind eKind = setup.vSensors[k].eKind;
-        if (eKind != ESensorKind::Energy)
+        if (eKind == ESensorKind::Temp || eKind == ESensorKind::Power)
         {
             fixed(trace.Value(iSample, k), eKind == ESensorKind::Temp ? 3 : 6, 1);
         }
@@ -470,13 +520,586 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
     return bFits ? n : 0;
 }
 
+namespace
+{
+
+// Rows [iFirst, iEnd) of the trace: the baseline's, or the soak's.
+struct SRows
+{
+    size_t iFirst;
+    size_t iEnd;
+    size_t Count() const { return iEnd - iFirst; }
+};
+
+SRows BaselineRows(const SSoakTrace& trace)
+{
+    return SRows{0, std::min(trace.nBaseline, trace.nSamples)};
+}
+
+SRows SoakRows(const SSoakTrace& trace)
+{
+    return SRows{std::min(trace.nBaseline, trace.nSamples), trace.nSamples};
+}
+
+SSeries SummariseRows(const SSoakTrace& trace, size_t iSensor, bool bClock, SRows rows)
+{
+    SSeries s;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = bClock ? trace.vllKHz[i] : trace.Value(i, iSensor);
+        if (ll == kMissing)
+        {
+            continue;
+        }
+        if (s.nGot > 0 && ll < s.llLast && s.iBack == 0)
+        {
+            s.iBack = i;
+            s.llBackFrom = s.llLast;
+        }
+        s.llFirst = s.nGot == 0 ? ll : s.llFirst;
+        s.llHigh = s.nGot == 0 ? ll : std::max(s.llHigh, ll);
+        s.llLow = s.nGot == 0 ? ll : std::min(s.llLow, ll);
+        s.llLast = ll;
+        s.ldSum += static_cast<long double>(ll);
+        ++s.nGot;
+    }
+    return s;
+}
+
+tint64 Mean(const SSeries& s)
+{
+    return static_cast<tint64>(std::llround(s.ldSum / static_cast<long double>(s.nGot)));
+}
+
+// d with nDecimals decimals.
+std::string Printed(int nDecimals, double d)
+{
+    char sz[64];
+    std::snprintf(sz, sizeof(sz), "%.*f", nDecimals, d);
+    return sz;
+}
+
+// Three figures or so: 0.85, 12.3, 123.
+std::string ShowSeconds(double d)
+{
+    return Printed(d >= 100 ? 0 : d >= 10 ? 1 : 2, d);
+}
+
+// What a first-order fit says of a zone, or why it says nothing.
+struct SZoneFit
+{
+    bool bFitted = false;
+    std::string strWhy;
+    SStepFit fit;
+    size_t nPoints = 0;
+    double dSpan = 0;  // s from the load's start to the last reading
+    double dLast = 0;  // the last reading, C
+};
+
+SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tint64 llRiseFrom)
+{
+    SZoneFit z;
+    const SRows rows = SoakRows(trace);
+    std::vector<double> vdT, vdY;
+    // At most 2000 points: the fit's cost stays bounded on the longest soak.
+    const size_t nStride = std::max<size_t>(1, rows.Count() / 2000);
+    tint64 llHigh = kMissing;
+    double dHighAt = 0;
+    std::vector<tint64> vllSeen;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = trace.Value(i, k);
+        if (ll == kMissing)
+        {
+            continue;
+        }
+        vllSeen.push_back(ll);
+        const double dT = static_cast<double>(trace.vllTimeUs[i]) / 1e6;
+        if (llHigh == kMissing || ll > llHigh)
+        {
+            llHigh = ll;
+            dHighAt = dT;
+        }
+        if ((i - rows.iFirst) % nStride == 0 || i + 1 == rows.iEnd)
+        {
+            vdT.push_back(dT);
+            vdY.push_back(static_cast<double>(ll) / 1000);
+        }
+    }
+    z.nPoints = vdT.size();
+    if (vdT.size() < 4)
+    {
+        z.strWhy = "too few samples to fit: " + std::to_string(vdT.size());
+        return z;
+    }
+    z.dSpan = vdT.back();
+    z.dLast = vdY.back();
+    const double dFrom = static_cast<double>(llRiseFrom) / 1000;
+    const double dHigh = static_cast<double>(llHigh) / 1000;
+    const double dRise = dHigh - dFrom;
+    // The sensor's own step: readings that move in whole degrees cannot fit closer than that.
+    std::sort(vllSeen.begin(), vllSeen.end());
+    tint64 llStep = 0;
+    for (size_t i = 1; i < vllSeen.size(); ++i)
+    {
+        const tint64 llGap = vllSeen[i] - vllSeen[i - 1];
+        llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
+    }
+    const double dStep = static_cast<double>(llStep) / 1000;
+    if (z.dLast < vdY.front() - std::max(0.5, dStep))
+    {
+        z.strWhy = "it fell, from " + Printed(2, vdY.front()) + " C to " + Printed(2, z.dLast) +
+                   " C: no first-order rise describes that";
+        return z;
+    }
+    if (dRise < 1)
+    {
+        z.strWhy = "it rose only " + Printed(2, dRise) + " C: too little to fit";
+        return z;
+    }
+    if (dHigh - z.dLast > std::max({0.5, 0.1 * dRise, 2 * dStep}))
+    {
+        z.strWhy = "it fell " + Printed(2, dHigh - z.dLast) + " C after its highest reading, at " + Printed(1, dHighAt) +
+                   " s: something bent it (throttling?), and no first-order rise describes that";
+        return z;
+    }
+    const double dInterval = static_cast<double>(setup.usInterval) / 1e6;
+    z.fit = FitStep(vdT.data(), vdY.data(), vdT.size(), dInterval / 4, std::max(20 * z.dSpan, dInterval));
+    if (!z.fit.bFitted || z.fit.dStart > z.fit.dSteady)
+    {
+        z.strWhy = "no first-order rise fits it";
+        return z;
+    }
+    if (z.fit.dRms > std::max({0.05 * dRise, 0.5 * dStep, 0.05}))
+    {
+        z.strWhy = "a first-order fit leaves " + Printed(2, z.fit.dRms) + " C RMS over a rise of " + Printed(2, dRise) +
+                   " C: something bent it (throttling?), and no first-order rise describes that";
+        return z;
+    }
+    if (z.fit.dTau < dInterval / 2)
+    {
+        z.strWhy = "it rose within a sample or two: its time constant is shorter than INTERVAL (" +
+                   ShowSeconds(dInterval) + " s) can tell";
+        return z;
+    }
+    if (z.fit.bAtLongest || z.dSpan < z.fit.dTau)
+    {
+        z.strWhy = "the soak (" + ShowSeconds(z.dSpan) + " s) is shorter than its time constant (" +
+                   (z.fit.bAtLongest ? "over " : "about ") + ShowSeconds(z.fit.dTau) +
+                   " s): where it settles cannot be told; soak longer";
+        return z;
+    }
+    z.bFitted = true;
+    return z;
+}
+
+// A zone's reference for its rise and its thermal resistance: the baseline's mean where the
+// baseline read it, else its first reading in the soak.
+struct SFrom
+{
+    bool bBaseline;
+    tint64 llValue;
+};
+
+SFrom RiseFrom(const SSoakTrace& trace, size_t k, const SSeries& soak)
+{
+    const SSeries base = SummariseRows(trace, k, false, BaselineRows(trace));
+    return base.nGot > 0 ? SFrom{true, Mean(base)} : SFrom{false, soak.llFirst};
+}
+
+std::string Settled(const SZoneFit& z)
+{
+    const double dLasted = z.dSpan / z.fit.dTau;
+    return dLasted >= 3 ? "the soak lasted " + Printed(1, dLasted) + " τ: it settled"
+                        : "the soak lasted " + Printed(1, dLasted) + " τ, under 3: T∞ is a projection";
+}
+
+// The least difference of means a meter resolves: the smallest step between its readings at
+// rest (1 µW, its unit, where it read one value), and twice the difference's standard error,
+// so that noise, or one odd reading, is never taken for what the load added.
+tint64 Resolution(const SSoakTrace& trace, size_t k)
+{
+    tint64 llStep = 0;
+    long double aldMean[2] = {0, 0}, aldVar[2] = {0, 0};
+    size_t anGot[2] = {0, 0};
+    int nPhase = 0;
+    for (const SRows rows : {BaselineRows(trace), SoakRows(trace)})
+    {
+        std::vector<tint64> vll;
+        for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+        {
+            if (trace.Value(i, k) != kMissing)
+            {
+                vll.push_back(trace.Value(i, k));
+                aldMean[nPhase] += static_cast<long double>(trace.Value(i, k));
+            }
+        }
+        anGot[nPhase] = vll.size();
+        aldMean[nPhase] /= vll.empty() ? 1 : static_cast<long double>(vll.size());
+        for (const tint64 ll : vll)
+        {
+            aldVar[nPhase] += (static_cast<long double>(ll) - aldMean[nPhase]) * (static_cast<long double>(ll) - aldMean[nPhase]);
+        }
+        aldVar[nPhase] /= vll.size() > 1 ? static_cast<long double>(vll.size() - 1) : 1;
+        std::sort(vll.begin(), vll.end());
+        for (size_t i = 1; i < vll.size() && nPhase == 0; ++i)
+        {
+            const tint64 llGap = vll[i] - vll[i - 1];
+            llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
+        }
+        ++nPhase;
+    }
+    const long double ldError = anGot[0] > 0 && anGot[1] > 0
+                                    ? std::sqrt(aldVar[0] / static_cast<long double>(anGot[0]) +
+                                                aldVar[1] / static_cast<long double>(anGot[1]))
+                                    : 0;
+    return std::max<tint64>({1, llStep, static_cast<tint64>(std::ceil(2 * ldError))});
+}
+
+// The meter thermal resistance divides by: POWER_METER's, or the only one. -1 and why when none.
+int ChosenMeter(const SSoakSetup& setup, std::string* pstrWhy)
+{
+    std::vector<int> vMeters;
+    std::string strNames;
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SSensor& s = setup.vSensors[k];
+        if (s.eKind == ESensorKind::Power)
+        {
+            if (!setup.strPowerMeter.empty() && s.strName == setup.strPowerMeter)
+            {
+                return static_cast<int>(k);
+            }
+            vMeters.push_back(static_cast<int>(k));
+            strNames += (strNames.empty() ? "" : ", ") + s.strName;
+        }
+    }
+    if (!setup.strPowerMeter.empty())
+    {
+        *pstrWhy = "POWER_METER=" + setup.strPowerMeter + " names no power meter of this board";
+    }
+    else if (vMeters.empty())
+    {
+        *pstrWhy = "no power meter to divide by";
+    }
+    else if (vMeters.size() > 1)
+    {
+        *pstrWhy = "several power meters (" + strNames + "): POWER_METER names which";
+    }
+    else
+    {
+        return vMeters[0];
+    }
+    return -1;
+}
+
+void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const SSeries& s, std::vector<SCase>& vCases)
+{
+    const SSensor& sensor = setup.vSensors[k];
+    const SRows rows = SoakRows(trace);
+    const std::string strHigh = ShowFixed(s.llHigh, 3, 1);
+    const std::string strAt = ReadAt(s.nGot, rows.Count());
+    vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
+    const SFrom from = RiseFrom(trace, k, s);
+    vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.llHigh - from.llValue, 3, 1), "C",
+                              from.bBaseline ? " above its baseline mean of " + ShowFixed(from.llValue, 3, 1) + " C"
+                                             : " above its first reading"));
+    const SZoneFit z = FitZone(setup, trace, k, from.llValue);
+    if (z.bFitted)
+    {
+        const std::string strHow = ", a first-order fit to " + std::to_string(z.nPoints) + " samples (RMS residual " +
+                                   Printed(3, z.fit.dRms) + " C, R² " + Printed(4, z.fit.dR2) + "); " + Settled(z);
+        vCases.push_back(Measured("temp-tau-" + sensor.strName, ShowSeconds(z.fit.dTau), "s", strHow));
+        vCases.push_back(Measured("temp-steady-" + sensor.strName, Printed(2, z.fit.dSteady), "C",
+                                  ", where the fit has it settle, from " + Printed(2, z.fit.dStart) + " C at the start; " +
+                                      Settled(z)));
+    }
+    else
+    {
+        vCases.push_back(Skipped("temp-tau-" + sensor.strName, z.strWhy));
+        vCases.push_back(Skipped("temp-steady-" + sensor.strName, z.strWhy));
+    }
+    // Kelvin per watt of the load: the steady rise over what the load added at the meter.
+    std::string strWhy;
+    const int iMeter = ChosenMeter(setup, &strWhy);
+    const std::string strResistance = "thermal-resistance-" + sensor.strName;
+    if (trace.nBaseline == 0)
+    {
+        vCases.push_back(Skipped(strResistance, "needs a BASELINE: the idle temperature and power"));
+    }
+    else if (iMeter < 0)
+    {
+        vCases.push_back(Skipped(strResistance, strWhy));
+    }
+    else if (!z.bFitted)
+    {
+        vCases.push_back(Skipped(strResistance, "no steady state: " + z.strWhy));
+    }
+    else if (!from.bBaseline)
+    {
+        vCases.push_back(Skipped(strResistance, "the zone was not read in the baseline"));
+    }
+    else
+    {
+        const size_t iM = static_cast<size_t>(iMeter);
+        const std::string& strMeter = setup.vSensors[iM].strName;
+        const SSeries idle = SummariseRows(trace, iM, false, BaselineRows(trace));
+        const SSeries load = SummariseRows(trace, iM, false, SoakRows(trace));
+        const tint64 llResolution = Resolution(trace, iM);
+        if (idle.nGot == 0 || load.nGot == 0)
+        {
+            vCases.push_back(Skipped(strResistance, strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak")));
+        }
+        else if (Mean(load) - Mean(idle) < llResolution)
+        {
+            vCases.push_back(Skipped(strResistance, "the load added " + ShowFixed(Mean(load) - Mean(idle), 6, 1) + " W, less than " +
+                                                        strMeter + " resolves (" + ShowFixed(llResolution, 6, 1) + " W)"));
+        }
+        else
+        {
+            const double dKelvin = z.fit.dSteady - static_cast<double>(from.llValue) / 1000;
+            const double dWatts = static_cast<double>(Mean(load) - Mean(idle)) / 1e6;
+            vCases.push_back(Measured(strResistance, Printed(2, dKelvin / dWatts), "K/W",
+                                      ", (T∞ " + Printed(2, z.fit.dSteady) + " C − idle " + ShowFixed(from.llValue, 3, 1) +
+                                          " C) / (load " + ShowFixed(Mean(load), 6, 1) + " W − idle " +
+                                          ShowFixed(Mean(idle), 6, 1) + " W) on " + strMeter +
+                                          (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection")));
+        }
+    }
+    if (setup.limMaxTemp.bSet)
+    {
+        // The verdict apart from the figure: a dashboard that keeps a measured case as a
+        // metric alone still shows this one's pass or fail.
+        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.llHigh <= setup.limMaxTemp.llValue,
+                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C")));
+    }
+}
+
+void JudgeMeter(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const SSeries& s, std::vector<SCase>& vCases)
+{
+    const SSensor& sensor = setup.vSensors[k];
+    const std::string strHigh = ShowFixed(s.llHigh, 6, 1);
+    const std::string strAt = ReadAt(s.nGot, SoakRows(trace).Count());
+    vCases.push_back(Measured("power-mean-" + sensor.strName, ShowFixed(Mean(s), 6, 1), "W",
+                              ", the mean of " + std::to_string(s.nGot) + " samples"));
+    vCases.push_back(Measured("power-max-" + sensor.strName, strHigh, "W", ", the highest of the soak" + strAt));
+    if (trace.nBaseline > 0)
+    {
+        const SSeries idle = SummariseRows(trace, k, false, BaselineRows(trace));
+        if (idle.nGot == 0)
+        {
+            vCases.push_back(Skipped("power-idle-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
+            vCases.push_back(Skipped("power-load-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
+        }
+        else
+        {
+            vCases.push_back(Measured("power-idle-" + sensor.strName, ShowFixed(Mean(idle), 6, 1), "W",
+                                      ", the mean of " + std::to_string(idle.nGot) + " samples before the load"));
+            vCases.push_back(Measured("power-load-" + sensor.strName, ShowFixed(Mean(s) - Mean(idle), 6, 1), "W",
+                                      ", what the load added: the soak's mean less the idle mean"));
+        }
+    }
+    if (setup.limMaxPower.bSet)
+    {
+        vCases.push_back(Verdict("limit-power-" + sensor.strName, s.llHigh <= setup.limMaxPower.llValue,
+                                 strHigh + " W, the highest of the soak" + strAt + LimitText(setup.limMaxPower, "W")));
+    }
+}
+
+// A counter over the soak's rows (energy in µJ, a cooling device's time in ms): its growth,
+// or a skip when it was read fewer than twice or went back.
+void JudgeCounter(const SSoakTrace& trace, size_t k, const SSensor& sensor, const std::string& strCase, int nDigits,
+                  const char* pszUnits, const std::string& strWhat, std::vector<SCase>& vCases)
+{
+    const SRows rows = SoakRows(trace);
+    const SSeries s = SummariseRows(trace, k, false, rows);
+    const tint64 usSoak = rows.Count() > 0 ? trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst] : 0;
+    if (s.nGot < 2)
+    {
+        vCases.push_back(Skipped(strCase, sensor.strPath + " could not be read at two of " + std::to_string(rows.Count()) + " samples"));
+    }
+    else if (s.iBack != 0)
+    {
+        // A wrap or a reset: what it counted before it is lost.
+        vCases.push_back(Skipped(strCase, "the counter went back " + Seconds(trace.vllTimeUs[s.iBack]) + " into the soak, from " +
+                                              std::to_string(s.llBackFrom) + " to " + std::to_string(trace.Value(s.iBack, k)) +
+                                              " " + pszUnits));
+    }
+    else
+    {
+        vCases.push_back(Measured(strCase, ShowFixed(s.llLast - s.llFirst, nDigits, 1), nDigits == 6 ? "J" : "s",
+                                  strWhat + " " + Seconds(usSoak) + ReadAt(s.nGot, rows.Count())));
+    }
+}
+
+// When CPU's clock first fell below the highest it had in the soak, and for how long it ran
+// below: from cpufreq's time_in_state where it counts (it sees changes between samples),
+// else from the sampled clock.
+void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<SCase>& vCases)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strOnset = "throttle-onset-cpu" + strCPU;
+    const std::string strTime = "throttle-time-cpu" + strCPU;
+    const SRows rows = SoakRows(trace);
+    const double dSoak = rows.Count() > 0 ? static_cast<double>(trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst]) / 1e6 : 0;
+    // time_in_state: the rows where it was read, in order.
+    std::vector<size_t> vRead;
+    for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0; ++i)
+    {
+        if (trace.vllStateTime[i * trace.nStates] != kMissing)
+        {
+            vRead.push_back(i);
+        }
+    }
+    const auto at = [&](size_t i, size_t s) { return trace.vllStateTime[i * trace.nStates + s]; };
+    if (vRead.size() >= 2)
+    {
+        for (size_t j = 1; j < vRead.size(); ++j)
+        {
+            for (size_t s = 0; s < trace.nStates; ++s)
+            {
+                if (at(vRead[j], s) < at(vRead[j - 1], s))
+                {
+                    const std::string strWhy = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) +
+                                               " into the soak (a reset?)";
+                    vCases.push_back(Skipped(strOnset, strWhy));
+                    vCases.push_back(Skipped(strTime, strWhy));
+                    return;
+                }
+            }
+        }
+        tint64 llTop = -1;
+        for (size_t s = 0; s < trace.nStates; ++s)
+        {
+            if (at(vRead.back(), s) > at(vRead.front(), s))
+            {
+                llTop = std::max(llTop, trace.vllStateKHz[s]);
+            }
+        }
+        if (llTop >= 0)
+        {
+            const auto below = [&](size_t i) {
+                tint64 ll = 0;
+                for (size_t s = 0; s < trace.nStates; ++s)
+                {
+                    ll += trace.vllStateKHz[s] < llTop ? at(i, s) : 0;
+                }
+                return ll;
+            };
+            const std::string strTop = ShowFixed(llTop, 3, 0) + " MHz";
+            const std::string strSource = " (cpufreq's time_in_state, which counts every change)";
+            const tint64 llBelow = below(vRead.back()) - below(vRead.front());
+            bool bFound = false;
+            for (size_t j = 1; j < vRead.size() && !bFound; ++j)
+            {
+                const tint64 llGrew = below(vRead[j]) - below(vRead[j - 1]);
+                if (llGrew > 0)
+                {
+                    // Below for llGrew ticks of this interval: it fell at its end's minus that, at the latest.
+                    const double dFrom = static_cast<double>(trace.vllTimeUs[vRead[j - 1]]) / 1e6;
+                    const double dTo = static_cast<double>(trace.vllTimeUs[vRead[j]]) / 1e6;
+                    const double dAt = std::max(dFrom, dTo - static_cast<double>(llGrew) / 100);
+                    vCases.push_back(Measured(strOnset, Printed(2, dAt), "s",
+                                              " into the soak, when CPU " + strCPU + " first ran below " + strTop +
+                                                  ", its highest in the soak: " + Printed(2, static_cast<double>(llGrew) / 100) +
+                                                  " s below it in the sample from " + Printed(2, dFrom) + " to " +
+                                                  Printed(2, dTo) + " s" + strSource));
+                    bFound = true;
+                }
+            }
+            if (!bFound)
+            {
+                vCases.push_back(SCase{strOnset, EResult::Pass,
+                                       "never: CPU " + strCPU + " ran at " + strTop + " all through the soak" + strSource, "", ""});
+            }
+            vCases.push_back(Measured(strTime, Printed(2, static_cast<double>(llBelow) / 100), "s",
+                                      " below " + strTop + ", its highest in the soak, of " + Printed(2, dSoak) + " s" + strSource));
+            return;
+        }
+    }
+    // The samples: a change between two is seen at the second, and one shorter than INTERVAL may be missed.
+    const SSeries clock = SummariseRows(trace, 0, true, rows);
+    if (clock.nGot == 0)
+    {
+        const std::string strWhy = "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read";
+        vCases.push_back(Skipped(strOnset, strWhy));
+        vCases.push_back(Skipped(strTime, strWhy));
+        return;
+    }
+    const std::string strTop = ShowFixed(clock.llHigh, 3, 0) + " MHz";
+    const std::string strSource = " (" + std::to_string(clock.nGot) +
+                                  " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed)";
+    double dBelow = 0;
+    double dOnset = -1;
+    size_t iPrev = rows.iEnd;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        if (trace.vllKHz[i] == kMissing)
+        {
+            continue;
+        }
+        if (iPrev != rows.iEnd && trace.vllKHz[iPrev] < clock.llHigh)
+        {
+            dBelow += static_cast<double>(trace.vllTimeUs[i] - trace.vllTimeUs[iPrev]) / 1e6;
+        }
+        if (dOnset < 0 && trace.vllKHz[i] < clock.llHigh)
+        {
+            dOnset = static_cast<double>(trace.vllTimeUs[i]) / 1e6;
+        }
+        iPrev = i;
+    }
+    if (dOnset < 0)
+    {
+        vCases.push_back(SCase{strOnset, EResult::Pass, "never: CPU " + strCPU + " ran at " + strTop + " all through the soak" + strSource,
+                               "", ""});
+    }
+    else
+    {
+        vCases.push_back(Measured(strOnset, Printed(2, dOnset), "s",
+                                  " into the soak, when CPU " + strCPU + " was first seen below " + strTop +
+                                      ", its highest in the soak" + strSource));
+    }
+    vCases.push_back(Measured(strTime, Printed(2, dBelow), "s",
+                              " below " + strTop + ", its highest in the soak, of " + Printed(2, dSoak) + " s" + strSource));
+}
+
+void JudgeCycles(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<SCase>& vCases)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strCase = "clock-measured-cpu" + strCPU;
+    const SRows rows = SoakRows(trace);
+    if (!setup.bCycles)
+    {
+        vCases.push_back(Skipped(strCase, setup.strNoCycles));
+        return;
+    }
+    const tint64 llBusy = rows.Count() > 1 && trace.vllBusy[rows.iFirst] != kMissing && trace.vllBusy[rows.iEnd - 1] != kMissing
+                              ? trace.vllBusy[rows.iEnd - 1] - trace.vllBusy[rows.iFirst]
+                              : 0;
+    if (llBusy <= 0)
+    {
+        vCases.push_back(Skipped(strCase, "CPU " + strCPU + " was not seen busy, so its cycles say nothing of its clock"));
+        return;
+    }
+    const double dBusy = static_cast<double>(llBusy) / setup.nTicksPerSecond;
+    const SSeries claim = SummariseRows(trace, 0, true, rows);
+    vCases.push_back(Measured(strCase, Printed(0, static_cast<double>(setup.qwCycles) / dBusy / 1e6), "MHz",
+                              ", " + std::to_string(setup.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU +
+                                  " was busy; cpufreq's mean claim " +
+                                  (claim.nGot == 0 ? std::string("none") : Printed(0, static_cast<double>(Mean(claim)) / 1000) + " MHz")));
+}
+
+} // namespace
+
 std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
 {
     std::vector<SCase> vCases;
     const std::string strCPU = std::to_string(setup.nCPU);
-    const size_t nSamples = trace.nSamples;
-    const tint64 usSoak = nSamples > 0 ? trace.vllTimeUs[nSamples - 1] - trace.vllTimeUs[0] : 0;
+    const SRows rows = SoakRows(trace);
+    const size_t nSamples = rows.Count();
+    const tint64 usSoak = nSamples > 0 ? trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst] : 0;
     const std::string strSoak = Seconds(usSoak);
+    const std::string strEnded = setup.strEnded.empty() ? "" : "; " + setup.strEnded;
     if (nSamples == 0)
     {
         vCases.push_back(Verdict("cpu-busy", false, "no sample of the soak was kept"));
@@ -486,83 +1109,53 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         vCases.push_back(Verdict("cpu-busy", false, "the soak lasted " + strSoak + " of the " +
                                                         ShowFixed(setup.usAsked / 1000, 3, 0) + " s asked"));
     }
-    else if (trace.vllBusy[0] != kMissing && trace.vllBusy[nSamples - 1] != kMissing &&
-             trace.vllTotal[nSamples - 1] > trace.vllTotal[0])
+    else if (trace.vllBusy[rows.iFirst] != kMissing && trace.vllBusy[rows.iEnd - 1] != kMissing &&
+             trace.vllTotal[rows.iEnd - 1] > trace.vllTotal[rows.iFirst])
     {
-        const tint64 llBusy = trace.vllBusy[nSamples - 1] - trace.vllBusy[0];
-        const tint64 llSpent = trace.vllTotal[nSamples - 1] - trace.vllTotal[0];
+        const tint64 llBusy = trace.vllBusy[rows.iEnd - 1] - trace.vllBusy[rows.iFirst];
+        const tint64 llSpent = trace.vllTotal[rows.iEnd - 1] - trace.vllTotal[rows.iFirst];
         char sz[96];
         std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
                       100.0 * static_cast<double>(llBusy) / static_cast<double>(llSpent), strSoak.c_str());
-        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent, sz));
+        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent, sz + strEnded));
     }
     else
     {
         vCases.push_back(Verdict("cpu-busy", false, "CPU " + strCPU + " has no /proc/stat line, or no time passed in " + strSoak));
     }
 
-    bool abSeen[3] = {false, false, false};
-    bool abMeasured[3] = {false, false, false};
+    bool abSeen[4] = {false, false, false, false};
+    bool abMeasured[4] = {false, false, false, false};
     for (size_t k = 0; k < setup.vSensors.size(); ++k)
     {
         const SSensor& sensor = setup.vSensors[k];
         const int nKind = static_cast<int>(sensor.eKind);
         abSeen[nKind] = true;
-        const SSeries s = Summarise(trace, k, false);
-        const std::string strAt = ReadAt(s.nGot, nSamples);
+        const SSeries s = SummariseRows(trace, k, false, rows);
         if (sensor.eKind == ESensorKind::Energy)
         {
-            if (s.nGot < 2)
+            JudgeCounter(trace, k, sensor, "energy-" + sensor.strName, 6, "uJ", " over", vCases);
+        }
+        else if (sensor.eKind == ESensorKind::Cooling)
+        {
+            JudgeCounter(trace, k, sensor, "cooling-" + sensor.strName, 3, "ms", " above state 0, of", vCases);
+        }
+        else if (s.nGot == 0)
+        {
+            vCases.push_back(Skipped(std::string(sensor.eKind == ESensorKind::Temp ? "temp" : "power") + "-max-" + sensor.strName,
+                                     sensor.strPath + " could not be read at any of " + std::to_string(nSamples) + " samples"));
+        }
+        else
+        {
+            abMeasured[nKind] = true;
+            if (sensor.eKind == ESensorKind::Temp)
             {
-                vCases.push_back(Skipped("energy-" + sensor.strName, sensor.strPath + " could not be read at two of " +
-                                                                         std::to_string(nSamples) + " samples"));
-            }
-            else if (s.iBack != 0)
-            {
-                // A wrap or a reset: what it counted before it is lost.
-                vCases.push_back(Skipped("energy-" + sensor.strName,
-                                         "the counter went back " + Seconds(trace.vllTimeUs[s.iBack]) + " into the soak, from " +
-                                             std::to_string(s.llBackFrom) + " to " +
-                                             std::to_string(trace.Value(s.iBack, k)) + " uJ"));
+                JudgeZone(setup, trace, k, s, vCases);
             }
             else
             {
-                vCases.push_back(Measured("energy-" + sensor.strName, ShowFixed(s.llLast - s.llFirst, 6, 1), "J",
-                                          " over " + strSoak + strAt));
+                JudgeMeter(setup, trace, k, s, vCases);
             }
-            continue;
-        }
-        const bool bTemp = sensor.eKind == ESensorKind::Temp;
-        const std::string strKind = bTemp ? "temp" : "power";
-        if (s.nGot == 0)
-        {
-            vCases.push_back(Skipped(strKind + "-max-" + sensor.strName, sensor.strPath + " could not be read at any of " +
-                                                                             std::to_string(nSamples) + " samples"));
-            continue;
-        }
-        abMeasured[nKind] = true;
-        const int nDigits = bTemp ? 3 : 6;
-        const char* pszUnits = bTemp ? "C" : "W";
-        const SLimit& lim = bTemp ? setup.limMaxTemp : setup.limMaxPower;
-        const std::string strHigh = ShowFixed(s.llHigh, nDigits, 1);
-        if (!bTemp)
-        {
-            const tint64 llMean = static_cast<tint64>(std::llround(s.ldSum / static_cast<long double>(s.nGot)));
-            vCases.push_back(Measured("power-mean-" + sensor.strName, ShowFixed(llMean, 6, 1), "W",
-                                      ", the mean of " + std::to_string(s.nGot) + " samples"));
-        }
-        vCases.push_back(Measured(strKind + "-max-" + sensor.strName, strHigh, pszUnits, ", the highest of the soak" + strAt));
-        if (bTemp)
-        {
-            vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.llHigh - s.llFirst, 3, 1), "C",
-                                      " above its first reading"));
-        }
-        // The verdict apart from the figure: a dashboard that keeps a measured case as a
-        // metric alone still shows this one's pass or fail.
-        if (lim.bSet)
-        {
-            vCases.push_back(Verdict("limit-" + strKind + "-" + sensor.strName, s.llHigh <= lim.llValue,
-                                     strHigh + " " + pszUnits + ", the highest of the soak" + strAt + LimitText(lim, pszUnits)));
         }
     }
     // A kind with nothing measured: one case saying so, and a failed limit if one was asked.
@@ -595,7 +1188,7 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
                                      std::string(kind.pszParam) + "=" + kind.lim.strText + " asked, but " + strWhy));
         }
     }
-    const SSeries clock = Summarise(trace, 0, true);
+    const SSeries clock = SummariseRows(trace, 0, true, rows);
     const std::string strFreq = "freq-min-cpu" + strCPU;
     if (clock.nGot > 0)
     {
@@ -616,7 +1209,61 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
             vCases.push_back(Verdict("limit-freq-cpu" + strCPU, false, "MIN_FREQ=" + setup.limMinFreq.strText + " asked, but " + strWhy));
         }
     }
+    JudgeThrottle(setup, trace, vCases);
+    JudgeCycles(setup, trace, vCases);
     return vCases;
+}
+
+std::string FitLines(const SSoakSetup& setup, const SSoakTrace& trace)
+{
+    std::string str;
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SSeries s = SummariseRows(trace, k, false, SoakRows(trace));
+        if (setup.vSensors[k].eKind != ESensorKind::Temp || s.nGot == 0)
+        {
+            continue;
+        }
+        const SZoneFit z = FitZone(setup, trace, k, RiseFrom(trace, k, s).llValue);
+        if (z.bFitted)
+        {
+            str += "hogspin-fit," + setup.vSensors[k].strName + ",t0_c=" + Printed(3, z.fit.dStart) + ",tinf_c=" +
+                   Printed(3, z.fit.dSteady) + ",tau_s=" + Printed(3, z.fit.dTau) + "\n";
+        }
+    }
+    return str;
+}
+
+bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhy)
+{
+    std::string strZones;
+    double dTauMax = 0;
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SSeries s = SummariseRows(trace, k, false, SoakRows(trace));
+        if (setup.vSensors[k].eKind != ESensorKind::Temp || s.nGot == 0)
+        {
+            continue;
+        }
+        const SZoneFit z = FitZone(setup, trace, k, RiseFrom(trace, k, s).llValue);
+        if (!z.bFitted)
+        {
+            continue;  // one that cannot be fitted has no steady state to wait for
+        }
+        if (std::fabs(z.dLast - z.fit.dSteady) > 0.5 || z.dSpan < 3 * z.fit.dTau)
+        {
+            return false;
+        }
+        strZones += (strZones.empty() ? "" : ", ") + setup.vSensors[k].strName;
+        dTauMax = std::max(dTauMax, z.fit.dTau);
+    }
+    if (strZones.empty())
+    {
+        return false;
+    }
+    *pstrWhy = "every zone fitted (" + strZones + ") within 0.5 C of where it settles, after 3 τ (τ up to " +
+               ShowSeconds(dTauMax) + " s)";
+    return true;
 }
 
 SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline)

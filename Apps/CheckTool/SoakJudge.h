@@ -35,9 +35,10 @@ std::string ResultLine(const SCase& c);
 
 enum class ESensorKind
 {
-    Temp,    // a thermal zone, m°C
-    Power,   // an hwmon power meter, µW
-    Energy,  // an hwmon energy counter, µJ
+    Temp,     // a thermal zone, m°C
+    Power,    // an hwmon power meter, µW
+    Energy,   // an hwmon energy counter, µJ
+    Cooling,  // a cooling device's time above state 0, ms
 };
 
 struct SSensor
@@ -83,6 +84,10 @@ struct SCheckParams
     SLimit limMaxTemp;
     SLimit limMinFreq;
     SLimit limMaxPower;
+    tint64 msBaseline = 0;
+    size_t nBaseline = 0;  // samples before the tool starts
+    std::string strPowerMeter;
+    bool bUntilSteady = false;
 };
 
 // The command line after the program's name, and a lookup of the environment. False with
@@ -95,23 +100,37 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
 // not; kMissing for anything else.
 tint64 ParseSensorValue(const char* p, const char* pEnd);
 
+// A cooling device's stats/time_in_state_ms ("stateN\tMS" a line): the ms above state 0, or
+// kMissing.
+tint64 ParseCoolingTime(const char* p, const char* pEnd);
+
+// cpufreq's stats/time_in_state ("kHz time" a line, time in 10 ms): up to nMax states into the
+// arrays; their count, or 0 when it is not that.
+size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64* pllTime, size_t nMax);
+
 // v / 10^nDigits with nDigits decimals, trailing zeros dropped down to nPlaces: (85040, 3, 1)
 // is 85.04, (1200000, 3, 0) 1200, (2500000, 6, 1) 2.5.
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces);
 
 // The samples of one soak; a row per sample, in time order.
+// The samples of one soak; a row per sample, in time order: first the baseline's, taken
+// before the tool started, then the soak's.
 struct SSoakTrace
 {
     size_t nSensors = 0;
+    size_t nStates = 0;    // the clocks of CPU's cpufreq time_in_state
     size_t nSamples = 0;
-    std::vector<tint64> vllTimeUs;  // since the soak's first sample
-    std::vector<tint64> vllBusy;    // CPU's busy and total time from /proc/stat, in ticks
+    size_t nBaseline = 0;
+    std::vector<tint64> vllTimeUs;     // since the tool was started: negative in the baseline
+    std::vector<tint64> vllBusy;       // CPU's busy and total time from /proc/stat, in ticks
     std::vector<tint64> vllTotal;
-    std::vector<tint64> vllKHz;     // its clock
-    std::vector<tint64> vllValues;  // nSensors a row
+    std::vector<tint64> vllKHz;        // its clock
+    std::vector<tint64> vllValues;     // nSensors a row
+    std::vector<tint64> vllStateKHz;   // each state's clock
+    std::vector<tint64> vllStateTime;  // nStates a row: the time spent at each, in 10 ms
 
     // Room for nRows samples, taken now so that sampling allocates nothing.
-    bool Reserve(size_t nRows, size_t nSensorsPerRow);
+    bool Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerRow = 0);
     tint64 Value(size_t iSample, size_t iSensor) const { return vllValues[iSample * nSensors + iSensor]; }
 };
 
@@ -119,10 +138,18 @@ struct SSoakSetup
 {
     int nCPU = 0;
     tint64 usAsked = 0;  // the soak's length as asked: its samples times INTERVAL
+    tint64 usInterval = 1000000;
     SLimit limMaxTemp;
     SLimit limMinFreq;
     SLimit limMaxPower;
+    std::string strPowerMeter;  // the meter thermal resistance divides by; "": the only one
     std::vector<SSensor> vSensors;
+    std::string strEnded;       // how the soak ended, when not at SETTLE as asked
+    // CPU's cycles over the soak, or why they could not be counted.
+    bool bCycles = false;
+    tuint64 qwCycles = 0;
+    std::string strNoCycles;
+    int nTicksPerSecond = 100;  // of /proc/stat
 };
 
 // "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps
@@ -139,6 +166,13 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
 
 // Every verdict of the soak, from its samples alone.
 std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace);
+
+// "hogspin-fit,ZONE,t0_c=..,tinf_c=..,tau_s=.." for each zone a first-order response describes.
+std::string FitLines(const SSoakSetup& setup, const SSoakTrace& trace);
+
+// True once every zone that can be fitted (one at least) is within 0.5 C of where it settles
+// and the soak has lasted 3 τ of each; pstrWhy then says so.
+bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhy);
 
 // The tool's first line; strOnline is read only when it is wrong.
 SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline);

@@ -307,11 +307,31 @@ struct SSampler
     std::vector<char> vcStat;
     std::string strStatKey;  // "\ncpuK "
     FDHANDLE hFreq = -1;
+    FDHANDLE hStates = -1;   // cpufreq's time_in_state
+    std::vector<tint64> vllStateKHz;
     std::vector<FDHANDLE> vhSensors;
     std::vector<char> vcLine;
+    std::vector<char> vcText;  // a file of lines: time_in_state, a cooling device's
 };
 
-void TakeSample(SSampler& sampler, SSoakTrace& trace, tuint64 qwStartNs)
+// The row's cpufreq time_in_state, when its clocks are the ones the soak began with.
+void ReadStates(SSampler& sampler, SSoakTrace& trace, size_t iRow)
+{
+    if (trace.nStates == 0)
+    {
+        return;
+    }
+    const ssize_t cb = CPFSystem::ReadFileAt(sampler.hStates, sampler.vcText.data(), sampler.vcText.size());
+    tint64 allKHz[64];
+    tint64* pllTime = &trace.vllStateTime[iRow * trace.nStates];
+    const size_t n = cb > 0 ? ParseTimeInState(sampler.vcText.data(), sampler.vcText.data() + cb, allKHz, pllTime, trace.nStates) : 0;
+    if (n != trace.nStates || !std::equal(allKHz, allKHz + n, trace.vllStateKHz.begin()))
+    {
+        std::fill(pllTime, pllTime + trace.nStates, kMissing);
+    }
+}
+
+void TakeSample(const SSoakSetup& setup, SSampler& sampler, SSoakTrace& trace, tuint64 qwStartNs)
 {
     const size_t iRow = trace.nSamples;
     trace.vllTimeUs[iRow] = (static_cast<tint64>(CPFSystem::QueryTickCountNs()) - static_cast<tint64>(qwStartNs)) / 1000;
@@ -338,8 +358,18 @@ void TakeSample(SSampler& sampler, SSoakTrace& trace, tuint64 qwStartNs)
     trace.vllKHz[iRow] = ReadValue(sampler.hFreq);
     for (size_t k = 0; k < sampler.vhSensors.size(); ++k)
     {
-        trace.vllValues[iRow * trace.nSensors + k] = ReadValue(sampler.vhSensors[k]);
+        tint64& llValue = trace.vllValues[iRow * trace.nSensors + k];
+        if (setup.vSensors[k].eKind != ESensorKind::Cooling)
+        {
+            llValue = ReadValue(sampler.vhSensors[k]);
+            continue;
+        }
+        const ssize_t cbText = sampler.vhSensors[k] >= 0
+                                   ? CPFSystem::ReadFileAt(sampler.vhSensors[k], sampler.vcText.data(), sampler.vcText.size())
+                                   : -1;
+        llValue = cbText > 0 ? ParseCoolingTime(sampler.vcText.data(), sampler.vcText.data() + cbText) : kMissing;
     }
+    ReadStates(sampler, trace, iRow);
     ++trace.nSamples;
 }
 
@@ -376,8 +406,8 @@ std::vector<std::string> Entries(const std::string& strDir, const std::string& s
     return vNames;
 }
 
-// Every thermal zone, then every hwmon power meter, then every energy counter, each with the
-// name it gives itself.
+// Every thermal zone and cooling device, then every hwmon power meter, then every energy
+// counter, each with the name it gives itself.
 std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
 {
     std::vector<SRawSensor> vRaw;
@@ -387,6 +417,15 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
         if (Exists(strSysfs + "/" + strPath))
         {
             vRaw.push_back(SRawSensor{ESensorKind::Temp, strPath, FirstLine(strSysfs + "/class/thermal/" + strZone + "/type")});
+        }
+    }
+    // A cooling device counts the time it spent in each state only where the kernel keeps its statistics.
+    for (const std::string& strDevice : Entries(strSysfs + "/class/thermal", "cooling_device", ""))
+    {
+        const std::string strPath = "class/thermal/" + strDevice + "/stats/time_in_state_ms";
+        if (Exists(strSysfs + "/" + strPath))
+        {
+            vRaw.push_back(SRawSensor{ESensorKind::Cooling, strPath, FirstLine(strSysfs + "/class/thermal/" + strDevice + "/type")});
         }
     }
     for (const ESensorKind eKind : {ESensorKind::Power, ESensorKind::Energy})
@@ -560,16 +599,46 @@ int main(int argc, char** argv)
     SSoakSetup setup;
     setup.nCPU = g_params.nCPU;
     setup.usAsked = static_cast<tint64>(g_params.nSamples) * g_params.msInterval * 1000;
+    setup.usInterval = g_params.msInterval * 1000;
     setup.limMaxTemp = g_params.limMaxTemp;
     setup.limMinFreq = g_params.limMinFreq;
     setup.limMaxPower = g_params.limMaxPower;
+    setup.strPowerMeter = g_params.strPowerMeter;
+    setup.nTicksPerSecond = static_cast<int>(sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100);
     setup.vSensors = NameSensors(FindSensors(g_params.strSysfs));
-    SSoakTrace trace;
-    if (!trace.Reserve(g_params.nSamples + 1, setup.vSensors.size()))
+    if (!g_params.strPowerMeter.empty())
     {
-        FailAll(1, "cannot check: no memory for " + std::to_string(g_params.nSamples + 1) + " samples");
+        std::string strMeters;
+        bool bFound = false;
+        for (const SSensor& sensor : setup.vSensors)
+        {
+            if (sensor.eKind == ESensorKind::Power)
+            {
+                bFound = bFound || sensor.strName == g_params.strPowerMeter;
+                strMeters += (strMeters.empty() ? "" : ", ") + sensor.strName;
+            }
+        }
+        if (!bFound)
+        {
+            FailAll(2, "cannot check: POWER_METER=" + g_params.strPowerMeter + " names no power meter of this board, which has " +
+                           (strMeters.empty() ? std::string("none") : strMeters));
+        }
     }
     SSampler sampler;
+    const std::string strCPUDir = g_params.strSysfs + "/devices/system/cpu/cpu" + std::to_string(g_params.nCPU) + "/cpufreq";
+    sampler.vcText.resize(16384);
+    // cpufreq's time_in_state, where it has one: its clocks are fixed for the soak.
+    sampler.hStates = CPFSystem::CreateFile((strCPUDir + "/stats/time_in_state").c_str());
+    tint64 allKHz[64], allTime[64];
+    const ssize_t cbStates = sampler.hStates >= 0 ? CPFSystem::ReadFileAt(sampler.hStates, sampler.vcText.data(), sampler.vcText.size()) : -1;
+    const size_t nStates = cbStates > 0 ? ParseTimeInState(sampler.vcText.data(), sampler.vcText.data() + cbStates, allKHz, allTime, 64) : 0;
+    SSoakTrace trace;
+    if (!trace.Reserve(g_params.nBaseline + g_params.nSamples + 1, setup.vSensors.size(), nStates))
+    {
+        FailAll(1, "cannot check: no memory for " + std::to_string(g_params.nBaseline + g_params.nSamples + 1) + " samples");
+    }
+    trace.nBaseline = g_params.nBaseline;
+    trace.vllStateKHz.assign(allKHz, allKHz + nStates);
     sampler.hStat = CPFSystem::CreateFile("/proc/stat");
     sampler.strStatKey = "\ncpu" + std::to_string(g_params.nCPU) + " ";
     // /proc/stat grows with the CPUs: sized once, with room, so that a sample allocates nothing.
@@ -580,8 +649,7 @@ int main(int argc, char** argv)
     {
         sampler.vcStat.resize(2 * sampler.vcStat.size());
     }
-    sampler.hFreq = CPFSystem::CreateFile(
-        (g_params.strSysfs + "/devices/system/cpu/cpu" + std::to_string(g_params.nCPU) + "/cpufreq/scaling_cur_freq").c_str());
+    sampler.hFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_cur_freq").c_str());
     for (const SSensor& sensor : setup.vSensors)
     {
         sampler.vhSensors.push_back(CPFSystem::CreateFile((g_params.strSysfs + "/" + sensor.strPath).c_str()));
@@ -603,6 +671,21 @@ int main(int argc, char** argv)
     Say(TraceHeader(setup));
     Say(LimitsLine(setup));
 
+    // The baseline: the board at rest, at the soak's INTERVAL, before the tool starts at t = 0.
+    const tuint64 qwIntervalNs = static_cast<tuint64>(g_params.msInterval) * 1000000U;
+    const tuint64 qwStartNs = CPFSystem::QueryTickCountNs() + g_params.nBaseline * qwIntervalNs;
+    for (size_t k = 0; k < g_params.nBaseline; ++k)
+    {
+        while (!WaitUntil(qwStartNs - (g_params.nBaseline - k) * qwIntervalNs))
+        {
+        }
+        TakeSample(setup, sampler, trace, qwStartNs);
+        Say(sampler.vcLine.data(), FormatTraceLine(setup, trace, trace.nSamples - 1, sampler.vcLine.data(), sampler.vcLine.size()));
+    }
+    while (!WaitUntil(qwStartNs))
+    {
+    }
+
     // The tool, in a process group of its own, its output on pipes.
     FDHANDLE hOutWrite = -1;
     FDHANDLE hErrWrite = -1;
@@ -619,7 +702,6 @@ int main(int argc, char** argv)
     sigaddset(&sigDefault, SIGINT);
     sigaddset(&sigDefault, SIGTERM);
     int iErr = 0;
-    const tuint64 qwStartNs = CPFSystem::QueryTickCountNs();
     const pid_t nPid = CPFSystem::CreateProcess(apszArgv, hOutWrite, hErrWrite, g_sigOwn, sigDefault, &iErr);
     CPFSystem::CloseHandle(hOutWrite);
     CPFSystem::CloseHandle(hErrWrite);
@@ -657,18 +739,65 @@ int main(int argc, char** argv)
     const std::string strOnline = FirstLine("/sys/devices/system/cpu/online");
     Report(JudgeSummary(strSummary, g_params.nCPU, g_params.nThreads, strOnline.empty() ? "unknown" : strOnline));
 
+    // CPU's cycles through the soak, whoever ran there: the clock it really ran.
+    FDHANDLE hCycles = CPFSystem::OpenCycleCounter(g_params.nCPU);
+    const int iCyclesErr = errno;
+    tuint64 qwCyclesFirst = 0;
+    if (hCycles >= 0 && !CPFSystem::ReadCycleCounter(hCycles, &qwCyclesFirst))
+    {
+        CPFSystem::CloseHandle(hCycles);
+        setup.strNoCycles = "CPU " + strCPU + "'s cycle counter opened but could not be read";
+    }
+    else if (hCycles < 0)
+    {
+        const std::string strParanoid = FirstLine("/proc/sys/kernel/perf_event_paranoid");
+        setup.strNoCycles = iCyclesErr == EACCES || iCyclesErr == EPERM
+                                ? "not permitted to count CPU " + strCPU + "'s cycles: perf_event_paranoid is " +
+                                      (strParanoid.empty() ? std::string("unknown") : strParanoid) +
+                                      " (0 or less allows it, as do root and CAP_PERFMON)"
+                            : iCyclesErr == ENOSYS ? std::string("this kernel has no perf events")
+                            : iCyclesErr == ENOENT || iCyclesErr == EOPNOTSUPP || iCyclesErr == ENODEV || iCyclesErr == EINVAL
+                                ? "no hardware cycle counter for CPU " + strCPU + " here (a virtual machine without a PMU?)"
+                                : "CPU " + strCPU + "'s cycles cannot be counted: " + std::strerror(iCyclesErr);
+    }
+
     // The soak: a first sample at its start, then one every INTERVAL, to fixed deadlines.
-    const tuint64 qwIntervalNs = static_cast<tuint64>(g_params.msInterval) * 1000000U;
+    // UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
     const tuint64 qwFirstNs = CPFSystem::QueryTickCountNs();
+    size_t nNextLook = 10;
     for (size_t k = 0; k <= g_params.nSamples; ++k)
     {
         while (k > 0 && !WaitUntil(qwFirstNs + k * qwIntervalNs))
         {
         }
-        TakeSample(sampler, trace, qwStartNs);
-        const size_t cch = FormatTraceLine(setup, trace, trace.nSamples - 1, sampler.vcLine.data(), sampler.vcLine.size());
-        Say(sampler.vcLine.data(), cch);
+        TakeSample(setup, sampler, trace, qwStartNs);
+        Say(sampler.vcLine.data(), FormatTraceLine(setup, trace, trace.nSamples - 1, sampler.vcLine.data(), sampler.vcLine.size()));
+        std::string strSteady;
+        if (g_params.bUntilSteady && k >= nNextLook && k < g_params.nSamples)
+        {
+            nNextLook = k + std::max<size_t>(1, k / 20);
+            if (SoakIsSteady(setup, trace, &strSteady))
+            {
+                setup.strEnded = "ended at " + ShowFixed(trace.vllTimeUs[trace.nSamples - 1] / 1000, 3, 1) + " s of the " +
+                                 ShowFixed(g_params.msSettle, 3, 0) + " s asked, when steady: " + strSteady;
+                setup.usAsked = static_cast<tint64>(k) * g_params.msInterval * 1000;
+                break;
+            }
+        }
     }
+    if (g_params.bUntilSteady && setup.strEnded.empty())
+    {
+        setup.strEnded = "not steady by SETTLE";
+    }
+    tuint64 qwCyclesLast = 0;
+    if (hCycles >= 0)
+    {
+        setup.bCycles = CPFSystem::ReadCycleCounter(hCycles, &qwCyclesLast) && qwCyclesLast >= qwCyclesFirst;
+        setup.qwCycles = qwCyclesLast - qwCyclesFirst;
+        setup.strNoCycles = setup.bCycles ? "" : "CPU " + strCPU + "'s cycle counter could not be read at the soak's end";
+        CPFSystem::CloseHandle(hCycles);
+    }
+    Say(FitLines(setup, trace));
 
     Reap();
     Report(JudgePinned(g_tool.bReaped ? std::vector<SWorker>() : ReadWorkers(g_tool.nPid), g_params.nCPU, g_params.nThreads));

@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""A stand-in /sys for hogspin-check whose board heats as a real one does: it follows CPU K's
+busy share in /proc/stat and moves every zone first-order towards ambient + K/W x power, with
+a power meter, an energy counter, the clock, cpufreq's time_in_state and a cooling device.
+
+    standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S ...] [--idle W] [--load W]
+                     [--clock KHZ[:THROTTLED_KHZ:TRIP_C]] [--model TEXT] [--seconds S]
+
+The first zone is the CPU's: above TRIP_C the clock drops to THROTTLED_KHZ (and the load's
+power with it) until it is 2 C below again, and the cooling device is in state 1 meanwhile.
+It writes each file in place at a fixed width, as a reader keeps it open, and runs until
+SIGTERM or SIGINT, or for S seconds.
+"""
+import argparse
+import math
+import os
+import signal
+import sys
+import time
+
+STEP = 0.02  # s between updates: well inside any INTERVAL the check takes
+
+
+class Files:
+    """Every file of the tree, each rewritten in place at a fixed width."""
+
+    def __init__(self, root):
+        self.root = root
+        self.fds = {}
+
+    def put(self, path, text, width=0):
+        full = os.path.join(self.root, path)
+        if path not in self.fds:
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            self.fds[path] = os.open(full, os.O_RDWR | os.O_CREAT, 0o644)
+        # Blanks before a line's newline keep the length: a reader never sees a file half as long.
+        data = "".join(line.ljust(width) + "\n" for line in text.splitlines()).encode()
+        os.pwrite(self.fds[path], data, 0)
+
+    def const(self, path, text):
+        full = os.path.join(self.root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w") as f:
+            f.write(text)
+
+
+def busy_ticks(cpu):
+    with open("/proc/stat") as f:
+        for line in f:
+            if line.startswith("cpu%d " % cpu):
+                v = [int(x) for x in line.split()[1:9]]
+                return v[0] + v[1] + v[2] + v[5] + v[6] + v[7], sum(v)
+    raise SystemExit("standin_sysfs: no cpu%d in /proc/stat" % cpu)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("root")
+    parser.add_argument("--cpu", type=int, default=1)
+    parser.add_argument("--zone", action="append", default=[], metavar="TYPE:AMBIENT_C:K_PER_W:TAU_S")
+    parser.add_argument("--idle", type=float, default=0.5, help="W at rest")
+    parser.add_argument("--load", type=float, default=2.0, help="W the loaded CPU adds")
+    parser.add_argument("--clock", default="1800000", metavar="KHZ[:THROTTLED_KHZ:TRIP_C]")
+    parser.add_argument("--model", default="")
+    parser.add_argument("--seconds", type=float, default=3600)
+    args = parser.parse_args()
+
+    stop = []
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(sig, lambda *_: stop.append(1))
+    zones = []
+    for spec in args.zone or ["cpu-thermal:25:10:1"]:
+        kind, ambient, resistance, tau = spec.split(":")
+        zones.append([kind, float(ambient), float(resistance), float(tau)])
+    clock = [int(x) if i < 2 else float(x) for i, x in enumerate(args.clock.split(":"))]
+    top, low, trip = (clock + [clock[0], 1e9])[:3]
+    files = Files(args.root)
+    cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu
+    for i, zone in enumerate(zones):
+        files.const("class/thermal/thermal_zone%d/type" % i, zone[0] + "\n")
+    files.const("class/hwmon/hwmon0/name", "ina3221\n")
+    files.const("class/hwmon/hwmon0/power1_label", "VDD_CPU\n")
+    files.const("class/thermal/cooling_device0/type", "cpufreq-cpu%d\n" % args.cpu)
+    if args.model:
+        files.const("firmware/devicetree/base/model", args.model + "\0")
+
+    # At rest to begin with: every zone where the idle power holds it.
+    temps = [z[1] + z[2] * args.idle for z in zones]
+    energy = 0.0
+    throttled = False
+    at_state = {top: 0.0, low: 0.0}
+    cooling = [0.0, 0.0]  # ms in state 0 and 1
+
+    def write(power, khz):
+        for i, t in enumerate(temps):
+            files.put("class/thermal/thermal_zone%d/temp" % i, "%d" % round(t * 1000), 8)
+        files.put("class/hwmon/hwmon0/power1_input", "%d" % round(power * 1e6), 10)
+        files.put("class/hwmon/hwmon0/energy1_input", "%d" % round(energy * 1e6), 14)
+        files.put(cpufreq + "/scaling_cur_freq", "%d" % khz, 10)
+        files.put(cpufreq + "/stats/time_in_state",
+                  "".join("%d %-10d\n" % (f, round(at_state[f] * 100)) for f in sorted(at_state, reverse=True)))
+        files.put("class/thermal/cooling_device0/stats/time_in_state_ms",
+                  "state0\t%-12d\nstate1\t%-12d\n" % (round(cooling[0]), round(cooling[1])))
+
+    # The whole tree exists before the first step: a reader may look for it then.
+    write(args.idle, top)
+    last = busy_ticks(args.cpu)
+    started = then = time.monotonic()
+    while not stop and then - started < args.seconds:
+        time.sleep(STEP)
+        now = time.monotonic()
+        dt, then = now - then, now
+        ticks = busy_ticks(args.cpu)
+        busy = (ticks[0] - last[0]) / (ticks[1] - last[1]) if ticks[1] > last[1] else 0.0
+        last = ticks
+        khz = low if throttled else top
+        power = args.idle + busy * args.load * khz / top
+        energy += power * dt
+        for i, (_, ambient, resistance, tau) in enumerate(zones):
+            steady = ambient + resistance * power
+            temps[i] = steady + (temps[i] - steady) * math.exp(-dt / tau)
+        throttled = temps[0] > trip or (throttled and temps[0] > trip - 2)
+        at_state[khz] += dt
+        cooling[1 if throttled else 0] += dt * 1000
+        write(power, low if throttled else top)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
