@@ -699,6 +699,7 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
         bool bIgnorePipe = false;
         const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
+        const char* pszNear = nullptr;   // "case=figure±tolerance ...": {HEATS} figures, as a real board's vary
     } aCases[] = {
         {"/nonexistent/hogspin", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/hogspin': not found\n"},
         {"/etc/passwd", "", "30", 0, 1, "hogspin-check: cannot start '/etc/passwd': not executable\n"},
@@ -716,8 +717,13 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
          "hogspin-check: limit-temp-soc: fail (95.0 C, the highest of the soak; limit 85 C)"},
         {HOGSPIN_EXE, "INTERVAL=0.1 MAX_TEMP=85 HOGSPIN_SYSFS={SYS} {LAVA}", "0.2", 0, 1, "",
          "hogspin-check: temp-max-wifi: skip (class/thermal/thermal_zone1/temp could not be read at any of 3 samples)", false,
-         "cpu-busy:pass::\nfreq-min-cpu{K}:skip::\nlimit-temp-soc:fail::\npower-max:skip::\nstop-sigint:pass::\n"
-         "summary-ret:pass::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\nworkers-pinned:pass::\n"},
+         "clock-measured-cpu{K}:skip::\ncpu-busy:pass::\nfreq-min-cpu{K}:skip::\nlimit-temp-soc:fail::\npower-max:skip::\n"
+         "stop-sigint:pass::\nsummary-ret:pass::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\n"
+         "temp-steady-soc:skip::\ntemp-tau-soc:skip::\nthermal-resistance-soc:skip::\nthrottle-onset-cpu{K}:skip::\n"
+         "throttle-time-cpu{K}:skip::\nworkers-pinned:pass::\n"},
+        // A board that heats as the load asks: a zone of τ 0.5 s and 10 K/W, 2 W of load on 0.5 W at rest.
+        {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.1 HOGSPIN_SYSFS={HEATS}", "3", 0, 0, "", "hogspin-check: stop-sigint: pass",
+         false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
          nullptr, false, "summary-ret:pass::\n"},
@@ -734,6 +740,20 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
             continue;  // sanitizer runtimes add a thread that the check would count as a worker
         }
         ASSERT_EQ(system(("rm -f " + strPath + "/calls").c_str()), 0);
+        CToolRun writer;
+        if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
+        {
+            // Its tree exists before its first step: the check must find it whole.
+            writer.StartCommand({"python3", HOGSPIN_STANDIN_SCRIPT, strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
+                                 "soc:25:10:0.5", "--seconds", "20"});
+            const std::string strLast = strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
+            const auto tDeadline = steady_clock::now() + kOutputTimeout;
+            while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
+            {
+                std::this_thread::sleep_for(milliseconds(10));
+            }
+            ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
+        }
         CToolRun check;
         // Nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS set here must
         // not change the check.
@@ -747,10 +767,14 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         std::istringstream env(strEnv);
         for (std::string strWord; env >> strWord;)
         {
-            const size_t n = strWord.find("{SYS}");
+            for (const auto& subst : {std::make_pair("{SYS}", "/sys"), std::make_pair("{HEATS}", "/heats")})
+            {
+                const size_t n = strWord.find(subst.first);
+                strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
+            }
             if (strWord != "{LAVA}")
             {
-                vArgv.push_back(n == std::string::npos ? strWord : strWord.replace(n, 5, strPath + "/sys"));
+                vArgv.push_back(strWord);
             }
         }
         vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, c.pszTool});
@@ -818,6 +842,16 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
                 strCalls += strCall;
             }
             EXPECT_EQ(strCalls, Expand(c.pszCalls));
+        }
+        std::istringstream near(c.pszNear != nullptr ? c.pszNear : "");
+        for (std::string strNear; near >> strNear;)
+        {
+            const std::string strCase = strNear.substr(0, strNear.find('='));
+            const size_t nFigure = check.Out().find("hogspin-check: " + strCase + ": pass (");
+            ASSERT_NE(nFigure, std::string::npos) << strCase << " did not pass:\n" << check.Out();
+            const double dGot = std::stod(check.Out().substr(nFigure + strCase.size() + 23));
+            const std::string strWant = strNear.substr(strNear.find('=') + 1);
+            EXPECT_NEAR(dGot, std::stod(strWant), std::stod(strWant.substr(strWant.find("±") + strlen("±")))) << strCase;
         }
         for (const pid_t nTool : vTools)
         {
