@@ -5,6 +5,7 @@
 # guest's own /proc against what its kernel is known to do, prints one
 # "CHECK name PASS|FAIL details" line per check, then the end marker, and powers off. The
 # host reads the console log.
+# shellcheck shell=sh  # shellcheck has no busybox dialect: POSIX sh, which busybox's ash runs
 /bin/busybox --install -s /bin
 mount -t devtmpfs dev /dev
 mount -t proc proc /proc
@@ -74,7 +75,7 @@ threads() {
     for t in /proc/"$pid"/task/*; do
         [ "${t##*/}" = "$pid" ] || files="$files $t/status $t/stat"
     done
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086  # $files: paths of /proc, split into awk's arguments
     awk '/^Cpus_allowed_list:/ { allowed = $2 }
          FILENAME ~ /\/stat$/ { split(FILENAME, p, "/"); print p[5], allowed, $39 }' $files 2>/dev/null
 }
@@ -202,6 +203,7 @@ cpuset_drop() {  # DIR: gives the controller back
 
 # The tool started inside the cpuset at DIR.
 start_in() {  # DIR K N
+    # shellcheck disable=SC2016  # $$, $0 and $@ are the inner sh's own
     start sh -c 'echo $$ >"$0" && exec /hogspin "$@"' "$1/cgroup.procs" "$2" "$3"
 }
 
@@ -243,7 +245,7 @@ cpuset-v1-shrink-grow       cpus:0-1,cpus:0-2    0-1;0-2    -
 cpuset-v1-change-holding    cpus:1-2             1-2        -
 '
 cpuset_events() {  # NAME
-    # shellcheck disable=SC2046
+    # shellcheck disable=SC2046  # the table's row, split into its fields
     set -- $(echo "$events" | grep "^$1 ")
     if [ "$kv" -ge 602 ]; then want=$4; else want=$3; fi
     hier=${1#cpuset-}
@@ -386,7 +388,7 @@ EOF
 chmod +x /tmp/lava/lava-test-case
 
 thermal() {  # NAME
-    # shellcheck disable=SC2046
+    # shellcheck disable=SC2046  # the table's row, split into its fields
     set -- $(echo "$thermal_cases" | sed -n "/^$1 /,/^    [^ ]/p")
     rm -rf /tmp/sysfs /tmp/lava-calls
     mkdir -p /tmp/sysfs/class/thermal
@@ -428,14 +430,14 @@ EOF
     writer=$!
     limits=''
     [ "$4" = - ] || limits=$(echo "$4" | tr , ' ')
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086  # $limits: NAME=value words for env
     # Three samples after the first: the writer, polling, has up to 0.75 s to land the later values.
     env $limits HOGSPIN_SYSFS=/tmp/sysfs INTERVAL=0.25 PATH="/tmp/lava:$PATH" sh /hogspin-check.sh 1 1 0.75 /hogspin \
         >/tmp/check.out 2>&1
     rc=$?
     kill "$writer" 2>/dev/null
     wait "$writer" 2>/dev/null
-    # shellcheck disable=SC2046
+    # shellcheck disable=SC2046  # the expected calls, split into words
     printf '%s\n' summary-ret:pass:: workers-pinned:pass:: cpu-busy:pass:: stop-sigint:pass:: $(echo "$5" | tr , ' ') |
         sort >/tmp/calls-expected
     sort /tmp/lava-calls >/tmp/calls-seen 2>/dev/null
@@ -449,6 +451,7 @@ EOF
     grep '^hogspin-trace,' /tmp/check.out | sed 's/^/INFO trace: /'
 }
 
+# shellcheck disable=SC2013  # check names have no blanks; a read loop would lend the checks its stdin
 for name in $(sed 1d /board); do
     case $name in
         pin-cpu*) pin "$name" /hogspin "${name#pin-cpu}" 2 ;;
