@@ -3,8 +3,10 @@
 # Draws the farm check's soak with gnuplot: hogspin-plot.sh [--png] LOG SVG
 # LOG holds the check's "hogspin-trace," lines: its own output, or a LAVA job's log, where
 # they stand quoted. The last soak in it is drawn: each zone's temperature and CPU's clock
-# against time, each power meter's power in a panel below where there was one, and the
-# limits that were set as lines. --png also writes the picture as a PNG beside the SVG.
+# against time, each zone's fitted first-order curve dashed over it, the baseline before the
+# load shaded, the throttle onset marked, each power meter's power in a panel below where
+# there was one, and the limits that were set as lines. --png also writes the picture as a
+# PNG beside the SVG.
 set -eu
 png=''
 [ "${1-}" != --png ] || { png=1; shift; }
@@ -19,21 +21,30 @@ trap 'rm -rf "$work"' EXIT
 # gnuplot refuses a plot with nothing in it. A log is anyone's text: a name keeps only what a
 # case name may hold, and a value or a limit counts only as a plain number, so that nothing
 # from it reaches gnuplot but data.
-grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.csv" -v program="$work/plot.gp" '
+grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-check: throttle-onset-cpu[0-9]*: pass ([0-9.]* s' "$log" |
+    awk -F, -v data="$work/data.csv" -v program="$work/plot.gp" '
     function number(v) { return v ~ /^-?[0-9]+(\.[0-9]+)?$/ }
     function series(column, title, axes, style) { return sprintf("ARG1 using 1:%d %s with lines lw 2 %s title \"%s\"", column, axes, style, title) }
     function add(list, item) { return list == "" ? item : list ", " item }
     function level(value, axes, colour, title) { return value " " axes " with lines dt 3 lw 2 lc rgb \"" colour "\" title \"" title "\"" }
     { sub(/\r$/, "") }
     $1 == "hogspin-trace" && $2 == "t_s" {
-        n = 0; lo = hi = ""; width = NF; split("", has); split("", limit)
+        n = 0; lo = hi = ""; width = NF; onset = ""; first = ""; split("", has); split("", limit); split("", fit)
         for (i = 1; i <= NF; i++) { head[i] = $i; gsub(/[^A-Za-z0-9._-]/, "_", head[i]) }
         next }
     $1 == "hogspin-limits" { for (i = 2; i <= NF; i++) if (split($i, kv, "=") == 2 && number(kv[2])) limit[kv[1]] = kv[2] + 0; next }
+    # A zone'"'"'s fit: its start, where it settles and its time constant, numbers all or nothing.
+    $1 == "hogspin-fit" && NF == 5 {
+        name = $2; gsub(/[^A-Za-z0-9._-]/, "_", name)
+        for (i = 3; i <= 5; i++) { split($i, kv, "="); fv[i] = kv[2] }
+        if (number(fv[3]) && number(fv[4]) && number(fv[5]) && fv[5] > 0) fit[name] = fv[3] + 0 "," fv[4] + 0 "," fv[5] + 0
+        next }
+    /^hogspin-check: throttle-onset-cpu[0-9]*: pass / { v = $0; sub(/.*\(/, "", v); sub(/ s$/, "", v); if (number(v)) onset = v + 0; next }
     $1 == "hogspin-trace" && width && number($2) {
         row = $2
         for (i = 3; i <= width; i++) { v = number($i) ? $i : ""; row = row "," v; if (v != "") has[i - 1] = 1 }
         rows[++n] = row
+        if (first == "") first = $2 + 0
         if (number($4)) { if (lo == "" || $4 + 0 < lo) lo = $4 + 0; if (hi == "" || $4 + 0 > hi) hi = $4 + 0 } }
     END {
         if (!n) { print "hogspin-plot: no soak (hogspin-trace lines after their header) in the log" >"/dev/stderr"; exit 1 }
@@ -42,12 +53,20 @@ grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.c
         for (i = 5; i <= width; i++) {
             name = head[i]; unit = name; sub(/_[cw]$/, "", name); sub(/.*_/, "", unit)
             if (!has[i - 1]) continue
-            if (unit == "c") top = add(top, series(i - 1, name " (°C)"))
-            else if (unit == "w") bottom = add(bottom, series(i - 1, name " (W)"))
+            colour = "lc " (++colours)
+            if (unit == "c") {
+                top = add(top, series(i - 1, name " (°C)", "", colour))
+                # The fitted curve from the load'"'"'s start, dashed in the zone'"'"'s colour.
+                if (name in fit) {
+                    split(fit[name], f, ",")
+                    top = add(top, sprintf("(x < 0 ? NaN : %.6g - (%.6g - %.6g) * exp(-x / %.6g)) with lines dt 2 lw 2 %s title \"%s fit, τ %.2g s\"", f[2], f[2], f[1], f[3], colour, name, f[3]))
+                }
+            }
+            else if (unit == "w") bottom = add(bottom, series(i - 1, name " (W)", "", colour))
         }
         # The clock goes on the right-hand axis beside temperatures, on the left one alone.
         temps = top != ""; axis = temps ? "axes x1y2" : ""
-        if (has[3]) { top = add(top, series(3, cpu " clock (MHz)", axis, "dt 2")); right = temps }
+        if (has[3]) { top = add(top, series(3, cpu " clock (MHz)", axis, "dt 4 lc rgb \"black\"")); right = temps }
         if (top == "" && bottom == "") {
             if (!has[2]) { print "hogspin-plot: nothing was read in the last soak but the time" >"/dev/stderr"; exit 1 }
             top = series(2, cpu " busy (%)")
@@ -64,8 +83,11 @@ grep -o 'hogspin-\(trace\|limits\),[^"]*' "$log" | awk -F, -v data="$work/data.c
         print "set terminal @ARG3 size 960," (bottom == "" ? 480 : 720) "; set output ARG2" >program
         # Fixed margins line the panels up whatever their keys hold.
         print "set datafile separator \",\"; set termoption noenhanced; set key outside right top; set grid" >program
-        print "set lmargin at screen 0.08; set rmargin at screen 0.70; set xrange [0:*]; set autoscale xfixmax" >program
-        print "set xlabel \"seconds into the soak\"" >program
+        print "set lmargin at screen 0.08; set rmargin at screen 0.70; set autoscale xfix; set samples 400" >program
+        # The baseline, before the load started at 0, shaded; the throttle onset as a line.
+        if (first < 0) printf "set object 1 rect from %g, graph 0 to 0, graph 1 behind fc rgb \"#e8e8e8\" fs solid noborder\nset label 1 \"baseline\" at %g, graph 0.96\n", first, first >program
+        if (onset != "") printf "set arrow 1 from %g, graph 0 to %g, graph 1 nohead dt 3 lw 2 lc rgb \"dark-orange\"\nset label 2 \"throttle onset %g s\" at %g, graph 0.04 offset 0.5, 0 tc rgb \"dark-orange\"\n", onset, onset, onset, onset >program
+        print "set xlabel \"seconds since the load started\"" >program
         if (bottom != "") print "set multiplot layout 2,1" >program
         print "set ylabel \"" (temps ? "°C" : has[3] ? "MHz" : top ~ /\(W\)/ ? "W" : "%") "\"; set ytics nomirror" >program
         # Room above and below the curves, so that a limit never lies on the frame; the

@@ -411,7 +411,8 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
                                [&](size_t, double t) { return t <= 10 ? Rise(40000, 85000, 5)(t) : 74000 + 6000 * std::exp(-(t - 10)); },
                                [](double t) { return t < 10 ? 1800000.0 : 1400000.0; });
          },
-         {"temp-tau-soc:skip:-:at 10.0 s: something bent it", "throttle-onset-cpu1:pass:10±0:first seen below 1800 MHz",
+         {"temp-tau-soc:pass:5±0.2:before the throttle onset at 10.00 s: T∞, where it would have settled, is a projection",
+          "temp-steady-soc:pass:85±0.5:had nothing bent it", "throttle-onset-cpu1:pass:10±0:when a sample first saw it",
           "throttle-time-cpu1:pass:20±0:31 samples of scaling_cur_freq"}},
         {"rose within a sample", [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 0.5 ? 40000.0 : 60000.0; }, flat); },
          {"temp-tau-soc:skip:-:shorter than INTERVAL"}},
@@ -423,7 +424,7 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
                                [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
          },
          {"temp-rise-soc:pass:29.9±0.1:above its baseline mean of 40.0 C", "power-idle-ina:pass:0.5±0:before the load",
-          "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W − idle 0.5 W) on ina"}},
+          "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W, its median, − idle 0.5 W) on ina"}},
         {"time_in_state sees what the samples miss; a cooling device; the cycles",
          [&] {
              SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000 * (t - 6.5); }, flat, 2);

@@ -585,6 +585,8 @@ std::string ShowSeconds(double d)
     return Printed(d >= 100 ? 0 : d >= 10 ? 1 : 2, d);
 }
 
+double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhat);
+
 // What a first-order fit says of a zone, or why it says nothing.
 struct SZoneFit
 {
@@ -592,14 +594,24 @@ struct SZoneFit
     std::string strWhy;
     SStepFit fit;
     size_t nPoints = 0;
-    double dSpan = 0;  // s from the load's start to the last reading
-    double dLast = 0;  // the last reading, C
+    double dSpan = 0;  // s from the load's start to the last reading fitted
+    double dLast = 0;  // the last reading fitted, C
+    std::string strBent;  // what bent the rise, where something did: the fit stops there
+    double dBend = HUGE_VAL;
 };
 
 SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tint64 llRiseFrom)
 {
     SZoneFit z;
-    const SRows rows = SoakRows(trace);
+    // Throttling or a fan bends the rise: what a first-order response describes is the step
+    // of load before it, and where that would have settled.
+    const double dBend = z.dBend = BendStart(setup, trace, &z.strBent);
+    SRows rows = SoakRows(trace);
+    while (rows.iEnd > rows.iFirst && static_cast<double>(trace.vllTimeUs[rows.iEnd - 1]) / 1e6 >= dBend)
+    {
+        --rows.iEnd;
+    }
+    const std::string strBefore = z.strBent.empty() ? "" : "before " + z.strBent + ", ";
     std::vector<double> vdT, vdY;
     // At most 2000 points: the fit's cost stays bounded on the longest soak.
     const size_t nStride = std::max<size_t>(1, rows.Count() / 2000);
@@ -629,7 +641,7 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
     z.nPoints = vdT.size();
     if (vdT.size() < 4)
     {
-        z.strWhy = "too few samples to fit: " + std::to_string(vdT.size());
+        z.strWhy = strBefore + "too few samples to fit: " + std::to_string(vdT.size());
         return z;
     }
     z.dSpan = vdT.back();
@@ -648,18 +660,18 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
     const double dStep = static_cast<double>(llStep) / 1000;
     if (z.dLast < vdY.front() - std::max(0.5, dStep))
     {
-        z.strWhy = "it fell, from " + Printed(2, vdY.front()) + " C to " + Printed(2, z.dLast) +
+        z.strWhy = strBefore + "it fell, from " + Printed(2, vdY.front()) + " C to " + Printed(2, z.dLast) +
                    " C: no first-order rise describes that";
         return z;
     }
     if (dRise < 1)
     {
-        z.strWhy = "it rose only " + Printed(2, dRise) + " C: too little to fit";
+        z.strWhy = strBefore + "it rose only " + Printed(2, dRise) + " C: too little to fit";
         return z;
     }
     if (dHigh - z.dLast > std::max({0.5, 0.1 * dRise, 2 * dStep}))
     {
-        z.strWhy = "it fell " + Printed(2, dHigh - z.dLast) + " C after its highest reading, at " + Printed(1, dHighAt) +
+        z.strWhy = strBefore + "it fell " + Printed(2, dHigh - z.dLast) + " C after its highest reading, at " + Printed(1, dHighAt) +
                    " s: something bent it (throttling?), and no first-order rise describes that";
         return z;
     }
@@ -667,24 +679,24 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
     z.fit = FitStep(vdT.data(), vdY.data(), vdT.size(), dInterval / 4, std::max(20 * z.dSpan, dInterval));
     if (!z.fit.bFitted || z.fit.dStart > z.fit.dSteady)
     {
-        z.strWhy = "no first-order rise fits it";
+        z.strWhy = strBefore + "no first-order rise fits it";
         return z;
     }
     if (z.fit.dRms > std::max({0.05 * dRise, 0.5 * dStep, 0.05}))
     {
-        z.strWhy = "a first-order fit leaves " + Printed(2, z.fit.dRms) + " C RMS over a rise of " + Printed(2, dRise) +
+        z.strWhy = strBefore + "a first-order fit leaves " + Printed(2, z.fit.dRms) + " C RMS over a rise of " + Printed(2, dRise) +
                    " C: something bent it (throttling?), and no first-order rise describes that";
         return z;
     }
     if (z.fit.dTau < dInterval / 2)
     {
-        z.strWhy = "it rose within a sample or two: its time constant is shorter than INTERVAL (" +
+        z.strWhy = strBefore + "it rose within a sample or two: its time constant is shorter than INTERVAL (" +
                    ShowSeconds(dInterval) + " s) can tell";
         return z;
     }
     if (z.fit.bAtLongest || z.dSpan < z.fit.dTau)
     {
-        z.strWhy = "the soak (" + ShowSeconds(z.dSpan) + " s) is shorter than its time constant (" +
+        z.strWhy = strBefore + "the rise (" + ShowSeconds(z.dSpan) + " s) is shorter than its time constant (" +
                    (z.fit.bAtLongest ? "over " : "about ") + ShowSeconds(z.fit.dTau) +
                    " s): where it settles cannot be told; soak longer";
         return z;
@@ -710,6 +722,11 @@ SFrom RiseFrom(const SSoakTrace& trace, size_t k, const SSeries& soak)
 std::string Settled(const SZoneFit& z)
 {
     const double dLasted = z.dSpan / z.fit.dTau;
+    if (!z.strBent.empty())
+    {
+        return "the rise lasted " + Printed(1, dLasted) + " τ before " + z.strBent +
+               (dLasted >= 3 ? ": it had settled" : ": T∞, where it would have settled, is a projection");
+    }
     return dLasted >= 3 ? "the soak lasted " + Printed(1, dLasted) + " τ: it settled"
                         : "the soak lasted " + Printed(1, dLasted) + " τ, under 3: T∞ is a projection";
 }
@@ -811,8 +828,8 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
                                    Printed(3, z.fit.dRms) + " C, R² " + Printed(4, z.fit.dR2) + "); " + Settled(z);
         vCases.push_back(Measured("temp-tau-" + sensor.strName, ShowSeconds(z.fit.dTau), "s", strHow));
         vCases.push_back(Measured("temp-steady-" + sensor.strName, Printed(2, z.fit.dSteady), "C",
-                                  ", where the fit has it settle, from " + Printed(2, z.fit.dStart) + " C at the start; " +
-                                      Settled(z)));
+                                  ", where the fit has it settle" + std::string(z.strBent.empty() ? "" : " had nothing bent it") +
+                                      ", from " + Printed(2, z.fit.dStart) + " C at the start; " + Settled(z)));
     }
     else
     {
@@ -844,25 +861,44 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
         const size_t iM = static_cast<size_t>(iMeter);
         const std::string& strMeter = setup.vSensors[iM].strName;
         const SSeries idle = SummariseRows(trace, iM, false, BaselineRows(trace));
-        const SSeries load = SummariseRows(trace, iM, false, SoakRows(trace));
+        // The load's power where the fit's rise was: before anything bent it.
+        SRows rowsLoad = SoakRows(trace);
+        while (rowsLoad.iEnd > rowsLoad.iFirst && static_cast<double>(trace.vllTimeUs[rowsLoad.iEnd - 1]) / 1e6 >= z.dBend)
+        {
+            --rowsLoad.iEnd;
+        }
+        const SSeries load = SummariseRows(trace, iM, false, rowsLoad);
+        // Its plateau, the median: a meter that averages lags the step, and its first readings
+        // of the load are still the idle power.
+        std::vector<tint64> vllLoad;
+        for (size_t i = rowsLoad.iFirst; i < rowsLoad.iEnd; ++i)
+        {
+            if (trace.Value(i, iM) != kMissing)
+            {
+                vllLoad.push_back(trace.Value(i, iM));
+            }
+        }
+        std::sort(vllLoad.begin(), vllLoad.end());
+        const tint64 llLoad = vllLoad.empty() ? 0 : (vllLoad[(vllLoad.size() - 1) / 2] + vllLoad[vllLoad.size() / 2]) / 2;
         const tint64 llResolution = Resolution(trace, iM);
         if (idle.nGot == 0 || load.nGot == 0)
         {
             vCases.push_back(Skipped(strResistance, strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak")));
         }
-        else if (Mean(load) - Mean(idle) < llResolution)
+        else if (llLoad - Mean(idle) < llResolution)
         {
-            vCases.push_back(Skipped(strResistance, "the load added " + ShowFixed(Mean(load) - Mean(idle), 6, 1) + " W, less than " +
+            vCases.push_back(Skipped(strResistance, "the load added " + ShowFixed(llLoad - Mean(idle), 6, 1) + " W, less than " +
                                                         strMeter + " resolves (" + ShowFixed(llResolution, 6, 1) + " W)"));
         }
         else
         {
             const double dKelvin = z.fit.dSteady - static_cast<double>(from.llValue) / 1000;
-            const double dWatts = static_cast<double>(Mean(load) - Mean(idle)) / 1e6;
+            const double dWatts = static_cast<double>(llLoad - Mean(idle)) / 1e6;
             vCases.push_back(Measured(strResistance, Printed(2, dKelvin / dWatts), "K/W",
                                       ", (T∞ " + Printed(2, z.fit.dSteady) + " C − idle " + ShowFixed(from.llValue, 3, 1) +
-                                          " C) / (load " + ShowFixed(Mean(load), 6, 1) + " W − idle " +
+                                          " C) / (load " + ShowFixed(llLoad, 6, 1) + " W, its median, − idle " +
                                           ShowFixed(Mean(idle), 6, 1) + " W) on " + strMeter +
+                                          (z.strBent.empty() ? "" : ", before " + z.strBent) +
                                           (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection")));
         }
     }
@@ -935,13 +971,22 @@ void JudgeCounter(const SSoakTrace& trace, size_t k, const SSensor& sensor, cons
 // When CPU's clock first fell below the highest it had in the soak, and for how long it ran
 // below: from cpufreq's time_in_state where it counts (it sees changes between samples),
 // else from the sampled clock.
-void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<SCase>& vCases)
+struct SThrottle
 {
-    const std::string strCPU = std::to_string(setup.nCPU);
-    const std::string strOnset = "throttle-onset-cpu" + strCPU;
-    const std::string strTime = "throttle-time-cpu" + strCPU;
+    bool bKnown = false;  // else strWhy says why nothing could tell
+    std::string strWhy;
+    std::string strTop;   // "1800 MHz"
+    bool bThrottled = false;
+    double dOnset = 0;    // s since the load's start
+    double dBelow = 0;    // s below the top clock
+    std::string strOnsetHow;  // how the onset was placed
+    std::string strSource;
+};
+
+SThrottle FindThrottle(const SSoakTrace& trace)
+{
+    SThrottle th;
     const SRows rows = SoakRows(trace);
-    const double dSoak = rows.Count() > 0 ? static_cast<double>(trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst]) / 1e6 : 0;
     // time_in_state: the rows where it was read, in order.
     std::vector<size_t> vRead;
     for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0; ++i)
@@ -960,11 +1005,8 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector
             {
                 if (at(vRead[j], s) < at(vRead[j - 1], s))
                 {
-                    const std::string strWhy = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) +
-                                               " into the soak (a reset?)";
-                    vCases.push_back(Skipped(strOnset, strWhy));
-                    vCases.push_back(Skipped(strTime, strWhy));
-                    return;
+                    th.strWhy = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) + " into the soak (a reset?)";
+                    return th;
                 }
             }
         }
@@ -986,11 +1028,11 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector
                 }
                 return ll;
             };
-            const std::string strTop = ShowFixed(llTop, 3, 0) + " MHz";
-            const std::string strSource = " (cpufreq's time_in_state, which counts every change)";
-            const tint64 llBelow = below(vRead.back()) - below(vRead.front());
-            bool bFound = false;
-            for (size_t j = 1; j < vRead.size() && !bFound; ++j)
+            th.bKnown = true;
+            th.strTop = ShowFixed(llTop, 3, 0) + " MHz";
+            th.strSource = " (cpufreq's time_in_state, which counts every change)";
+            th.dBelow = static_cast<double>(below(vRead.back()) - below(vRead.front())) / 100;
+            for (size_t j = 1; j < vRead.size() && !th.bThrottled; ++j)
             {
                 const tint64 llGrew = below(vRead[j]) - below(vRead[j - 1]);
                 if (llGrew > 0)
@@ -998,39 +1040,25 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector
                     // Below for llGrew ticks of this interval: it fell at its end's minus that, at the latest.
                     const double dFrom = static_cast<double>(trace.vllTimeUs[vRead[j - 1]]) / 1e6;
                     const double dTo = static_cast<double>(trace.vllTimeUs[vRead[j]]) / 1e6;
-                    const double dAt = std::max(dFrom, dTo - static_cast<double>(llGrew) / 100);
-                    vCases.push_back(Measured(strOnset, Printed(2, dAt), "s",
-                                              " into the soak, when CPU " + strCPU + " first ran below " + strTop +
-                                                  ", its highest in the soak: " + Printed(2, static_cast<double>(llGrew) / 100) +
-                                                  " s below it in the sample from " + Printed(2, dFrom) + " to " +
-                                                  Printed(2, dTo) + " s" + strSource));
-                    bFound = true;
+                    th.bThrottled = true;
+                    th.dOnset = std::max(dFrom, dTo - static_cast<double>(llGrew) / 100);
+                    th.strOnsetHow = ": " + Printed(2, static_cast<double>(llGrew) / 100) + " s below it in the sample from " +
+                                     Printed(2, dFrom) + " to " + Printed(2, dTo) + " s";
                 }
             }
-            if (!bFound)
-            {
-                vCases.push_back(SCase{strOnset, EResult::Pass,
-                                       "never: CPU " + strCPU + " ran at " + strTop + " all through the soak" + strSource, "", ""});
-            }
-            vCases.push_back(Measured(strTime, Printed(2, static_cast<double>(llBelow) / 100), "s",
-                                      " below " + strTop + ", its highest in the soak, of " + Printed(2, dSoak) + " s" + strSource));
-            return;
+            return th;
         }
     }
     // The samples: a change between two is seen at the second, and one shorter than INTERVAL may be missed.
     const SSeries clock = SummariseRows(trace, 0, true, rows);
     if (clock.nGot == 0)
     {
-        const std::string strWhy = "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read";
-        vCases.push_back(Skipped(strOnset, strWhy));
-        vCases.push_back(Skipped(strTime, strWhy));
-        return;
+        th.strWhy = "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read";
+        return th;
     }
-    const std::string strTop = ShowFixed(clock.llHigh, 3, 0) + " MHz";
-    const std::string strSource = " (" + std::to_string(clock.nGot) +
-                                  " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed)";
-    double dBelow = 0;
-    double dOnset = -1;
+    th.bKnown = true;
+    th.strTop = ShowFixed(clock.llHigh, 3, 0) + " MHz";
+    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed)";
     size_t iPrev = rows.iEnd;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
@@ -1040,27 +1068,86 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector
         }
         if (iPrev != rows.iEnd && trace.vllKHz[iPrev] < clock.llHigh)
         {
-            dBelow += static_cast<double>(trace.vllTimeUs[i] - trace.vllTimeUs[iPrev]) / 1e6;
+            th.dBelow += static_cast<double>(trace.vllTimeUs[i] - trace.vllTimeUs[iPrev]) / 1e6;
         }
-        if (dOnset < 0 && trace.vllKHz[i] < clock.llHigh)
+        if (!th.bThrottled && trace.vllKHz[i] < clock.llHigh)
         {
-            dOnset = static_cast<double>(trace.vllTimeUs[i]) / 1e6;
+            th.bThrottled = true;
+            th.dOnset = static_cast<double>(trace.vllTimeUs[i]) / 1e6;
+            th.strOnsetHow = ", when a sample first saw it";
         }
         iPrev = i;
     }
-    if (dOnset < 0)
+    return th;
+}
+
+// Where the soak stopped being a plain step of load: the throttle onset, or a cooling device
+// leaving state 0 (a fan coming on), whichever came first; HUGE_VAL when neither did.
+double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhat)
+{
+    const SThrottle th = FindThrottle(trace);
+    double dBend = th.bThrottled ? th.dOnset : HUGE_VAL;
+    *pstrWhat = th.bThrottled ? "the throttle onset at " + Printed(2, th.dOnset) + " s" : "";
+    const SRows rows = SoakRows(trace);
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
     {
-        vCases.push_back(SCase{strOnset, EResult::Pass, "never: CPU " + strCPU + " ran at " + strTop + " all through the soak" + strSource,
-                               "", ""});
+        if (setup.vSensors[k].eKind != ESensorKind::Cooling)
+        {
+            continue;
+        }
+        size_t iPrev = rows.iEnd;
+        for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+        {
+            const tint64 ll = trace.Value(i, k);
+            if (ll == kMissing)
+            {
+                continue;
+            }
+            if (iPrev != rows.iEnd && ll > trace.Value(iPrev, k))
+            {
+                const double dFrom = static_cast<double>(trace.vllTimeUs[iPrev]) / 1e6;
+                const double dAt = std::max(dFrom, static_cast<double>(trace.vllTimeUs[i]) / 1e6 -
+                                                       static_cast<double>(ll - trace.Value(iPrev, k)) / 1000);
+                if (dAt < dBend)
+                {
+                    dBend = dAt;
+                    *pstrWhat = "cooling device " + setup.vSensors[k].strName + " leaving state 0 at " + Printed(2, dAt) + " s";
+                }
+                break;
+            }
+            iPrev = i;
+        }
+    }
+    return dBend;
+}
+
+void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<SCase>& vCases)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strOnset = "throttle-onset-cpu" + strCPU;
+    const std::string strTime = "throttle-time-cpu" + strCPU;
+    const SRows rows = SoakRows(trace);
+    const double dSoak = rows.Count() > 0 ? static_cast<double>(trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst]) / 1e6 : 0;
+    const SThrottle th = FindThrottle(trace);
+    if (!th.bKnown)
+    {
+        vCases.push_back(Skipped(strOnset, th.strWhy));
+        vCases.push_back(Skipped(strTime, th.strWhy));
+        return;
+    }
+    if (th.bThrottled)
+    {
+        vCases.push_back(Measured(strOnset, Printed(2, th.dOnset), "s",
+                                  " into the soak, when CPU " + strCPU + " first ran below " + th.strTop + ", its highest in the soak" +
+                                      th.strOnsetHow + th.strSource));
     }
     else
     {
-        vCases.push_back(Measured(strOnset, Printed(2, dOnset), "s",
-                                  " into the soak, when CPU " + strCPU + " was first seen below " + strTop +
-                                      ", its highest in the soak" + strSource));
+        vCases.push_back(SCase{strOnset, EResult::Pass, "never: CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + th.strSource,
+                               "", ""});
     }
-    vCases.push_back(Measured(strTime, Printed(2, dBelow), "s",
-                              " below " + strTop + ", its highest in the soak, of " + Printed(2, dSoak) + " s" + strSource));
+    vCases.push_back(Measured(strTime, Printed(2, th.dBelow), "s",
+                              " below " + th.strTop + ", its highest in the soak, of " + Printed(2, dSoak) + " s" + th.strSource));
 }
 
 void JudgeCycles(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<SCase>& vCases)

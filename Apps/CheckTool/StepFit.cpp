@@ -26,7 +26,7 @@ double SumOfSquares(const double* pdT, const double* pdY, size_t nPoints, double
     const double dDet = n * dEE - dE * dE;
     if (!(std::fabs(dDet) > 1e-12 * n * n))
     {
-        return INFINITY;  // every e alike: τ cannot be told from these times
+        return HUGE_VAL;  // every e alike: τ cannot be told from these times
     }
     const double a = (dEE * dY - dE * dEY) / dDet;  // T∞
     const double b = (n * dEY - dE * dY) / dDet;    // T₀ − T∞
@@ -64,7 +64,7 @@ SStepFit FitStep(const double* pdT, const double* pdY, size_t nPoints, double dT
     const int nGrid = 96;
     const double dLogLow = std::log(dTauLow);
     const double dStep = (std::log(dTauHigh) - dLogLow) / (nGrid - 1);
-    double dBestSse = INFINITY;
+    double dBestSse = HUGE_VAL;
     int iBest = -1;
     double dSteady = 0, dStart = 0;
     for (int i = 0; i < nGrid; ++i)
