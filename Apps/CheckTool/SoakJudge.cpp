@@ -1172,8 +1172,9 @@ void JudgeCycles(const SSoakSetup& setup, const SSoakTrace& trace, std::vector<S
     const SSeries claim = SummariseRows(trace, 0, true, rows);
     vCases.push_back(Measured(strCase, Printed(0, static_cast<double>(setup.qwCycles) / dBusy / 1e6), "MHz",
                               ", " + std::to_string(setup.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU +
-                                  " was busy; cpufreq's mean claim " +
-                                  (claim.nGot == 0 ? std::string("none") : Printed(0, static_cast<double>(Mean(claim)) / 1000) + " MHz")));
+                                  " was busy; " +
+                                  (claim.nGot == 0 ? std::string("cpufreq claims no clock")
+                                                   : "cpufreq's mean claim " + Printed(0, static_cast<double>(Mean(claim)) / 1000) + " MHz")));
 }
 
 } // namespace

@@ -756,8 +756,10 @@ int main(int argc, char** argv)
                                       (strParanoid.empty() ? std::string("unknown") : strParanoid) +
                                       " (0 or less allows it, as do root and CAP_PERFMON)"
                             : iCyclesErr == ENOSYS ? std::string("this kernel has no perf events")
-                            : iCyclesErr == ENOENT || iCyclesErr == EOPNOTSUPP || iCyclesErr == ENODEV || iCyclesErr == EINVAL
-                                ? "no hardware cycle counter for CPU " + strCPU + " here (a virtual machine without a PMU?)"
+                            : iCyclesErr == ENOENT || iCyclesErr == EOPNOTSUPP
+                                ? "no hardware cycle counter here (a virtual machine without a PMU?)"
+                            : iCyclesErr == ENODEV || iCyclesErr == EINVAL
+                                ? "CPU " + strCPU + "'s cycles cannot be counted: it is not online, or has no cycle counter"
                                 : "CPU " + strCPU + "'s cycles cannot be counted: " + std::strerror(iCyclesErr);
     }
 
