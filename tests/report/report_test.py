@@ -18,10 +18,11 @@ import children  # noqa: E402  (the report is ended by PID whatever happens)
 
 REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
 ALIKE = ['board-01.log', 'board-02.log', 'board-03.log', 'board-05.log', 'board-06.log']
-# Answers job N with board-0N.log, and job 9 as a server that has no such job.
+# Answers job N with board-0N.log, job 9 as a server that has no such job, job 8 never.
 LAVACLI = '''#!/bin/sh
 [ "$*" = "-i farm jobs logs --raw --no-follow $7" ] || { echo "unexpected: $*" >&2; exit 3; }
 [ "$7" != 9 ] || { echo "Unable to call 'jobs.logs': <Fault 404: 'Job '9' does not exist'>" >&2; exit 1; }
+[ "$7" != 8 ] || { echo $$ >"${0%%/*}/hung"; exec sleep 60; }
 exec cat "%s/board-0$7.log"
 ''' % HERE
 # A board's name as a hostile log would give it, an outlier's: its traces are titled with it.
@@ -32,7 +33,8 @@ HOSTILE = [('board=copy-6', f'board=x"$({OWN})`{OWN}`\'; system "{OWN}"'), ('6.0
 # changed), exit status, what the output (svg: the picture) says, what the output must not say.
 CASES = [
     ('an outlier among six', ALIKE + ['board-04.log'], 1,
-     ['**1 outlier**: board-04 (thermal-resistance-soc', '- board-04 (board-04.log): thermal-resistance-soc 12.04 K/W, median 6.03 K/W'],
+     ['**1 outlier**: board-04 (thermal-resistance-soc',
+      '- board-04 (board-04.log): thermal-resistance-soc 12.04 K/W, median 6.03 K/W'],
      ['- board-01', '- board-02']),
     ('three boards: no verdict', ALIKE[:3], 0, ['No outlier verdict: 3 boards, and a median and its spread need at least 5'],
      ['## Outliers']),
@@ -41,6 +43,8 @@ CASES = [
     ('a board with an extra zone', ALIKE + ['board-08-extra-zone.log'], 0,
      ['board-08: unlike 5 other boards, has zone gpu', '| board-08 | gpu | 44.441 | 7.941 | 30.4 | 45.722 | 3.10 |',
       'temp-max-gpu, temp-rise-gpu, temp-tau-gpu and 2 more: no outlier verdict: 1 board has it'], []),
+    ('a board without zones, meters or clock', ALIKE + ['board-10-no-zone.log'], 0,
+     ['| board-10 | – |  |', 'Not judged on every figure: board-10 (lacks 14 of 14)'], []),
     # Its first soak's resistance is twice the others': the last one counts.
     ('two soaks of one board', ALIKE[:4] + ['board-09-two-soaks.log'], 0,
      ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:32); the last complete one'], ['11.90']),
@@ -51,12 +55,16 @@ CASES = [
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 6.50 K/W, median 6.02 K/W'], ['copy-1:']),
     ('one board that throttles', ('copies', [('never, the clock', '12.5 s, the clock')]), 1,
      ['- copy-6 ({d}/copy-6.log): throttle-onset-cpu1 12.5 s, median never, distance ∞'], []),
+    ('a board with every case skipped', ('copies', [('pass (', 'skip (')]), 0,
+     ['Not judged on every figure: copy-6 (lacks 14 of 14)'], []),
     ('CSV', ['--csv'] + ALIKE + ['board-04.log'], 1,
      ['hogspin-report: outlier board-04 (board-04.log): thermal-resistance-soc 12.04 K/W'], ['# hogspin-report']),
     ('jobs through lavacli', ['--lava', 'farm', '1', '2', '3', '4', '5', '6'], 1,
      ['- board-04 (job 4): thermal-resistance-soc 12.04 K/W'], []),
     ('lavacli failing', ['--lava', 'farm', '1', '9'], 2,
      ["lavacli -i farm jobs logs --raw --no-follow 9 failed (status 1): Unable to call 'jobs.logs'"], ['# hogspin-report']),
+    ('lavacli hanging', ['--timeout', '1', '--lava', 'farm', '1', '8'], 2,
+     ['lavacli -i farm jobs logs --raw --no-follow 8: still running after 1 s: killed'], []),
     ('no lavacli', ['--lava', 'farm', '1'], 2, ['lavacli not found in PATH'], []),
     ('no log', [], 2, ['usage: hogspin-report'], []),
     ('a file that cannot be read', ALIKE + ['{d}/absent.log'], 2, ['cannot read {d}/absent.log: No such file'], []),
@@ -118,6 +126,12 @@ class Report(unittest.TestCase):
                         if text.startswith('svg:'):
                             self.assertTrue(text[4:] in svg, f'no {text[4:]} in the picture')
                     self.assertFalse(os.path.exists(os.path.join(d, 'owned')), 'a log ran a command')
+                if os.path.exists(os.path.join(d, 'bin', 'hung')):
+                    with open(os.path.join(d, 'bin', 'hung')) as f:
+                        hung = int(f.read())
+                    if os.path.exists(f'/proc/{hung}'):
+                        os.kill(hung, signal.SIGKILL)
+                        self.fail('the report left lavacli running')
                 if '--csv' in args:
                     rows = {r['board']: r for r in csv.DictReader(io.StringIO(out))}
                     self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('12.04', '0.1'))
