@@ -48,6 +48,8 @@ CASES = [
     # Its first soak's resistance is twice the others': the last one counts.
     ('two soaks of one board', ALIKE[:4] + ['board-09-two-soaks.log'], 0,
      ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:32); the last complete one'], ['11.90']),
+    ('one name in two logs', ('copies', [('board=copy-6', 'board=copy-5')]), 0,
+     ["Soaks from several logs taken as one board's, by name: copy-5 (2 logs, named by its board)"], []),
     ('a LAVA job log, CRLF', ALIKE[:4] + ['board-07-lava.log'], 0,
      ['| board-07 | soc | 54.858 | 16.788 | 21.5 | 55.956 | 6.01 | 1.853 | 4.829 | never | 0.0 | 1797 | 19 pass, 0 fail'], []),
     ('boards that agree to the digit', ('copies', [('6.02 K/W', '6.03 K/W')]), 0, ['No outlier on the 14 figures judged:'], []),
