@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Batches of the stand-in logs beside this file, each run through lava/hogspin-report."""
+import csv
+import io
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'boards'))
+import children  # noqa: E402  (the report is ended by PID whatever happens)
+
+REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
+ALIKE = ['board-01.log', 'board-02.log', 'board-03.log', 'board-05.log', 'board-06.log']
+# Answers job N with board-0N.log, job 9 as a server that has no such job, job 8 never.
+LAVACLI = '''#!/bin/sh
+[ "$*" = "-i farm jobs logs --raw --no-follow $7" ] || { echo "unexpected: $*" >&2; exit 3; }
+[ "$7" != 9 ] || { echo "Unable to call 'jobs.logs': <Fault 404: 'Job '9' does not exist'>" >&2; exit 1; }
+[ "$7" != 8 ] || { echo $$ >"${0%%/*}/hung"; exec sleep 60; }
+exec cat "%s/board-0$7.log"
+''' % HERE
+# A board's name as a hostile log would give it, an outlier's: its traces are titled with it.
+OWN = 'touch {d}/owned'
+HOSTILE = [('board=copy-6', f'board=x"$({OWN})`{OWN}`\'; system "{OWN}"'), ('6.02 K/W', '12.04 K/W')]
+
+# what, arguments ({d}: the work directory; copies: six copies of board-01, the last one's text
+# changed), exit status, what the output (svg: the picture) says, what the output must not say.
+CASES = [
+    ('an outlier among six', ALIKE + ['board-04.log'], 1,
+     ['**1 outlier**: board-04 (thermal-resistance-soc',
+      '- board-04 (board-04.log): thermal-resistance-soc 12.04 K/W, median 6.03 K/W'],
+     ['- board-01', '- board-02']),
+    ('three boards: no verdict', ALIKE[:3], 0, ['No outlier verdict: 3 boards, and a median and its spread need at least 5'],
+     ['## Outliers']),
+    ('a log without a soak', ['no-soak.log'] + ALIKE, 0,
+     ['no-soak.log: no soak in it', 'failed: summary-ret, workers-pinned', '# hogspin-report: 5 boards'], []),
+    ('a board with an extra zone', ALIKE + ['board-08-extra-zone.log'], 0,
+     ['board-08: unlike 5 other boards, has zone gpu', '| board-08 | gpu | 44.441 | 7.941 | 30.4 | 45.722 | 3.10 |',
+      'temp-max-gpu, temp-rise-gpu, temp-tau-gpu and 2 more: no outlier verdict: 1 board has it'], []),
+    ('a board without zones, meters or clock', ALIKE + ['board-10-no-zone.log'], 0,
+     ['| board-10 | – |  |', 'Not judged on every figure: board-10 (lacks 14 of 14)'], []),
+    # Its first soak's resistance is twice the others': the last one counts.
+    ('two soaks of one board', ALIKE[:4] + ['board-09-two-soaks.log'], 0,
+     ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:32); the last complete one'], ['11.90']),
+    ('one name in two logs', ('copies', [('board=copy-6', 'board=copy-5')]), 0,
+     ["Soaks from several logs taken as one board's, by name: copy-5 (2 logs, named by its board)"], []),
+    ('a LAVA job log, CRLF', ALIKE[:4] + ['board-07-lava.log'], 0,
+     ['| board-07 | soc | 54.858 | 16.788 | 21.5 | 55.956 | 6.01 | 1.853 | 4.829 | never | 0.0 | 1797 | 19 pass, 0 fail'], []),
+    ('boards that agree to the digit', ('copies', [('6.02 K/W', '6.03 K/W')]), 0, ['No outlier on the 14 figures judged:'], []),
+    ('agreeing boards and one that does not', ('copies', [('6.02 K/W', '6.50 K/W')]), 1,
+     ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 6.50 K/W, median 6.02 K/W'], ['copy-1:']),
+    ('one board that throttles', ('copies', [('never, the clock', '12.5 s, the clock')]), 1,
+     ['- copy-6 ({d}/copy-6.log): throttle-onset-cpu1 12.5 s, median never, distance ∞'], []),
+    ('a board with every case skipped', ('copies', [('pass (', 'skip (')]), 0,
+     ['Not judged on every figure: copy-6 (lacks 14 of 14)'], []),
+    ('CSV', ['--csv'] + ALIKE + ['board-04.log'], 1,
+     ['hogspin-report: outlier board-04 (board-04.log): thermal-resistance-soc 12.04 K/W'], ['# hogspin-report']),
+    ('jobs through lavacli', ['--lava', 'farm', '1', '2', '3', '4', '5', '6'], 1,
+     ['- board-04 (job 4): thermal-resistance-soc 12.04 K/W'], []),
+    ('lavacli failing', ['--lava', 'farm', '1', '9'], 2,
+     ["lavacli -i farm jobs logs --raw --no-follow 9 failed (status 1): Unable to call 'jobs.logs'"], ['# hogspin-report']),
+    ('lavacli hanging', ['--timeout', '1', '--lava', 'farm', '1', '8'], 2,
+     ['lavacli -i farm jobs logs --raw --no-follow 8: still running after 1 s: killed'], []),
+    ('no lavacli', ['--lava', 'farm', '1'], 2, ['lavacli not found in PATH'], []),
+    ('no log', [], 2, ['usage: hogspin-report'], []),
+    ('a file that cannot be read', ALIKE + ['{d}/absent.log'], 2, ['cannot read {d}/absent.log: No such file'], []),
+    ('drawn', ['--svg', '{d}/report.svg'] + ALIKE + ['board-04.log'], 1,
+     ['**1 outlier**: board-04', 'svg:thermal-resistance-soc (K/W)', 'svg:soc: every board'], []),
+    ('names with quotes and commands, drawn', ('copies', HOSTILE), 1, ['| x_touch ', 'svg:<text>x_touch_'], []),
+]
+
+
+class Report(unittest.TestCase):
+    def run_report(self, args, env):
+        with tempfile.TemporaryFile('w+') as out, tempfile.TemporaryFile('w+') as err:
+            proc = children.spawn([sys.executable, REPORT] + args, cwd=HERE, env=env, stdout=out, stderr=err,
+                                  stdin=subprocess.DEVNULL)
+            try:
+                status = children.wait(proc, 60)
+            except subprocess.TimeoutExpired:
+                os.kill(proc.pid, signal.SIGTERM)  # it ends its lavacli or gnuplot itself
+                try:
+                    children.wait(proc, 5)
+                finally:
+                    children.end(proc)
+                self.fail(f'{args}: still running after 60 s')
+            out.seek(0)
+            err.seek(0)
+            return status, out.read(), err.read()
+
+    def test_batches(self):
+        gnuplot = shutil.which('gnuplot') is not None
+        if not gnuplot and os.environ.get('CI') == 'true':
+            self.fail('gnuplot not found: CI must have gnuplot-nox')
+        for what, args, status, says, lacks in CASES:
+            drawn = '--svg' in args or what.endswith('drawn')
+            with self.subTest(what), tempfile.TemporaryDirectory() as d:
+                if drawn and not gnuplot:
+                    self.skipTest('gnuplot not found (apt-get install gnuplot-nox)')
+                env = dict(os.environ, PATH=os.path.join(d, 'bin') + os.pathsep + os.environ['PATH'])
+                os.mkdir(os.path.join(d, 'bin'))
+                if what == 'no lavacli':
+                    env['PATH'] = os.path.join(d, 'bin')
+                elif '--lava' in args:
+                    with open(os.path.join(d, 'bin', 'lavacli'), 'w') as f:
+                        f.write(LAVACLI)
+                    os.chmod(os.path.join(d, 'bin', 'lavacli'), 0o755)
+                if args and args[0] == 'copies':
+                    args = self.copies(d, *args[1:]) + (['--svg', f'{d}/report.svg'] if drawn else [])
+                args = [a.replace('{d}', d) for a in args]
+                got, out, err = self.run_report(args, env)
+                self.assertEqual(got, status, out + err)
+                for text in says:
+                    if not text.startswith('svg:'):
+                        self.assertIn(text.replace('{d}', d), out + err)
+                for text in lacks:
+                    self.assertNotIn(text, out + err)
+                if drawn:
+                    with open(os.path.join(d, 'report.svg')) as f:
+                        svg = f.read()
+                    for text in says:
+                        if text.startswith('svg:'):
+                            self.assertTrue(text[4:] in svg, f'no {text[4:]} in the picture')
+                    self.assertFalse(os.path.exists(os.path.join(d, 'owned')), 'a log ran a command')
+                if os.path.exists(os.path.join(d, 'bin', 'hung')):
+                    with open(os.path.join(d, 'bin', 'hung')) as f:
+                        hung = int(f.read())
+                    if os.path.exists(f'/proc/{hung}'):
+                        os.kill(hung, signal.SIGKILL)
+                        self.fail('the report left lavacli running')
+                if '--csv' in args:
+                    rows = {r['board']: r for r in csv.DictReader(io.StringIO(out))}
+                    self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('12.04', '0.1'))
+
+    @staticmethod
+    def copies(d, changes):
+        """Six copies of board-01 under names of their own, the last one changed."""
+        with open(os.path.join(HERE, 'board-01.log')) as f:
+            text = f.read()
+        paths = []
+        for n in range(1, 7):
+            mine = text.replace('board=board-01', f'board=copy-{n}')
+            for old, new in changes if n == 6 else []:
+                mine = mine.replace(old, new.replace('{d}', d))
+            paths.append(os.path.join(d, f'copy-{n}.log'))
+            with open(paths[-1], 'w') as f:
+                f.write(mine)
+        return paths
+
+
+if __name__ == '__main__':
+    children.install()
+    unittest.main(verbosity=2)
