@@ -744,7 +744,7 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
         {
             // Its tree exists before its first step: the check must find it whole.
-            writer.StartCommand({"python3", HOGSPIN_STANDIN_SCRIPT, strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
+            writer.StartCommand({HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
                                  "soc:25:10:0.5", "--seconds", "20"});
             const std::string strLast = strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
             const auto tDeadline = steady_clock::now() + kOutputTimeout;
