@@ -1143,7 +1143,7 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakTrace& trace, std::vector
     }
     else
     {
-        vCases.push_back(SCase{strOnset, EResult::Pass, "never: CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + th.strSource,
+        vCases.push_back(SCase{strOnset, EResult::Pass, "never, CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + th.strSource,
                                "", ""});
     }
     vCases.push_back(Measured(strTime, Printed(2, th.dBelow), "s",
