@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""A stand-in /sys for hogspin-check whose board heats as a real one does: it follows CPU K's
-busy share in /proc/stat and moves every zone first-order towards ambient + K/W x power, with
-a power meter, an energy counter, the clock, cpufreq's time_in_state and a cooling device.
+"""A stand-in /sys for hogspin-check whose board heats as a real one does: while a hogspin
+process has workers it draws the load's power, else the idle power, and every zone moves
+first-order towards ambient + K/W x power, with a power meter, an energy counter, the clock,
+cpufreq's time_in_state and a cooling device. Following the tool rather than CPU K's busy
+share keeps the board at rest until the check starts its load, and at full load then,
+whatever else shares the machine's CPUs.
 
     standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S ...] [--idle W] [--load W]
                      [--clock KHZ[:THROTTLED_KHZ:TRIP_C]] [--model TEXT] [--seconds S]
@@ -45,19 +48,24 @@ class Files:
             f.write(text)
 
 
-def busy_ticks(cpu):
-    with open("/proc/stat") as f:
-        for line in f:
-            if line.startswith("cpu%d " % cpu):
-                v = [int(x) for x in line.split()[1:9]]
-                return v[0] + v[1] + v[2] + v[5] + v[6] + v[7], sum(v)
-    raise SystemExit("standin_sysfs: no cpu%d in /proc/stat" % cpu)
+def loaded():
+    """Whether a hogspin process has workers (threads besides its main one)."""
+    for entry in os.scandir("/proc"):
+        if not entry.name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry.name) as f:
+                if f.read() == "hogspin\n" and len(os.listdir("/proc/%s/task" % entry.name)) > 1:
+                    return True
+        except OSError:
+            continue  # ended meanwhile
+    return False
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("root")
-    parser.add_argument("--cpu", type=int, default=1)
+    parser.add_argument("--cpu", type=int, default=1, help="the CPU whose cpufreq files it writes")
     parser.add_argument("--zone", action="append", default=[], metavar="TYPE:AMBIENT_C:K_PER_W:TAU_S")
     parser.add_argument("--idle", type=float, default=0.5, help="W at rest")
     parser.add_argument("--load", type=float, default=2.0, help="W the loaded CPU adds")
@@ -105,15 +113,12 @@ def main():
 
     # The whole tree exists before the first step: a reader may look for it then.
     write(args.idle, top)
-    last = busy_ticks(args.cpu)
     started = then = time.monotonic()
     while not stop and then - started < args.seconds:
         time.sleep(STEP)
         now = time.monotonic()
         dt, then = now - then, now
-        ticks = busy_ticks(args.cpu)
-        busy = (ticks[0] - last[0]) / (ticks[1] - last[1]) if ticks[1] > last[1] else 0.0
-        last = ticks
+        busy = 1.0 if loaded() else 0.0
         khz = low if throttled else top
         power = args.idle + busy * args.load * khz / top
         energy += power * dt

@@ -14,6 +14,7 @@ namespace
 {
 
 const size_t kMaxSamples = 1000000;
+const size_t kMaxTraceBytes = 256U << 20;
 
 bool IsAsciiAlnum(char c)
 {
@@ -396,8 +397,10 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerR
     nSensors = nSensorsPerRow;
     nStates = nStatesPerRow;
     nSamples = 0;
-    // Without exceptions a failed allocation would abort: ask for no more than can exist.
-    if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096 || nStatesPerRow > 64)
+    // Without exceptions a failed allocation would abort: ask for no more than can exist, and
+    // no more than a small board's memory holds.
+    if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096 || nStatesPerRow > 64 ||
+        nRows * (4 + nSensorsPerRow + nStatesPerRow) > kMaxTraceBytes / sizeof(tint64))
     {
         return false;
     }

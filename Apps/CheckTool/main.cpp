@@ -635,7 +635,9 @@ int main(int argc, char** argv)
     SSoakTrace trace;
     if (!trace.Reserve(g_params.nBaseline + g_params.nSamples + 1, setup.vSensors.size(), nStates))
     {
-        FailAll(1, "cannot check: no memory for " + std::to_string(g_params.nBaseline + g_params.nSamples + 1) + " samples");
+        FailAll(2, "cannot check: " + std::to_string(g_params.nBaseline + g_params.nSamples + 1) + " samples of " +
+                       std::to_string(4 + setup.vSensors.size() + nStates) +
+                       " figures each would take more than 256 MiB: a longer INTERVAL takes fewer");
     }
     trace.nBaseline = g_params.nBaseline;
     trace.vllStateKHz.assign(allKHz, allKHz + nStates);
