@@ -366,30 +366,38 @@ size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64*
     return n;
 }
 
+namespace
+{
+
+// ShowFixed into sz, without a string: the soak writes one trace line a sample. Its length.
+int FormatFixed(char* sz, size_t cb, tint64 llValue, int nDigits, int nPlaces)
+{
+    const tuint64 qwScale = static_cast<tuint64>(Pow10(nDigits));
+    // The magnitude as unsigned, so that the most negative value has one too.
+    const tuint64 qwMagnitude = llValue < 0 ? 0 - static_cast<tuint64>(llValue) : static_cast<tuint64>(llValue);
+    int n = nDigits == 0 ? std::snprintf(sz, cb, "%s%llu", llValue < 0 ? "-" : "", static_cast<unsigned long long>(qwMagnitude))
+                         : std::snprintf(sz, cb, "%s%llu.%0*llu", llValue < 0 ? "-" : "",
+                                         static_cast<unsigned long long>(qwMagnitude / qwScale), nDigits,
+                                         static_cast<unsigned long long>(qwMagnitude % qwScale));
+    if (n < 0 || static_cast<size_t>(n) >= cb)
+    {
+        return 0;
+    }
+    int nKept = nDigits;
+    while (nKept > nPlaces && sz[n - 1] == '0')
+    {
+        --n;
+        --nKept;
+    }
+    return nKept == 0 && nDigits > 0 ? n - 1 : n;  // no '.' without a decimal
+}
+
+} // namespace
+
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)
 {
     char sz[48];
-    const tint64 llScale = Pow10(nDigits);
-    // The magnitude as unsigned, so that the most negative value has one too.
-    const tuint64 qwMagnitude = llValue < 0 ? 0 - static_cast<tuint64>(llValue) : static_cast<tuint64>(llValue);
-    int n = std::snprintf(sz, sizeof(sz), "%s%llu", llValue < 0 ? "-" : "",
-                          static_cast<unsigned long long>(qwMagnitude / static_cast<tuint64>(llScale)));
-    if (nDigits > 0)
-    {
-        n += std::snprintf(sz + n, sizeof(sz) - static_cast<size_t>(n), ".%0*llu", nDigits,
-                           static_cast<unsigned long long>(qwMagnitude % static_cast<tuint64>(llScale)));
-        int nKept = nDigits;
-        while (nKept > nPlaces && sz[n - 1] == '0')
-        {
-            --n;
-            --nKept;
-        }
-        if (nKept == 0)
-        {
-            --n;  // the '.'
-        }
-    }
-    return std::string(sz, static_cast<size_t>(n));
+    return std::string(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), llValue, nDigits, nPlaces)));
 }
 
 bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerRow)
@@ -468,25 +476,11 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
     };
     const auto fixed = [&](tint64 ll, int nDigits, int nPlaces) {
         put(",", 1);
-        if (ll == kMissing)
-        {
-            return;
-        }
-        // As ShowFixed, without its string.
         char sz[48];
-        const tuint64 qwScale = static_cast<tuint64>(Pow10(nDigits));
-        const tuint64 qwMagnitude = ll < 0 ? 0 - static_cast<tuint64>(ll) : static_cast<tuint64>(ll);
-        int cch = std::snprintf(sz, sizeof(sz), "%s%llu.%0*llu", ll < 0 ? "-" : "",
-                                static_cast<unsigned long long>(qwMagnitude / qwScale), nDigits,
-                                static_cast<unsigned long long>(qwMagnitude % qwScale));
-        int nKept = nDigits;
-        while (nKept > nPlaces && sz[cch - 1] == '0')
+        if (ll != kMissing)
         {
-            --cch;
-            --nKept;
+            put(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), ll, nDigits, nPlaces)));
         }
-        cch -= nKept == 0 ? 1 : 0;
-        put(sz, static_cast<size_t>(cch));
     };
     const auto tenths = [&](tint64 ll) {  // ll in tenths, as "%.1f" would show it
         char sz[32];
