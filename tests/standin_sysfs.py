@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""A stand-in /sys for hogspin-check whose board heats as a real one does: while a hogspin
-process has workers it draws the load's power, else the idle power, and every zone moves
-first-order towards ambient + K/W x power, with a power meter, an energy counter, the clock,
-cpufreq's time_in_state and a cooling device. Following the tool rather than CPU K's busy
-share keeps the board at rest until the check starts its load, and at full load then,
-whatever else shares the machine's CPUs.
+"""A stand-in /sys for hogspin-check whose board heats as a real one does: while the hogspin
+that a check reading this tree started has workers it draws the load's power, else the idle
+power, and every zone moves first-order towards ambient + K/W x power, with a power meter, an
+energy counter, the clock, cpufreq's time_in_state and a cooling device. Following that tool
+rather than CPU K's busy share keeps the board at rest until the check starts its load, and
+at full load then, whatever else runs on the machine (another check, another hogspin).
 
     standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S ...] [--idle W] [--load W]
                      [--clock KHZ[:THROTTLED_KHZ:TRIP_C]] [--model TEXT] [--seconds S]
@@ -48,16 +48,23 @@ class Files:
             f.write(text)
 
 
-def loaded():
-    """Whether a hogspin process has workers (threads besides its main one)."""
+def loaded(root):
+    """Whether a hogspin has workers (threads besides its main one) whose parent is a check
+    that reads this tree (its HOGSPIN_SYSFS)."""
     for entry in os.scandir("/proc"):
         if not entry.name.isdigit():
             continue
         try:
             with open("/proc/%s/comm" % entry.name) as f:
-                if f.read() == "hogspin\n" and len(os.listdir("/proc/%s/task" % entry.name)) > 1:
-                    return True
-        except OSError:
+                if f.read() != "hogspin\n" or len(os.listdir("/proc/%s/task" % entry.name)) < 2:
+                    continue
+            with open("/proc/%s/stat" % entry.name) as f:
+                parent = f.read().rsplit(")", 1)[1].split()[1]
+            with open("/proc/%s/environ" % parent, "rb") as f:
+                env = [v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v]
+            if any(k == b"HOGSPIN_SYSFS" and os.path.realpath(v) == os.fsencode(root) for k, v in env):
+                return True
+        except (OSError, IndexError):
             continue  # ended meanwhile
     return False
 
@@ -84,6 +91,7 @@ def main():
     clock = [int(x) if i < 2 else float(x) for i, x in enumerate(args.clock.split(":"))]
     top, low, trip = (clock + [clock[0], 1e9])[:3]
     files = Files(args.root)
+    root = os.path.realpath(args.root)
     cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu
     for i, zone in enumerate(zones):
         files.const("class/thermal/thermal_zone%d/type" % i, zone[0] + "\n")
@@ -118,7 +126,7 @@ def main():
         time.sleep(STEP)
         now = time.monotonic()
         dt, then = now - then, now
-        busy = 1.0 if loaded() else 0.0
+        busy = 1.0 if loaded(root) else 0.0
         khz = low if throttled else top
         power = args.idle + busy * args.load * khz / top
         energy += power * dt
