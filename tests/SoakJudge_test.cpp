@@ -329,7 +329,8 @@ TEST(SoakJudge, DetailsSayWhatWasMeasuredAndWhatWasNot)
         mapDetails[c.strName] = c.strDetails;
     }
     EXPECT_EQ(mapDetails["temp-max-soc"], "85.04 C, the highest of the soak; read at 3 of 4 samples");
-    EXPECT_EQ(mapDetails["limit-temp-soc"], "85.04 C, the highest of the soak; read at 3 of 4 samples; limit 85 C");
+    EXPECT_EQ(mapDetails["limit-temp-soc"],
+              "85.04 C, the highest of the soak; read at 3 of 4 samples; limit 85 C: the samples not read cannot be judged");
     EXPECT_EQ(mapDetails["temp-max-wifi"], "class/x/wifi could not be read at any of 4 samples");
     EXPECT_EQ(mapDetails["energy-e"], "the counter went back 2.00 s into the soak, from 6 to 2 uJ");
 }
@@ -452,8 +453,48 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              }
              return soak;
          },
-         {"throttle-onset-cpu1:skip:-:time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:skip:-:went back",
+         {"throttle-onset-cpu1:pass:-:samples of scaling_cur_freq: a change shorter than INTERVAL may be missed; cpufreq's "
+          "time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:pass:0±0:went back",
           "cooling-fan:skip:-:the counter went back 5.00 s into the soak, from 4000 to 0 ms"}},
+        {"a die on a slow heatsink: one time constant fits it closely, and is wrong",
+         [&] {
+             return MakeCurves("temp:soc", 0, 41, 1, [&](size_t, double t) { return Rise(40000, 55000, 5)(t) + Rise(0, 25000, 300)(t); }, flat);
+         },
+         {"temp-tau-soc:skip:-:a second, slower part goes on", "temp-steady-soc:skip:-:soak longer"}},
+        {"one glitch, and a noisy sensor, on a healthy rise",
+         [&] {
+             return MakeCurves("temp:soc temp:gpu", 0, 121, 1,
+                               [&](size_t k, double t) {
+                                   return k == 0 ? Rise(40000, 60000, 20)(t) + (t == 100 ? 4000 : 0)
+                                                 : Rise(40000, 60000, 20)(t) + 1400 * std::sin(37.1 * t);
+                               },
+                               flat);
+         },
+         {"temp-tau-soc:pass:20±0.5:it settled", "temp-tau-gpu:pass:20±3:it settled", "temp-steady-gpu:pass:60±1:"}},
+        {"a fan that ran from the start bends nothing",
+         [&] {
+             return MakeCurves("temp:soc cooling:fan", 0, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 10)(t) : 1000 * (t + 60); }, flat);
+         },
+         {"temp-tau-soc:pass:10±0.2:it settled", "cooling-fan:pass:60±0:above state 0"}},
+        {"a clock that time_in_state saw and no sample did",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 61, 1, [](size_t, double) { return 0.0; }, flat, 2);
+             soak.trace.vllStateKHz = {1200000, 600000};
+             for (size_t i = 0; i < 61; ++i)
+             {
+                 soak.trace.vllStateTime[2 * i] = 97 * static_cast<tint64>(i);  // 30 ms a second at 600 MHz
+                 soak.trace.vllStateTime[2 * i + 1] = 3 * static_cast<tint64>(i);
+             }
+             SetEnv("MIN_FREQ=1000");
+             SCheckParams params;
+             std::string strWhy;
+             EXPECT_TRUE(ParseParams({"1", "1", "60"}, FakeGetEnv, &params, &strWhy));
+             soak.setup.limMinFreq = params.limMinFreq;
+             return soak;
+         },
+         {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
+          "throttle-time-cpu1:pass:1.8±0:below 1200 MHz"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
@@ -512,6 +553,10 @@ TEST(SoakJudge, SummaryWorkersAndStop)
         {{false, false, 0, "hogspin 1, Exit!", "5"}, EResult::Fail,
          "it had ended before SIGINT, with status 0, last line: hogspin 1, Exit!"},
         {{true, false, 0, "hogspin 1, Exit!x", "5"}, EResult::Fail, "status 0, last line: hogspin 1, Exit!x"},
+        {{true, false, 0, "hogspin 1, Exit!", "5", true}, EResult::Fail,
+         "status 0, but what it started was still running 5 s after SIGINT: killed, last line: hogspin 1, Exit!"},
+        {{true, false, 0, "x\rhogspin-check: y: pass (\x1b[0m)", "5"}, EResult::Fail,
+         "status 0, last line: x?hogspin-check: y: pass (?[0m)"},
     };
     for (const auto& c : aStops)
     {

@@ -116,6 +116,12 @@ struct SSeries
     tint64 llBackFrom = 0;
 };
 
+// A limit holds only where every sample was read: a sensor that fails when hot must not pass.
+std::string Unjudged(const std::string& strAt)
+{
+    return strAt.empty() ? "" : ": the samples not read cannot be judged";
+}
+
 std::string LimitText(const SLimit& lim, const char* pszUnits)
 {
     return "; limit " + lim.strText + " " + pszUnits;
@@ -584,6 +590,96 @@ std::string ShowSeconds(double d)
 
 double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhat);
 
+// The means of every nWidth readings in a row: one odd reading, or a noisy sensor, moves them
+// little.
+std::vector<double> Smoothed(const std::vector<double>& vd, size_t nWidth)
+{
+    std::vector<double> vdOut;
+    double dSum = 0;
+    for (size_t i = 0; i < vd.size(); ++i)
+    {
+        dSum += vd[i] - (i >= nWidth ? vd[i - nWidth] : 0);
+        if (i + 1 >= nWidth)
+        {
+            vdOut.push_back(dSum / static_cast<double>(nWidth));
+        }
+    }
+    return vdOut;
+}
+
+// The readings' noise, from how far each lies from the next: a robust standard deviation.
+double Noise(const std::vector<double>& vd)
+{
+    std::vector<double> vdGaps;
+    for (size_t i = 1; i < vd.size(); ++i)
+    {
+        vdGaps.push_back(std::fabs(vd[i] - vd[i - 1]));
+    }
+    if (vdGaps.empty())
+    {
+        return 0;
+    }
+    std::nth_element(vdGaps.begin(), vdGaps.begin() + static_cast<std::ptrdiff_t>(vdGaps.size() / 2), vdGaps.end());
+    return 1.4826 * vdGaps[vdGaps.size() / 2] / std::sqrt(2.0);
+}
+
+// The least-squares slope of the points from dFrom on, and its standard error.
+struct SSlope
+{
+    bool bKnown = false;
+    double dSlope = 0;
+    double dError = 0;
+    double dMidT = 0;
+};
+
+SSlope SlopeFrom(const std::vector<double>& vdT, const std::vector<double>& vdY, double dFrom)
+{
+    SSlope slope;
+    double dT = 0, dY = 0, n = 0;
+    for (size_t i = 0; i < vdT.size(); ++i)
+    {
+        if (vdT[i] >= dFrom)
+        {
+            dT += vdT[i];
+            dY += vdY[i];
+            ++n;
+        }
+    }
+    if (n < 4)
+    {
+        return slope;
+    }
+    dT /= n;
+    dY /= n;
+    double dTT = 0, dTY = 0;
+    for (size_t i = 0; i < vdT.size(); ++i)
+    {
+        if (vdT[i] >= dFrom)
+        {
+            dTT += (vdT[i] - dT) * (vdT[i] - dT);
+            dTY += (vdT[i] - dT) * (vdY[i] - dY);
+        }
+    }
+    if (!(dTT > 0))
+    {
+        return slope;
+    }
+    slope.dSlope = dTY / dTT;
+    double dSse = 0;
+    for (size_t i = 0; i < vdT.size(); ++i)
+    {
+        if (vdT[i] >= dFrom)
+        {
+            const double r = vdY[i] - dY - slope.dSlope * (vdT[i] - dT);
+            dSse += r * r;
+        }
+    }
+    slope.dError = std::sqrt(dSse / (n - 2) / dTT);
+    slope.dMidT = dT;
+    slope.bKnown = true;
+    return slope;
+}
+
 // What a first-order fit says of a zone, or why it says nothing.
 struct SZoneFit
 {
@@ -612,8 +708,6 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
     std::vector<double> vdT, vdY;
     // At most 2000 points: the fit's cost stays bounded on the longest soak.
     const size_t nStride = std::max<size_t>(1, rows.Count() / 2000);
-    tint64 llHigh = kMissing;
-    double dHighAt = 0;
     std::vector<tint64> vllSeen;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
@@ -624,11 +718,6 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
         }
         vllSeen.push_back(ll);
         const double dT = static_cast<double>(trace.vllTimeUs[i]) / 1e6;
-        if (llHigh == kMissing || ll > llHigh)
-        {
-            llHigh = ll;
-            dHighAt = dT;
-        }
         if ((i - rows.iFirst) % nStride == 0 || i + 1 == rows.iEnd)
         {
             vdT.push_back(dT);
@@ -644,8 +733,6 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
     z.dSpan = vdT.back();
     z.dLast = vdY.back();
     const double dFrom = static_cast<double>(llRiseFrom) / 1000;
-    const double dHigh = static_cast<double>(llHigh) / 1000;
-    const double dRise = dHigh - dFrom;
     // The sensor's own step: readings that move in whole degrees cannot fit closer than that.
     std::sort(vllSeen.begin(), vllSeen.end());
     tint64 llStep = 0;
@@ -655,9 +742,18 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
         llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
     }
     const double dStep = static_cast<double>(llStep) / 1000;
-    if (z.dLast < vdY.front() - std::max(0.5, dStep))
+    // Judged on the smoothed readings, and against their own noise: one glitch, or a noisy
+    // sensor, is not a bend.
+    const size_t nWidth = std::min(std::max<size_t>(5, vdY.size() / 20), vdY.size() / 3);
+    const std::vector<double> vdSmooth = Smoothed(vdY, nWidth);
+    const double dNoise = Noise(vdY) / std::sqrt(static_cast<double>(nWidth));
+    const size_t iHigh = static_cast<size_t>(std::max_element(vdSmooth.begin(), vdSmooth.end()) - vdSmooth.begin());
+    const double dSmoothHigh = vdSmooth[iHigh];
+    const double dSmoothLast = vdSmooth.back();
+    const double dRise = dSmoothHigh - dFrom;
+    if (dSmoothLast < vdSmooth.front() - std::max({0.5, dStep, 3 * dNoise}))
     {
-        z.strWhy = strBefore + "it fell, from " + Printed(2, vdY.front()) + " C to " + Printed(2, z.dLast) +
+        z.strWhy = strBefore + "it fell, from " + Printed(2, vdSmooth.front()) + " C to " + Printed(2, dSmoothLast) +
                    " C: no first-order rise describes that";
         return z;
     }
@@ -666,10 +762,10 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
         z.strWhy = strBefore + "it rose only " + Printed(2, dRise) + " C: too little to fit";
         return z;
     }
-    if (dHigh - z.dLast > std::max({0.5, 0.1 * dRise, 2 * dStep}))
+    if (dSmoothHigh - dSmoothLast > std::max({0.5, 0.1 * dRise, 2 * dStep, 3 * dNoise}))
     {
-        z.strWhy = strBefore + "it fell " + Printed(2, dHigh - z.dLast) + " C after its highest reading, at " + Printed(1, dHighAt) +
-                   " s: something bent it (throttling?), and no first-order rise describes that";
+        z.strWhy = strBefore + "it fell " + Printed(2, dSmoothHigh - dSmoothLast) + " C after its highest, at " +
+                   Printed(1, vdT[iHigh + nWidth / 2]) + " s: something bent it (throttling?), and no first-order rise describes that";
         return z;
     }
     const double dInterval = static_cast<double>(setup.usInterval) / 1e6;
@@ -679,7 +775,7 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
         z.strWhy = strBefore + "no first-order rise fits it";
         return z;
     }
-    if (z.fit.dRms > std::max({0.05 * dRise, 0.5 * dStep, 0.05}))
+    if (z.fit.dRms > std::max({0.05 * dRise, 0.5 * dStep, 2 * Noise(vdY), 0.05}))
     {
         z.strWhy = strBefore + "a first-order fit leaves " + Printed(2, z.fit.dRms) + " C RMS over a rise of " + Printed(2, dRise) +
                    " C: something bent it (throttling?), and no first-order rise describes that";
@@ -696,6 +792,19 @@ SZoneFit FitZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, tin
         z.strWhy = strBefore + "the rise (" + ShowSeconds(z.dSpan) + " s) is shorter than its time constant (" +
                    (z.fit.bAtLongest ? "over " : "about ") + ShowSeconds(z.fit.dTau) +
                    " s): where it settles cannot be told; soak longer";
+        return z;
+    }
+    // A fast part on a slow one (a die on its board, a heatsink) fits one time constant closely
+    // and looks settled while the slow part rises on: the last third must still follow the curve.
+    const SSlope slope = SlopeFrom(vdT, vdY, z.dSpan * 2 / 3);
+    const double dCurve = (z.fit.dSteady - z.fit.dStart) / z.fit.dTau * std::exp(-slope.dMidT / z.fit.dTau);
+    if (slope.bKnown && std::fabs(slope.dSlope - dCurve) > 3 * slope.dError &&
+        std::fabs(slope.dSlope - dCurve) * z.dSpan > std::max({0.5, 0.05 * dRise, 2 * dStep}))
+    {
+        z.strWhy = strBefore + "its last third " + (slope.dSlope > dCurve ? "still rose " : "fell ") +
+                   Printed(2, std::fabs(slope.dSlope - dCurve) * 60) + " C a minute " +
+                   (slope.dSlope > dCurve ? "faster" : "slower") +
+                   " than one time constant allows: a second, slower part goes on (the board, a heatsink?); soak longer";
         return z;
     }
     z.bFitted = true;
@@ -903,8 +1012,8 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
     {
         // The verdict apart from the figure: a dashboard that keeps a measured case as a
         // metric alone still shows this one's pass or fail.
-        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.llHigh <= setup.limMaxTemp.llValue,
-                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C")));
+        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.llHigh <= setup.limMaxTemp.llValue && strAt.empty(),
+                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C") + Unjudged(strAt)));
     }
 }
 
@@ -934,8 +1043,8 @@ void JudgeMeter(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, cons
     }
     if (setup.limMaxPower.bSet)
     {
-        vCases.push_back(Verdict("limit-power-" + sensor.strName, s.llHigh <= setup.limMaxPower.llValue,
-                                 strHigh + " W, the highest of the soak" + strAt + LimitText(setup.limMaxPower, "W")));
+        vCases.push_back(Verdict("limit-power-" + sensor.strName, s.llHigh <= setup.limMaxPower.llValue && strAt.empty(),
+                                 strHigh + " W, the highest of the soak" + strAt + LimitText(setup.limMaxPower, "W") + Unjudged(strAt)));
     }
 }
 
@@ -976,6 +1085,7 @@ struct SThrottle
     bool bThrottled = false;
     double dOnset = 0;    // s since the load's start
     double dBelow = 0;    // s below the top clock
+    tint64 llLowKHz = -1; // the lowest clock time_in_state saw time at; -1 where it did not count
     std::string strOnsetHow;  // how the onset was placed
     std::string strSource;
 };
@@ -984,29 +1094,32 @@ SThrottle FindThrottle(const SSoakTrace& trace)
 {
     SThrottle th;
     const SRows rows = SoakRows(trace);
-    // time_in_state: the rows where it was read, in order.
+    // time_in_state where it was read at every sample with the clocks it began with, and never
+    // went back (a reset); else the samples, saying why.
     std::vector<size_t> vRead;
-    for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0; ++i)
+    std::string strNotStates;
+    for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0 && strNotStates.empty(); ++i)
     {
-        if (trace.vllStateTime[i * trace.nStates] != kMissing)
+        if (trace.vllStateTime[i * trace.nStates] == kMissing)
         {
-            vRead.push_back(i);
+            strNotStates = "cpufreq's time_in_state changed its clocks, or could not be read, " +
+                           Seconds(trace.vllTimeUs[i]) + " into the soak";
         }
+        vRead.push_back(i);
     }
     const auto at = [&](size_t i, size_t s) { return trace.vllStateTime[i * trace.nStates + s]; };
-    if (vRead.size() >= 2)
+    for (size_t j = 1; j < vRead.size() && strNotStates.empty(); ++j)
     {
-        for (size_t j = 1; j < vRead.size(); ++j)
+        for (size_t s = 0; s < trace.nStates && strNotStates.empty(); ++s)
         {
-            for (size_t s = 0; s < trace.nStates; ++s)
+            if (at(vRead[j], s) < at(vRead[j - 1], s))
             {
-                if (at(vRead[j], s) < at(vRead[j - 1], s))
-                {
-                    th.strWhy = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) + " into the soak (a reset?)";
-                    return th;
-                }
+                strNotStates = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) + " into the soak (a reset?)";
             }
         }
+    }
+    if (vRead.size() >= 2 && strNotStates.empty())
+    {
         tint64 llTop = -1;
         for (size_t s = 0; s < trace.nStates; ++s)
         {
@@ -1027,6 +1140,13 @@ SThrottle FindThrottle(const SSoakTrace& trace)
             };
             th.bKnown = true;
             th.strTop = ShowFixed(llTop, 3, 0) + " MHz";
+            for (size_t s = 0; s < trace.nStates; ++s)
+            {
+                if (at(vRead.back(), s) > at(vRead.front(), s) && (th.llLowKHz < 0 || trace.vllStateKHz[s] < th.llLowKHz))
+                {
+                    th.llLowKHz = trace.vllStateKHz[s];
+                }
+            }
             th.strSource = " (cpufreq's time_in_state, which counts every change)";
             th.dBelow = static_cast<double>(below(vRead.back()) - below(vRead.front())) / 100;
             for (size_t j = 1; j < vRead.size() && !th.bThrottled; ++j)
@@ -1050,12 +1170,14 @@ SThrottle FindThrottle(const SSoakTrace& trace)
     const SSeries clock = SummariseRows(trace, 0, true, rows);
     if (clock.nGot == 0)
     {
-        th.strWhy = "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read";
+        th.strWhy = strNotStates.empty() ? "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read"
+                                         : strNotStates + ", and cpufreq/scaling_cur_freq could not be read";
         return th;
     }
     th.bKnown = true;
     th.strTop = ShowFixed(clock.llHigh, 3, 0) + " MHz";
-    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed)";
+    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed" +
+                   (strNotStates.empty() ? "" : "; " + strNotStates) + ")";
     size_t iPrev = rows.iEnd;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
@@ -1092,19 +1214,26 @@ double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, std::string* 
         {
             continue;
         }
+        // One that was above state 0 from the start is the board's own, steady cooling: a bend
+        // is its leaving state 0 after an interval spent there, in the baseline or the soak.
         size_t iPrev = rows.iEnd;
-        for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+        bool bRested = false;
+        for (size_t i = 0; i < rows.iEnd; ++i)
         {
             const tint64 ll = trace.Value(i, k);
             if (ll == kMissing)
             {
                 continue;
             }
-            if (iPrev != rows.iEnd && ll > trace.Value(iPrev, k))
+            if (iPrev != rows.iEnd && ll <= trace.Value(iPrev, k))
+            {
+                bRested = true;
+            }
+            else if (iPrev != rows.iEnd && bRested)
             {
                 const double dFrom = static_cast<double>(trace.vllTimeUs[iPrev]) / 1e6;
-                const double dAt = std::max(dFrom, static_cast<double>(trace.vllTimeUs[i]) / 1e6 -
-                                                       static_cast<double>(ll - trace.Value(iPrev, k)) / 1000);
+                const double dAt = std::max({0.0, dFrom, static_cast<double>(trace.vllTimeUs[i]) / 1e6 -
+                                                             static_cast<double>(ll - trace.Value(iPrev, k)) / 1000});
                 if (dAt < dBend)
                 {
                     dBend = dAt;
@@ -1275,14 +1404,21 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
     }
     const SSeries clock = SummariseRows(trace, 0, true, rows);
     const std::string strFreq = "freq-min-cpu" + strCPU;
-    if (clock.nGot > 0)
+    // time_in_state sees a clock that no sample caught: the lowest of the two.
+    const SThrottle th = FindThrottle(trace);
+    if (clock.nGot > 0 || th.llLowKHz >= 0)
     {
-        const std::string strLow = ShowFixed(clock.llLow, 3, 0);
-        vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + ReadAt(clock.nGot, nSamples)));
+        const bool bStates = th.llLowKHz >= 0 && (clock.nGot == 0 || th.llLowKHz < clock.llLow);
+        const tint64 llLow = bStates ? th.llLowKHz : clock.llLow;
+        const std::string strLow = ShowFixed(llLow, 3, 0);
+        const std::string strAt = bStates ? " (cpufreq's time_in_state)" : ReadAt(clock.nGot, nSamples);
+        vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + strAt));
         if (setup.limMinFreq.bSet)
         {
-            vCases.push_back(Verdict("limit-freq-cpu" + strCPU, clock.llLow >= setup.limMinFreq.llValue,
-                                     strLow + " MHz, the lowest of the soak" + LimitText(setup.limMinFreq, "MHz")));
+            const bool bWhole = bStates || strAt.empty();
+            vCases.push_back(Verdict("limit-freq-cpu" + strCPU, llLow >= setup.limMinFreq.llValue && bWhole,
+                                     strLow + " MHz, the lowest of the soak" + strAt + LimitText(setup.limMinFreq, "MHz") +
+                                         (bWhole ? "" : Unjudged(strAt))));
         }
     }
     else
@@ -1351,10 +1487,20 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string*
     return true;
 }
 
+std::string Printable(const std::string& str, size_t nMax)
+{
+    std::string strOut = str.substr(0, nMax);
+    for (char& c : strOut)
+    {
+        c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    }
+    return strOut + (str.size() > nMax ? "..." : "");
+}
+
 SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline)
 {
     const bool bPass = strSummary == "hogspin " + std::to_string(nCPU) + ", count=" + std::to_string(nThreads) + ", ret=1";
-    return Verdict("summary-ret", bPass, (strSummary.empty() ? std::string("no summary line") : strSummary) +
+    return Verdict("summary-ret", bPass, (strSummary.empty() ? std::string("no summary line") : Printable(strSummary)) +
                                              (bPass ? "" : "; CPUs online: " + strOnline));
 }
 
@@ -1377,6 +1523,11 @@ SCase JudgeStop(const SStop& stop, int nCPU)
     {
         strDetail = "still running " + stop.strBound + " s after SIGINT: killed";
     }
+    else if (stop.bTreeKilled)
+    {
+        strDetail = "status " + std::to_string(stop.iStatus) + ", but what it started was still running " + stop.strBound +
+                    " s after SIGINT: killed";
+    }
     else if (!stop.bSignalled)
     {
         strDetail = "it had ended before SIGINT, with status " + std::to_string(stop.iStatus);
@@ -1385,7 +1536,7 @@ SCase JudgeStop(const SStop& stop, int nCPU)
     {
         strDetail = "status " + std::to_string(stop.iStatus);
     }
-    const bool bPass = stop.bSignalled && !stop.bKilled && stop.iStatus == 0 &&
+    const bool bPass = stop.bSignalled && !stop.bKilled && !stop.bTreeKilled && stop.iStatus == 0 &&
                        stop.strLastLine == "hogspin " + std::to_string(nCPU) + ", Exit!";
-    return Verdict("stop-sigint", bPass, strDetail + ", last line: " + stop.strLastLine);
+    return Verdict("stop-sigint", bPass, strDetail + ", last line: " + Printable(stop.strLastLine));
 }

@@ -174,6 +174,9 @@ std::string FitLines(const SSoakSetup& setup, const SSoakTrace& trace);
 // and the soak has lasted 3 τ of each; pstrWhy then says so.
 bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string* pstrWhy);
 
+// Text the tool wrote, safe in a case line: control characters as '?', at most nMax bytes.
+std::string Printable(const std::string& str, size_t nMax = 200);
+
 // The tool's first line; strOnline is read only when it is wrong.
 SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline);
 
@@ -193,5 +196,6 @@ struct SStop
     int iStatus = 0;          // its exit status, 128 + N for signal N
     std::string strLastLine;
     std::string strBound;     // STOP_BOUND as given
+    bool bTreeKilled = false; // it ended, but what it started outlived the bound
 };
 SCase JudgeStop(const SStop& stop, int nCPU);

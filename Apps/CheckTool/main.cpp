@@ -33,6 +33,8 @@ const char* const kEveryCase[] = {"summary-ret", "workers-pinned", "cpu-busy", "
 
 // What the tool wrote is kept up to this much: its first line and its last are what count.
 const size_t kToolOutputKept = 65536;
+const size_t kFirstLineKept = 4096;
+const tuint64 kToolOutputRead = 1U << 20;
 
 // The tool, from its start until it has been reaped.
 struct STool
@@ -43,6 +45,7 @@ struct STool
     FDHANDLE hOut = -1;
     FDHANDLE hErr = -1;
     std::string strOut;
+    tuint64 qwOutBytes = 0;
     std::string strFirstLine;
     bool bFirstLine = false;
     std::string strErrLine;
@@ -55,6 +58,8 @@ FDHANDLE g_hTimer = -1;
 FDHANDLE g_hResults = -1;
 sigset_t g_sigOwn;  // the mask the check was started with, for the tool
 bool g_bFailed = false;
+bool g_bEnding = false;  // the tool is being ended
+int g_nLateSignal = 0;   // a stop signal that came meanwhile
 
 [[noreturn]] void StopBySignal(int nSignal);
 
@@ -81,23 +86,29 @@ const char* SignalName(int nSignal)
     return "?";
 }
 
+// Reaps every child that has ended: the tool, and whatever of its tree this check adopted.
 void Reap()
 {
     int iStatus = 0;
-    if (g_tool.nPid != 0 && !g_tool.bReaped && CPFSystem::ReapProcess(g_tool.nPid, &iStatus))
+    for (pid_t nDone; (nDone = CPFSystem::ReapAnyChild(&iStatus)) != 0;)
     {
-        g_tool.bReaped = true;
-        g_tool.iStatus = WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : WEXITSTATUS(iStatus);
+        if (nDone == g_tool.nPid)
+        {
+            g_tool.bReaped = true;
+            g_tool.iStatus = WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : WEXITSTATUS(iStatus);
+        }
     }
 }
 
-// Reads what the tool's pipes hold now; a pipe at its end is closed.
+// Reads what the tool's pipes hold now, 64 KiB at most, so that a tool that writes without end
+// cannot hold the check here; a pipe at its end is closed. Its first line is the text up to
+// its first newline, or its first 4 KiB.
 void PumpTool()
 {
     char acBuf[4096];
     for (FDHANDLE* phPipe : {&g_tool.hOut, &g_tool.hErr})
     {
-        while (*phPipe >= 0)
+        for (int nReads = 0; *phPipe >= 0 && nReads < 16; ++nReads)
         {
             const ssize_t cb = read(*phPipe, acBuf, sizeof(acBuf));
             if (cb < 0 && errno == EINTR)
@@ -113,21 +124,30 @@ void PumpTool()
                 CPFSystem::CloseHandle(*phPipe);
                 break;
             }
+            const size_t cch = static_cast<size_t>(cb);
             if (phPipe == &g_tool.hErr)
             {
-                g_tool.strErrLine.append(acBuf, std::min(static_cast<size_t>(cb), 4096 - std::min<size_t>(4096, g_tool.strErrLine.size())));
+                g_tool.strErrLine.append(acBuf, std::min(cch, kFirstLineKept - std::min(kFirstLineKept, g_tool.strErrLine.size())));
                 continue;
             }
-            g_tool.strOut.append(acBuf, static_cast<size_t>(cb));
-            const size_t nNewline = g_tool.strOut.find('\n');
-            if (!g_tool.bFirstLine && nNewline != std::string::npos)
+            if (!g_tool.bFirstLine)
             {
-                g_tool.strFirstLine = g_tool.strOut.substr(0, nNewline);
-                g_tool.bFirstLine = true;
+                const char* pNewline = std::find(acBuf, acBuf + cch, '\n');
+                g_tool.strFirstLine.append(acBuf, static_cast<size_t>(pNewline - acBuf));
+                g_tool.bFirstLine = pNewline != acBuf + cch || g_tool.strFirstLine.size() >= kFirstLineKept;
+                g_tool.strFirstLine.resize(std::min(g_tool.strFirstLine.size(), kFirstLineKept));
             }
-            if (g_tool.strOut.size() > kToolOutputKept && g_tool.bFirstLine)
+            g_tool.strOut.append(acBuf, cch);
+            if (g_tool.strOut.size() > 2 * kToolOutputKept)
             {
                 g_tool.strOut.erase(0, g_tool.strOut.size() - kToolOutputKept);
+            }
+            // hogspin writes two lines: a flood is read no further, or it would keep the
+            // check, and a CPU, busy through the soak.
+            g_tool.qwOutBytes += cch;
+            if (g_tool.qwOutBytes > kToolOutputRead)
+            {
+                CPFSystem::CloseHandle(g_tool.hOut);
             }
         }
     }
@@ -153,10 +173,17 @@ bool WaitUntil(tuint64 qwDueNs, bool bAnswerSignals = true)
     }
     for (int nSignal; aFds[0].revents != 0 && (nSignal = CPFSystem::ReadSignal(g_hSignal)) != 0;)
     {
-        if (nSignal != SIGCHLD && bAnswerSignals)
+        if (nSignal == SIGCHLD || !bAnswerSignals)
         {
-            StopBySignal(nSignal);
+            continue;
         }
+        // The stop under way goes on to its bound; the signal is answered once it is over.
+        if (g_bEnding)
+        {
+            g_nLateSignal = g_nLateSignal == 0 ? nSignal : g_nLateSignal;
+            continue;
+        }
+        StopBySignal(nSignal);
     }
     if (aFds[1].revents == 0)
     {
@@ -166,8 +193,10 @@ bool WaitUntil(tuint64 qwDueNs, bool bAnswerSignals = true)
     return true;
 }
 
-// SIGINT to the tool's process group, as Ctrl-C to a terminal's, then SIGKILL for whatever of
-// it is left past the stop bound. Returns how it went.
+// SIGINT to the tool's process group, as Ctrl-C to a terminal's, and to whatever it started
+// that left the group, then SIGKILL for whatever of it is left past the stop bound. The check
+// adopts what the tool's own children leave behind, so that all of it lies below the check;
+// once the tool is reaped its group's number may be another's, so then only PIDs are signalled.
 SStop EndTool(bool bAnswerSignals)
 {
     SStop stop;
@@ -176,38 +205,52 @@ SStop EndTool(bool bAnswerSignals)
     {
         return stop;
     }
+    g_bEnding = true;
     const pid_t nGroup = g_tool.nPid;
+    const pid_t nSelf = getpid();
+    std::vector<pid_t> vTree;
+    const auto signalTree = [&](int nSignal) {
+        if (!g_tool.bReaped)
+        {
+            CPFSystem::SignalProcessGroup(nGroup, nSignal);
+        }
+        CPFSystem::ListDescendants(nSelf, &vTree);
+        for (const pid_t nPid : vTree)
+        {
+            CPFSystem::SignalProcess(nPid, nSignal);
+        }
+    };
     Reap();
     stop.bSignalled = !g_tool.bReaped;
     const tuint64 qwBound = CPFSystem::QueryTickCountNs() + static_cast<tuint64>(g_params.msStopBound) * 1000000U;
-    if (CPFSystem::SignalProcessGroup(nGroup, SIGINT))
+    signalTree(SIGINT);
+    for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
     {
-        // The leader first, then the rest of its group (what a wrapper started), both within the bound.
-        for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
-        {
-            Reap();
-            if (g_tool.bReaped && !CPFSystem::ProcessGroupExists(nGroup))
-            {
-                break;
-            }
-            // SIGCHLD wakes the wait for the leader; the others are looked at every 10 ms.
-            WaitUntil(std::min(qwBound, qwNow + (g_tool.bReaped ? 10000000U : 50000000U)), bAnswerSignals);
-        }
         Reap();
-        if (!g_tool.bReaped || CPFSystem::ProcessGroupExists(nGroup))
+        CPFSystem::ListDescendants(nSelf, &vTree);
+        if (g_tool.bReaped && vTree.empty())
         {
-            stop.bKilled = !g_tool.bReaped;
-            CPFSystem::SignalProcessGroup(nGroup, SIGKILL);
-            // SIGKILL ends a task at once, but for one stuck in the kernel: not wait for ever.
-            const tuint64 qwKilled = CPFSystem::QueryTickCountNs() + 5000000000U;
-            while (!g_tool.bReaped && CPFSystem::QueryTickCountNs() < qwKilled)
-            {
-                WaitUntil(CPFSystem::QueryTickCountNs() + 10000000U, false);
-                Reap();
-            }
+            break;
         }
+        // SIGCHLD wakes the wait for a child; the rest of the tree is looked at every 20 ms.
+        WaitUntil(std::min(qwBound, qwNow + 20000000U), bAnswerSignals);
     }
     Reap();
+    CPFSystem::ListDescendants(nSelf, &vTree);
+    if (!g_tool.bReaped || !vTree.empty())
+    {
+        stop.bKilled = !g_tool.bReaped;
+        stop.bTreeKilled = g_tool.bReaped;
+        signalTree(SIGKILL);
+        // SIGKILL ends a task at once, but for one stuck in the kernel: not wait for ever.
+        const tuint64 qwKilled = CPFSystem::QueryTickCountNs() + 5000000000U;
+        while ((!g_tool.bReaped || !vTree.empty()) && CPFSystem::QueryTickCountNs() < qwKilled)
+        {
+            WaitUntil(CPFSystem::QueryTickCountNs() + 10000000U, false);
+            Reap();
+            CPFSystem::ListDescendants(nSelf, &vTree);
+        }
+    }
     PumpTool();
     stop.iStatus = g_tool.iStatus;
     // Its last line, with or without a newline at its end.
@@ -217,6 +260,7 @@ SStop EndTool(bool bAnswerSignals)
         strOut.pop_back();
     }
     stop.strLastLine = strOut.substr(strOut.rfind('\n') == std::string::npos ? 0 : strOut.rfind('\n') + 1);
+    g_tool.nPid = g_tool.bReaped ? 0 : g_tool.nPid;
     return stop;
 }
 
@@ -241,6 +285,16 @@ SStop EndTool(bool bAnswerSignals)
     SayError(std::string("hogspin-check: SIG") + SignalName(nSignal) + ": " + Ending() + "\n");
     (void)EndTool(false);
     std::exit(128 + nSignal);
+}
+
+// A stop signal that came while the tool was being ended in order.
+void AnswerLateSignal()
+{
+    if (g_nLateSignal != 0)
+    {
+        SayError(std::string("hogspin-check: SIG") + SignalName(g_nLateSignal) + ": stopping\n");
+        std::exit(128 + g_nLateSignal);
+    }
 }
 
 void Say(const char* psz, size_t cch)
@@ -379,10 +433,11 @@ bool IsDirectory(const std::string& strPath)
     return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Even a dangling symbolic link: a sensor that cannot be read is said, not left out.
 bool Exists(const std::string& strPath)
 {
     struct stat st;
-    return stat(strPath.c_str(), &st) == 0;
+    return lstat(strPath.c_str(), &st) == 0;
 }
 
 // The entries of a directory that start with strPrefix and end with strSuffix, sorted.
@@ -561,6 +616,8 @@ int main(int argc, char** argv)
         }
     }
     sigprocmask(SIG_BLOCK, &sigTaken, &g_sigOwn);
+    // What the tool's children leave behind stays below the check, to be ended with it.
+    (void)CPFSystem::BecomeSubreaper();
     g_hSignal = CPFSystem::CreateSignalHandle(sigTaken);
     g_hTimer = CPFSystem::CreateWaitableTimer();
 
@@ -727,10 +784,10 @@ int main(int argc, char** argv)
     }
     PumpTool();
     // Ended: whatever it wrote before it went counts, a last line without its newline too.
-    const std::string strSummary = g_tool.bFirstLine ? g_tool.strFirstLine : g_tool.strOut;
+    const std::string strSummary = g_tool.strFirstLine;
     if (strSummary.empty() && g_tool.bReaped)
     {
-        std::string strErr = g_tool.strErrLine.substr(0, g_tool.strErrLine.find('\n'));
+        const std::string strErr = Printable(g_tool.strErrLine.substr(0, g_tool.strErrLine.find('\n')));
         FailAll(1, "cannot start '" + g_params.strHogspin + "': it ended at once with status " +
                        std::to_string(g_tool.iStatus) + (strErr.empty() ? "" : ": " + strErr));
     }
@@ -810,6 +867,7 @@ int main(int argc, char** argv)
         Report(c);
     }
     const SStop stop = EndTool(true);
+    AnswerLateSignal();
     Report(JudgeStop(stop, g_params.nCPU));
     return g_bFailed ? 1 : 0;
 }

@@ -3,8 +3,11 @@
 #include "PFSystem.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/perf_event.h>
 #include <sys/prctl.h>
@@ -16,7 +19,7 @@
 
 FDHANDLE CPFSystem::CreateFile(const char* pszPath)
 {
-    return open(pszPath, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    return open(pszPath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
 ssize_t CPFSystem::ReadFileAt(FDHANDLE hFile, char* pBuf, size_t cb)
@@ -151,21 +154,78 @@ bool CPFSystem::SignalProcessGroup(pid_t nGroup, int nSignal)
     return nGroup > 0 && kill(-nGroup, nSignal) == 0;
 }
 
-bool CPFSystem::ProcessGroupExists(pid_t nGroup)
+bool CPFSystem::SignalProcess(pid_t nPid, int nSignal)
 {
-    // EPERM: a member that changed its credentials (a setuid program) is still a member.
-    return nGroup > 0 && (kill(-nGroup, 0) == 0 || errno == EPERM);
+    return nPid > 0 && kill(nPid, nSignal) == 0;
 }
 
-bool CPFSystem::ReapProcess(pid_t nPid, int* piStatus)
+bool CPFSystem::BecomeSubreaper()
+{
+    return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+}
+
+void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
+{
+    // Every process's parent, then the tree below nRoot from them.
+    std::vector<std::pair<pid_t, pid_t>> vParents;
+    if (DIR* pDir = opendir("/proc"))
+    {
+        while (const dirent* pEntry = readdir(pDir))
+        {
+            char szPath[64];
+            char acStat[512];
+            if (pEntry->d_name[0] < '0' || pEntry->d_name[0] > '9' ||
+                std::snprintf(szPath, sizeof(szPath), "/proc/%s/stat", pEntry->d_name) >= static_cast<int>(sizeof(szPath)))
+            {
+                continue;
+            }
+            const int fd = open(szPath, O_RDONLY | O_CLOEXEC);
+            const ssize_t cb = fd >= 0 ? read(fd, acStat, sizeof(acStat) - 1) : -1;
+            if (fd >= 0)
+            {
+                close(fd);
+            }
+            if (cb <= 0)
+            {
+                continue;  // ended meanwhile
+            }
+            acStat[cb] = '\0';
+            // "pid (name) state ppid": the name may hold spaces and parentheses.
+            const char* pClose = std::strrchr(acStat, ')');
+            char cState = 0;
+            int nParent = 0;
+            if (pClose != nullptr && std::sscanf(pClose + 1, " %c %d", &cState, &nParent) == 2 && cState != 'Z' && cState != 'X')
+            {
+                vParents.emplace_back(static_cast<pid_t>(std::atoi(pEntry->d_name)), static_cast<pid_t>(nParent));
+            }
+        }
+        closedir(pDir);
+    }
+    pvPids->clear();
+    std::vector<pid_t> vTodo = {nRoot};
+    while (!vTodo.empty())
+    {
+        const pid_t nParent = vTodo.back();
+        vTodo.pop_back();
+        for (const auto& entry : vParents)
+        {
+            if (entry.second == nParent)
+            {
+                pvPids->push_back(entry.first);
+                vTodo.push_back(entry.first);
+            }
+        }
+    }
+}
+
+pid_t CPFSystem::ReapAnyChild(int* piStatus)
 {
     pid_t nDone;
     do
     {
-        nDone = waitpid(nPid, piStatus, WNOHANG);
+        nDone = waitpid(-1, piStatus, WNOHANG);
     } while (nDone < 0 && errno == EINTR);
-    // ECHILD: already reaped, or never ours; either way it runs no more.
-    return nDone == nPid || (nDone < 0 && errno == ECHILD);
+    return nDone > 0 ? nDone : 0;
 }
 
 FDHANDLE CPFSystem::CreateSignalHandle(const sigset_t& sigSet)

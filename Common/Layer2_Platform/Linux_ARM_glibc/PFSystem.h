@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <vector>
 
 #include "base_type_define.h"
 
@@ -14,7 +15,7 @@ typedef int FDHANDLE;
 class CPFSystem
 {
 public:
-    // Opens a file for reading, or -1 with errno.
+    // Opens a file for reading, or -1 with errno; a FIFO in its place does not block the open.
     static FDHANDLE CreateFile(const char* pszPath);
 
     // Reads up to cb bytes from the start of the file: a sysfs or /proc file is made anew at
@@ -41,11 +42,17 @@ public:
     // Sends nSignal to every process of the group; false when none is left.
     static bool SignalProcessGroup(pid_t nGroup, int nSignal);
 
-    // True while a process of the group exists, zombies included.
-    static bool ProcessGroupExists(pid_t nGroup);
+    static bool SignalProcess(pid_t nPid, int nSignal);
 
-    // Reaps the child if it has ended: true and its wait status, or false while it runs.
-    static bool ReapProcess(pid_t nPid, int* piStatus);
+    // Makes this process the reaper of its descendants' orphans, so that a process whose
+    // parent ended stays below it, where ListDescendants finds it.
+    static bool BecomeSubreaper();
+
+    // Every live process below nRoot (zombies left out), found through their parents in /proc.
+    static void ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids);
+
+    // Reaps one child that has ended, any: its PID and wait status, or 0 when none has.
+    static pid_t ReapAnyChild(int* piStatus);
 
     // A descriptor that reads the signals of sigSet, which the caller has blocked.
     static FDHANDLE CreateSignalHandle(const sigset_t& sigSet);
