@@ -371,7 +371,9 @@ SSoak MakeCurves(const std::string& strSensors, size_t nBaseline, size_t nSoak, 
     {
         const double dT = (static_cast<double>(i) - static_cast<double>(nBaseline)) * dInterval;
         soak.trace.vllTimeUs[i] = std::llround(dT * 1e6);
-        soak.trace.vllBusy[i] = soak.trace.vllTotal[i] = static_cast<tint64>(i) * 100;
+        // At rest in the baseline, busy through the soak.
+        soak.trace.vllTotal[i] = static_cast<tint64>(i) * 100;
+        soak.trace.vllBusy[i] = static_cast<tint64>(i < nBaseline ? 0 : i - nBaseline) * 100;
         soak.trace.vllKHz[i] = std::llround(fnKHz(dT));
         for (size_t k = 0; k < soak.setup.vSensors.size(); ++k)
         {
@@ -425,7 +427,7 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              return MakeCurves("temp:soc power:ina", 10, 61, 1,
                                [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
          },
-         {"temp-rise-soc:pass:29.9±0.1:above its baseline mean of 40.0 C", "power-idle-ina:pass:0.5±0:before the load",
+         {"temp-rise-soc:pass:29.9±0.1:above its baseline mean of 40.0 C", "power-idle-ina:pass:0.5±0:before the load, CPU 1 0.0 % busy",
           "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W, its median, − idle 0.5 W) on ina"}},
         {"time_in_state sees what the samples miss; a cooling device; the cycles",
          [&] {
@@ -495,6 +497,14 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
          },
          {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
           "throttle-time-cpu1:pass:1.8±0:below 1200 MHz"}},
+        {"a baseline that was not at rest",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             std::copy(soak.trace.vllTotal.begin(), soak.trace.vllTotal.begin() + 10, soak.trace.vllBusy.begin());
+             return soak;
+         },
+         {"thermal-resistance-soc:skip:-:the baseline was not at rest, CPU 1 100.0 % busy in it"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},

@@ -726,7 +726,7 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
-         nullptr, false, "summary-ret:pass::\n"},
+         nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",

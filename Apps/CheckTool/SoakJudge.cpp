@@ -879,6 +879,26 @@ tint64 Resolution(const SSoakTrace& trace, size_t k)
     return std::max<tint64>({1, llStep, static_cast<tint64>(std::ceil(2 * ldError))});
 }
 
+// CPU K's busy share over the baseline; 0 where it cannot be told.
+double BaselineBusy(const SSoakTrace& trace)
+{
+    const SRows rows = BaselineRows(trace);
+    if (rows.Count() < 2 || trace.vllBusy[rows.iFirst] == kMissing || trace.vllBusy[rows.iEnd - 1] == kMissing ||
+        trace.vllTotal[rows.iEnd - 1] <= trace.vllTotal[rows.iFirst])
+    {
+        return 0;
+    }
+    return static_cast<double>(trace.vllBusy[rows.iEnd - 1] - trace.vllBusy[rows.iFirst]) /
+           static_cast<double>(trace.vllTotal[rows.iEnd - 1] - trace.vllTotal[rows.iFirst]);
+}
+
+std::string RestNote(const SSoakSetup& setup, const SSoakTrace& trace)
+{
+    return BaselineRows(trace).Count() < 2 ? ""
+                                           : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * BaselineBusy(trace)) +
+                                                 " % busy in it";
+}
+
 // The meter thermal resistance divides by: POWER_METER's, or the only one. -1 and why when none.
 int ChosenMeter(const SSoakSetup& setup, std::string* pstrWhy)
 {
@@ -949,6 +969,11 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
     if (trace.nBaseline == 0)
     {
         vCases.push_back(Skipped(strResistance, "needs a BASELINE: the idle temperature and power"));
+    }
+    else if (BaselineBusy(trace) > 0.2)
+    {
+        vCases.push_back(Skipped(strResistance, "the baseline was not at rest" + RestNote(setup, trace) +
+                                                    ": its temperature and power are not the idle ones"));
     }
     else if (iMeter < 0)
     {
@@ -1036,7 +1061,7 @@ void JudgeMeter(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, cons
         else
         {
             vCases.push_back(Measured("power-idle-" + sensor.strName, ShowFixed(Mean(idle), 6, 1), "W",
-                                      ", the mean of " + std::to_string(idle.nGot) + " samples before the load"));
+                                      ", the mean of " + std::to_string(idle.nGot) + " samples before the load" + RestNote(setup, trace)));
             vCases.push_back(Measured("power-load-" + sensor.strName, ShowFixed(Mean(s) - Mean(idle), 6, 1), "W",
                                       ", what the load added: the soak's mean less the idle mean"));
         }
@@ -1331,7 +1356,12 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         char sz[96];
         std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
                       100.0 * static_cast<double>(llBusy) / static_cast<double>(llSpent), strSoak.c_str());
-        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent, sz + strEnded));
+        // Busy with the tool's load: a CPU kept busy by something else while the tool idles is
+        // no soak. Its whole tree, for a wrapper that does not exec the tool.
+        const double dTool = setup.bToolNs && usSoak > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usSoak) : 0;
+        const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's" : "";
+        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && (!setup.bToolNs || dTool >= 0.9),
+                                 sz + strTool + strEnded));
     }
     else
     {
@@ -1459,19 +1489,37 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string*
 {
     std::string strZones;
     double dTauMax = 0;
+    const SRows rows = SoakRows(trace);
     for (size_t k = 0; k < setup.vSensors.size(); ++k)
     {
-        const SSeries s = SummariseRows(trace, k, false, SoakRows(trace));
+        const SSeries s = SummariseRows(trace, k, false, rows);
         if (setup.vSensors[k].eKind != ESensorKind::Temp || s.nGot == 0)
         {
             continue;
         }
+        // Every zone, fitted or not (a slow one, one a second time constant drives), must have
+        // stopped moving: over its last third it would not move 0.5 C were the soak as long again.
+        std::vector<double> vdT, vdY;
+        for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+        {
+            if (trace.Value(i, k) != kMissing)
+            {
+                vdT.push_back(static_cast<double>(trace.vllTimeUs[i]) / 1e6);
+                vdY.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
+            }
+        }
+        const SSlope slope = SlopeFrom(vdT, vdY, vdT.back() * 2 / 3);
+        if (!slope.bKnown || std::fabs(slope.dSlope) * vdT.back() > 0.5)
+        {
+            return false;
+        }
         const SZoneFit z = FitZone(setup, trace, k, RiseFrom(trace, k, s).llValue);
         if (!z.bFitted)
         {
-            continue;  // one that cannot be fitted has no steady state to wait for
+            continue;
         }
-        if (std::fabs(z.dLast - z.fit.dSteady) > 0.5 || z.dSpan < 3 * z.fit.dTau)
+        // Where nothing bent it, also where its fit has it settle, 3 τ on.
+        if (z.strBent.empty() && (std::fabs(z.dLast - z.fit.dSteady) > 0.5 || z.dSpan < 3 * z.fit.dTau))
         {
             return false;
         }
@@ -1482,7 +1530,7 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string*
     {
         return false;
     }
-    *pstrWhy = "every zone fitted (" + strZones + ") within 0.5 C of where it settles, after 3 τ (τ up to " +
+    *pstrWhy = "every zone still, and each fitted one (" + strZones + ") within 0.5 C of where it settles after 3 τ (τ up to " +
                ShowSeconds(dTauMax) + " s)";
     return true;
 }

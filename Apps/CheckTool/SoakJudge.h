@@ -150,6 +150,9 @@ struct SSoakSetup
     tuint64 qwCycles = 0;
     std::string strNoCycles;
     int nTicksPerSecond = 100;  // of /proc/stat
+    // The CPU time the tool and all it started took over the soak, where it could be read.
+    bool bToolNs = false;
+    tint64 llToolNs = 0;
 };
 
 // "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps

@@ -825,6 +825,9 @@ int main(int argc, char** argv)
     // The soak: a first sample at its start, then one every INTERVAL, to fixed deadlines.
     // UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
     const tuint64 qwFirstNs = CPFSystem::QueryTickCountNs();
+    // The tool's own CPU time over the soak, all it started included: what loaded the CPU.
+    tuint64 qwToolFirst = 0;
+    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), &qwToolFirst);
     size_t nNextLook = 10;
     for (size_t k = 0; k <= g_params.nSamples; ++k)
     {
@@ -846,6 +849,9 @@ int main(int argc, char** argv)
             }
         }
     }
+    tuint64 qwToolLast = 0;
+    setup.bToolNs = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), &qwToolLast) && qwToolLast >= qwToolFirst;
+    setup.llToolNs = static_cast<tint64>(qwToolLast - qwToolFirst);
     if (g_params.bUntilSteady && setup.strEnded.empty())
     {
         setup.strEnded = "not steady by SETTLE";

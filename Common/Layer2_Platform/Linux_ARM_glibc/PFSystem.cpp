@@ -218,6 +218,49 @@ void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
     }
 }
 
+bool CPFSystem::QueryTreeCpuNs(pid_t nRoot, tuint64* pqwNs)
+{
+    std::vector<pid_t> vPids;
+    ListDescendants(nRoot, &vPids);
+    tuint64 qwNs = 0;
+    bool bRead = false;
+    for (const pid_t nPid : vPids)
+    {
+        char szDir[64];
+        std::snprintf(szDir, sizeof(szDir), "/proc/%d/task", static_cast<int>(nPid));
+        DIR* pDir = opendir(szDir);
+        if (pDir == nullptr)
+        {
+            continue;  // ended meanwhile
+        }
+        while (const dirent* pEntry = readdir(pDir))
+        {
+            char szPath[128];
+            char acStat[128];
+            if (pEntry->d_name[0] < '0' || pEntry->d_name[0] > '9' ||
+                std::snprintf(szPath, sizeof(szPath), "%s/%s/schedstat", szDir, pEntry->d_name) >= static_cast<int>(sizeof(szPath)))
+            {
+                continue;
+            }
+            const int fd = open(szPath, O_RDONLY | O_CLOEXEC);
+            const ssize_t cb = fd >= 0 ? read(fd, acStat, sizeof(acStat) - 1) : -1;
+            if (fd >= 0)
+            {
+                close(fd);
+            }
+            if (cb > 0)
+            {
+                acStat[cb] = '\0';
+                qwNs += std::strtoull(acStat, nullptr, 10);
+                bRead = true;
+            }
+        }
+        closedir(pDir);
+    }
+    *pqwNs = qwNs;
+    return bRead;
+}
+
 pid_t CPFSystem::ReapAnyChild(int* piStatus)
 {
     pid_t nDone;
