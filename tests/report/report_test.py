@@ -48,6 +48,9 @@ CASES = [
     # Its first soak's resistance is twice the others': the last one counts.
     ('two soaks of one board', ALIKE[:4] + ['board-09-two-soaks.log'], 0,
      ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:66); the last complete one'], ['11.99']),
+    # Boards of one image share a host name: without a BOARD each log is a board of its own.
+    ('one host in six logs, no BOARD', ('copies', [('5.97 K/W', '12.04 K/W')], 'anonymous'), 1,
+     ['- farm-01@copy-6.log ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'each log is taken as a board of its own'], []),
     ('one name in two logs', ('copies', [('board=copy-6', 'board=copy-5')]), 0,
      ["Soaks from several logs taken as one board's, by name: copy-5 (2 logs, named by its board)"], []),
     ('a LAVA job log, CRLF', ALIKE[:4] + ['board-07-lava.log'], 0,
@@ -139,13 +142,14 @@ class Report(unittest.TestCase):
                     self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('11.97', '0.4'))
 
     @staticmethod
-    def copies(d, changes):
-        """Six copies of board-01 under names of their own, the last one changed."""
+    def copies(d, changes, anonymous=None):
+        """Six copies of board-01 under names of their own (or, anonymous, with no BOARD), the
+        last one changed."""
         with open(os.path.join(HERE, 'board-01.log')) as f:
             text = f.read()
         paths = []
         for n in range(1, 7):
-            mine = text.replace('board=board-01', f'board=copy-{n}')
+            mine = text.replace('board=board-01', 'board=' if anonymous else f'board=copy-{n}')
             for old, new in changes if n == 6 else []:
                 mine = mine.replace(old, new.replace('{d}', d))
             paths.append(os.path.join(d, f'copy-{n}.log'))
