@@ -505,6 +505,17 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              return soak;
          },
          {"thermal-resistance-soc:skip:-:the baseline was not at rest, CPU 1 100.0 % busy in it"}},
+        {"a baseline not quite at rest",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             for (size_t i = 0; i < 10; ++i)
+             {
+                 soak.trace.vllBusy[i] = 30 * static_cast<tint64>(i);
+             }
+             return soak;
+         },
+         {"thermal-resistance-soc:pass:15±0:the baseline was not quite at rest, CPU 1 30.0 % busy in it"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},

@@ -899,6 +899,13 @@ std::string RestNote(const SSoakSetup& setup, const SSoakTrace& trace)
                                                  " % busy in it";
 }
 
+// Said where the baseline was busy enough to raise the idle figures a little; past half busy
+// they are no idle figures at all.
+std::string BusyRestNote(const SSoakSetup& setup, const SSoakTrace& trace)
+{
+    return BaselineBusy(trace) > 0.1 ? "; the baseline was not quite at rest" + RestNote(setup, trace) : "";
+}
+
 // The meter thermal resistance divides by: POWER_METER's, or the only one. -1 and why when none.
 int ChosenMeter(const SSoakSetup& setup, std::string* pstrWhy)
 {
@@ -970,7 +977,7 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
     {
         vCases.push_back(Skipped(strResistance, "needs a BASELINE: the idle temperature and power"));
     }
-    else if (BaselineBusy(trace) > 0.2)
+    else if (BaselineBusy(trace) > 0.5)
     {
         vCases.push_back(Skipped(strResistance, "the baseline was not at rest" + RestNote(setup, trace) +
                                                     ": its temperature and power are not the idle ones"));
@@ -1030,7 +1037,7 @@ void JudgeZone(const SSoakSetup& setup, const SSoakTrace& trace, size_t k, const
                                           " C) / (load " + ShowFixed(llLoad, 6, 1) + " W, its median, − idle " +
                                           ShowFixed(Mean(idle), 6, 1) + " W) on " + strMeter +
                                           (z.strBent.empty() ? "" : ", before " + z.strBent) +
-                                          (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection")));
+                                          (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection") + BusyRestNote(setup, trace)));
         }
     }
     if (setup.limMaxTemp.bSet)
