@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -848,6 +849,14 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         {
             const std::string strCase = strNear.substr(0, strNear.find('='));
             const size_t nFigure = check.Out().find("hogspin-check: " + strCase + ": pass (");
+            // The CPU may have been busy with this machine's other work in the baseline: the
+            // check must then say so rather than give an idle figure.
+            if (nFigure == std::string::npos &&
+                check.Out().find("hogspin-check: " + strCase + ": skip (the baseline was not at rest") != std::string::npos)
+            {
+                std::cout << strCase << ": not judged here: the machine's CPU " << Expand("{K}") << " was busy in the baseline\n";
+                continue;
+            }
             ASSERT_NE(nFigure, std::string::npos) << strCase << " did not pass:\n" << check.Out();
             const double dGot = std::stod(check.Out().substr(nFigure + strCase.size() + 23));
             const std::string strWant = strNear.substr(strNear.find('=') + 1);

@@ -1367,7 +1367,7 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         // no soak. Its whole tree, for a wrapper that does not exec the tool.
         const double dTool = setup.bToolNs && usSoak > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usSoak) : 0;
         const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's" : "";
-        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && (!setup.bToolNs || dTool >= 0.9),
+        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && (!setup.bToolNs || dTool >= 0.5),
                                  sz + strTool + strEnded));
     }
     else
