@@ -1515,8 +1515,13 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakTrace& trace, std::string*
                 vdY.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
             }
         }
-        const SSlope slope = SlopeFrom(vdT, vdY, vdT.back() * 2 / 3);
-        if (!slope.bKnown || std::fabs(slope.dSlope) * vdT.back() > 0.5)
+        if (vdT.empty())
+        {
+            continue;
+        }
+        const double dSpan = vdT[vdT.size() - 1];
+        const SSlope slope = SlopeFrom(vdT, vdY, dSpan * 2 / 3);
+        if (!slope.bKnown || std::fabs(slope.dSlope) * dSpan > 0.5)
         {
             return false;
         }
