@@ -60,6 +60,9 @@ CASES = [
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 6.50 K/W, median 5.97 K/W'], ['copy-1:']),
     ('one board that throttles', ('copies', [('onset-cpu1: pass (never,', 'onset-cpu1: pass (12.5 s,')]), 1,
      ['- copy-6 ({d}/copy-6.log): throttle-onset-cpu1 12.5 s, median never, distance ∞'], []),
+    # Every board's rise zero to 400 digits: a scale of 10^-400 would be none.
+    ('a figure zero to hundreds of digits', ('copies', [('temp-rise-soc: pass (17.58 ', 'temp-rise-soc: pass (0.' + '0' * 400 + ' ')], 'all'),
+     0, ['| temp-rise-soc | C | 6 | 0.000000000 | 1e-09 |'], []),
     ('a board with every case skipped', ('copies', [('pass (', 'skip (')]), 0,
      ['Not judged on every figure: copy-6 (lacks 14 of 14)'], []),
     ('CSV', ['--csv'] + ALIKE + ['board-04.log'], 1,
@@ -142,15 +145,15 @@ class Report(unittest.TestCase):
                     self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('11.97', '0.4'))
 
     @staticmethod
-    def copies(d, changes, anonymous=None):
+    def copies(d, changes, how=None):
         """Six copies of board-01 under names of their own (or, anonymous, with no BOARD), the
-        last one changed."""
+        last one changed (or, all, every one)."""
         with open(os.path.join(HERE, 'board-01.log')) as f:
             text = f.read()
         paths = []
         for n in range(1, 7):
-            mine = text.replace('board=board-01', 'board=' if anonymous else f'board=copy-{n}')
-            for old, new in changes if n == 6 else []:
+            mine = text.replace('board=board-01', 'board=' if how == 'anonymous' else f'board=copy-{n}')
+            for old, new in changes if n == 6 or how == 'all' else []:
                 mine = mine.replace(old, new.replace('{d}', d))
             paths.append(os.path.join(d, f'copy-{n}.log'))
             with open(paths[-1], 'w') as f:
