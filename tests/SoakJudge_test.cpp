@@ -2,6 +2,7 @@
 // Tests of the soak check's judge: tables of parameters, sensor names and synthetic samples.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -49,15 +50,17 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "2", "10", "hogspin", "x"}, "", "usage: hogspin-check CPU THREADS SETTLE [HOGSPIN]"},
         {{"1", "2", "10"}, "MAX_TEMP=85C", "MAX_TEMP must be a number such as 2 or 0.5, not '85C'"},
         {{"+1", "02", "10"}, "",
-         "CPU must be a whole number such as 2, not '+1'; THREADS must be a whole number such as 2, not '02'"},
+         "CPU must be a whole number such as 2, not '+1'; THREADS must be a whole number such as 2, not '02' (no leading zero)"},
         {{"1", "0", "0"}, "INTERVAL=0.0", "THREADS must be at least 1, not '0'; SETTLE must be above 0, not '0'; "
                                           "INTERVAL must be above 0, not '0.0'"},
-        {{"1", "1", "1.2345"}, "MIN_FREQ=-5 MAX_POWER=.5", "SETTLE must be a number such as 2 or 0.5, not '1.2345'; "
+        {{"1", "1", "1.2345"}, "MIN_FREQ=-5 MAX_POWER=.5", "SETTLE must be a number such as 2 or 0.5, not '1.2345' (at most 3 decimals); "
                                                              "MIN_FREQ must be a number such as 2 or 0.5, not '-5'; "
                                                              "MAX_POWER must be a number such as 2 or 0.5, not '.5'"},
         {{"1", "1", "5."}, "STOP_BOUND=1e3", "SETTLE must be a number such as 2 or 0.5, not '5.'; "
                                              "STOP_BOUND must be a number such as 2 or 0.5, not '1e3'"},
         {{"1", "1", "1000001"}, "", "SETTLE / INTERVAL gives 1000001 samples, more than 1000000"},
+        {{"1234567890", "1", "1000000000"}, "", "CPU must be a whole number such as 2, not '1234567890' (at most 9 digits); "
+                                                "SETTLE must be a number such as 2 or 0.5, not '1000000000' (at most 9 characters)"},
         {{"1", "1", "1"}, "BASELINE=-1 UNTIL_STEADY=yes", "BASELINE must be a number such as 2 or 0.5, not '-1'; "
                                                           "UNTIL_STEADY must be 0 or 1, not 'yes'"},
     };
@@ -189,6 +192,10 @@ SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, con
     soak.setup.limMaxTemp = params.limMaxTemp;
     soak.setup.limMinFreq = params.limMinFreq;
     soak.setup.limMaxPower = params.limMaxPower;
+    // TOOL_PCT, the test's own: how much of a CPU the tool's pinned threads took ('-' unread).
+    const char* pszTool = FakeGetEnv("TOOL_PCT");
+    soak.setup.bToolNs = pszTool == nullptr || std::strcmp(pszTool, "-") != 0;
+    soak.setup.llToolNs = soak.setup.usAsked * 10 * (pszTool == nullptr || !soak.setup.bToolNs ? 100 : std::atoi(pszTool));
     std::istringstream sensors(strSensors);
     for (std::string strWord; sensors >> strWord;)
     {
@@ -202,6 +209,7 @@ SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, con
     }
     const size_t nRows = static_cast<size_t>(std::count(strSamples.begin(), strSamples.end(), ';')) + 1;
     EXPECT_TRUE(soak.trace.Reserve(nRows, soak.setup.vSensors.size()));
+    soak.trace.nBaseline = params.nBaseline;  // its rows come first
     std::istringstream samples(strSamples);
     for (std::string strRow; std::getline(samples, strRow, ';');)
     {
@@ -255,7 +263,7 @@ std::vector<std::string> Calls(const std::vector<SCase>& vCases)
     return vCalls;
 }
 
-const char* const kBusy = "cpu-busy:pass:: (CPU 1 100.0 % busy over 3.00 s)";
+const char* const kBusy = "cpu-busy:pass:: (CPU 1 100.0 % busy over 3.00 s, 100.0 % of a CPU the tool's)";
 
 TEST(SoakJudge, EveryCaseOfAnOddBoard)
 {
@@ -291,6 +299,13 @@ TEST(SoakJudge, EveryCaseOfAnOddBoard)
           "limit-power-ina3221-VDD_CPU:pass::", "power-max-ina238-power1:pass:3.0:W", "power-max-ina3221-VDD_CPU:pass:2.5:W",
           "power-mean-ina238-power1:pass:3.0:W", "power-mean-ina3221-VDD_CPU:pass:2.5:W", "temp-max-soc:pass:41.0:C",
           "temp-rise-soc:pass:1.0:C"}},
+        {"a zone and a meter read at rest and not under load, beside ones that were", "temp:cpu temp:gpu power:a power:b",
+         "-1000 0 0 - 45000 90000 1000000 1000000; 0 0 0 - 45000 - 1000000 -; 1000 100 100 - 45000 - 1000000 -;"
+         "2000 200 200 - 45000 - 1000000 -; 3000 300 300 - 45000 - 1000000 -",
+         "BASELINE=1 MAX_TEMP=85 MAX_POWER=2",
+         {kBusy, "freq-min-cpu1:skip::", "limit-power-a:pass::", "limit-power-b:fail::", "limit-temp-cpu:pass::",
+          "limit-temp-gpu:fail::", "power-max-a:pass:1.0:W", "power-max-b:skip::", "power-mean-a:pass:1.0:W",
+          "temp-max-cpu:pass:45.0:C", "temp-max-gpu:skip::", "temp-rise-cpu:pass:0.0:C"}},
         {"an energy counter that went back, and grew past its start again", "energy:e",
          "0 0 0 - 100; 1000 100 100 - 200; 2000 200 200 - 50; 3000 300 300 - 300", "",
          {kBusy, "energy-e:skip::", "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
@@ -304,7 +319,14 @@ TEST(SoakJudge, EveryCaseOfAnOddBoard)
          {"cpu-busy:fail:: (the soak lasted 1.00 s of the 3 s asked)", "freq-min-cpu1:skip::", "power-max:skip::",
           "temp-max:skip::"}},
         {"half busy", "", "0 0 0 -; 1000 50 100 -; 2000 100 200 -; 3000 150 300 -", "",
-         {"cpu-busy:fail:: (CPU 1 50.0 % busy over 3.00 s)", "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
+         {"cpu-busy:fail:: (CPU 1 50.0 % busy over 3.00 s, 100.0 % of a CPU the tool's)", "freq-min-cpu1:skip::",
+          "power-max:skip::", "temp-max:skip::"}},
+        {"busy, but not with the tool's load", "", "0 0 0 -; 1000 100 100 -; 2000 200 200 -; 3000 300 300 -", "TOOL_PCT=40",
+         {"cpu-busy:fail:: (CPU 1 100.0 % busy over 3.00 s, 40.0 % of a CPU the tool's)", "freq-min-cpu1:skip::",
+          "power-max:skip::", "temp-max:skip::"}},
+        {"busy, the tool's share unread", "", "0 0 0 -; 1000 100 100 -; 2000 200 200 -; 3000 300 300 -", "TOOL_PCT=-",
+         {"cpu-busy:fail:: (CPU 1 100.0 % busy over 3.00 s, but how much of it the tool's could not be read)",
+          "freq-min-cpu1:skip::", "power-max:skip::", "temp-max:skip::"}},
         {"no /proc/stat line", "", "0 - - -; 1000 - - -; 2000 - - -; 3000 - - -", "",
          {"cpu-busy:fail:: (CPU 1 has no /proc/stat line, or no time passed in 3.00 s)", "freq-min-cpu1:skip::",
           "power-max:skip::", "temp-max:skip::"}},
@@ -365,6 +387,7 @@ SSoak MakeCurves(const std::string& strSensors, size_t nBaseline, size_t nSoak, 
     soak.setup.strNoCycles = "no counter here";
     soak.setup.usInterval = static_cast<tint64>(dInterval * 1e6);
     soak.setup.usAsked = static_cast<tint64>(static_cast<double>(nSoak - 1) * dInterval * 1e6);
+    soak.setup.llToolNs = soak.setup.usAsked * 1000;
     EXPECT_TRUE(soak.trace.Reserve(nBaseline + nSoak, soak.setup.vSensors.size(), nStates));
     soak.trace.nBaseline = nBaseline;
     for (size_t i = 0; i < nBaseline + nSoak; ++i)

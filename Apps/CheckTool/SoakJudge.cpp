@@ -204,6 +204,29 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
     return vNamed;
 }
 
+// Why digits that read as a number are still refused, for the message; empty for the rest.
+static std::string NumberHint(const std::string& str, bool bWhole)
+{
+    const size_t nDot = str.find('.');
+    if (str.empty() || str.find_first_not_of(bWhole ? "0123456789" : "0123456789.-") != std::string::npos)
+    {
+        return "";
+    }
+    if (str.size() > 9)
+    {
+        return bWhole ? " (at most 9 digits)" : " (at most 9 characters)";
+    }
+    if (bWhole && str.size() > 1 && str[0] == '0')
+    {
+        return " (no leading zero)";
+    }
+    if (!bWhole && nDot != std::string::npos && str.find('.', nDot + 1) == std::string::npos && str.size() - nDot - 1 > 3)
+    {
+        return " (at most 3 decimals)";
+    }
+    return "";
+}
+
 bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams, std::string* pstrWhy)
 {
     std::string strWhy;
@@ -217,7 +240,7 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     const auto whole = [&](const char* pszName, const std::string& str, int nLeast, int* pn) {
         if (!ParseWhole(str, pn))
         {
-            bad(std::string(pszName) + " must be a whole number such as 2, not '" + str + "'");
+            bad(std::string(pszName) + " must be a whole number such as 2, not '" + str + "'" + NumberHint(str, true));
         }
         else if (*pn < nLeast)
         {
@@ -228,7 +251,7 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         const bool bGood = ParseDecimal(str, bSigned, pll);
         if (!bGood)
         {
-            bad(std::string(pszName) + " must be a number such as 2 or 0.5, not '" + str + "'");
+            bad(std::string(pszName) + " must be a number such as 2 or 0.5, not '" + str + "'" + NumberHint(str, false));
         }
         return bGood;
     };
@@ -1364,10 +1387,12 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
                       100.0 * static_cast<double>(llBusy) / static_cast<double>(llSpent), strSoak.c_str());
         // Busy with the tool's load: a CPU kept busy by something else while the tool idles is
-        // no soak. Its whole tree, for a wrapper that does not exec the tool.
+        // no soak, and a load that cannot be told the tool's is not judged its. Its whole
+        // tree, for a wrapper that does not exec the tool.
         const double dTool = setup.bToolNs && usSoak > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usSoak) : 0;
-        const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's" : "";
-        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && (!setup.bToolNs || dTool >= 0.5),
+        const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's"
+                                                  : ", but how much of it the tool's could not be read";
+        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && setup.bToolNs && dTool >= 0.5,
                                  sz + strTool + strEnded));
     }
     else
@@ -1393,8 +1418,19 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         }
         else if (s.nGot == 0)
         {
-            vCases.push_back(Skipped(std::string(sensor.eKind == ESensorKind::Temp ? "temp" : "power") + "-max-" + sensor.strName,
-                                     sensor.strPath + " could not be read at any of " + std::to_string(nSamples) + " samples"));
+            const bool bTemp = sensor.eKind == ESensorKind::Temp;
+            const std::string strKind = bTemp ? "temp" : "power";
+            const std::string strWhy = sensor.strPath + " could not be read at any of " + std::to_string(nSamples) + " samples";
+            vCases.push_back(Skipped(strKind + "-max-" + sensor.strName, strWhy));
+            // One that never answers is no sensor of this board; one that answered at rest and
+            // not under load is a sensor failing hot, and its limit cannot pass.
+            const SLimit& lim = bTemp ? setup.limMaxTemp : setup.limMaxPower;
+            if (lim.bSet && SummariseRows(trace, k, false, BaselineRows(trace)).nGot > 0)
+            {
+                vCases.push_back(Verdict("limit-" + strKind + "-" + sensor.strName, false,
+                                         strWhy + " of the soak, though it was read in the baseline" +
+                                             LimitText(lim, bTemp ? "C" : "W") + Unjudged(strWhy)));
+            }
         }
         else
         {

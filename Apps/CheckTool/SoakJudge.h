@@ -150,7 +150,8 @@ struct SSoakSetup
     tuint64 qwCycles = 0;
     std::string strNoCycles;
     int nTicksPerSecond = 100;  // of /proc/stat
-    // The CPU time the tool and all it started took over the soak, where it could be read.
+    // The CPU time over the soak of the threads the tool (or what it started) pinned to CPU
+    // K, where it could be read; less at the end than at the start is not read.
     bool bToolNs = false;
     tint64 llToolNs = 0;
 };

@@ -46,6 +46,7 @@ struct STool
     FDHANDLE hErr = -1;
     std::string strOut;
     tuint64 qwOutBytes = 0;
+    tuint64 qwErrBytes = 0;
     std::string strFirstLine;
     bool bFirstLine = false;
     std::string strErrLine;
@@ -128,6 +129,11 @@ void PumpTool()
             if (phPipe == &g_tool.hErr)
             {
                 g_tool.strErrLine.append(acBuf, std::min(cch, kFirstLineKept - std::min(kFirstLineKept, g_tool.strErrLine.size())));
+                g_tool.qwErrBytes += cch;
+                if (g_tool.qwErrBytes > kToolOutputRead)
+                {
+                    CPFSystem::CloseHandle(g_tool.hErr);  // a flood, as on standard output below
+                }
                 continue;
             }
             if (!g_tool.bFirstLine)
@@ -825,9 +831,10 @@ int main(int argc, char** argv)
     // The soak: a first sample at its start, then one every INTERVAL, to fixed deadlines.
     // UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
     const tuint64 qwFirstNs = CPFSystem::QueryTickCountNs();
-    // The tool's own CPU time over the soak, all it started included: what loaded the CPU.
+    // The CPU time over the soak of the tool's threads pinned to CPU K, all it started
+    // included: the load it put there.
     tuint64 qwToolFirst = 0;
-    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), &qwToolFirst);
+    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), g_params.nCPU, &qwToolFirst);
     size_t nNextLook = 10;
     for (size_t k = 0; k <= g_params.nSamples; ++k)
     {
@@ -850,7 +857,7 @@ int main(int argc, char** argv)
         }
     }
     tuint64 qwToolLast = 0;
-    setup.bToolNs = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), &qwToolLast) && qwToolLast >= qwToolFirst;
+    setup.bToolNs = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), g_params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
     setup.llToolNs = static_cast<tint64>(qwToolLast - qwToolFirst);
     if (g_params.bUntilSteady && setup.strEnded.empty())
     {

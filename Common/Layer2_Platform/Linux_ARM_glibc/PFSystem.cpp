@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/perf_event.h>
@@ -164,6 +165,22 @@ bool CPFSystem::BecomeSubreaper()
     return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 }
 
+namespace
+{
+// A small /proc file, whole, NUL-terminated; its length, or -1.
+ssize_t ReadSmallFile(const char* pszPath, char* pc, size_t cb)
+{
+    const int fd = open(pszPath, O_RDONLY | O_CLOEXEC);
+    const ssize_t cbRead = fd >= 0 ? read(fd, pc, cb - 1) : -1;
+    if (fd >= 0)
+    {
+        close(fd);
+    }
+    pc[cbRead > 0 ? cbRead : 0] = '\0';
+    return cbRead;
+}
+}  // namespace
+
 void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
 {
     // Every process's parent, then the tree below nRoot from them.
@@ -179,17 +196,10 @@ void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
             {
                 continue;
             }
-            const int fd = open(szPath, O_RDONLY | O_CLOEXEC);
-            const ssize_t cb = fd >= 0 ? read(fd, acStat, sizeof(acStat) - 1) : -1;
-            if (fd >= 0)
-            {
-                close(fd);
-            }
-            if (cb <= 0)
+            if (ReadSmallFile(szPath, acStat, sizeof(acStat)) <= 0)
             {
                 continue;  // ended meanwhile
             }
-            acStat[cb] = '\0';
             // "pid (name) state ppid": the name may hold spaces and parentheses.
             const char* pClose = std::strrchr(acStat, ')');
             char cState = 0;
@@ -218,10 +228,13 @@ void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
     }
 }
 
-bool CPFSystem::QueryTreeCpuNs(pid_t nRoot, tuint64* pqwNs)
+bool CPFSystem::QueryTreeCpuNs(pid_t nRoot, int nCPU, tuint64* pqwNs)
 {
     std::vector<pid_t> vPids;
     ListDescendants(nRoot, &vPids);
+    const long lTicks = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
+    char szAllowed[32];
+    std::snprintf(szAllowed, sizeof(szAllowed), "\nCpus_allowed_list:\t%d\n", nCPU);
     tuint64 qwNs = 0;
     bool bRead = false;
     for (const pid_t nPid : vPids)
@@ -235,23 +248,28 @@ bool CPFSystem::QueryTreeCpuNs(pid_t nRoot, tuint64* pqwNs)
         }
         while (const dirent* pEntry = readdir(pDir))
         {
-            char szPath[128];
-            char acStat[128];
+            char acText[4096];
+            const std::string strTask = std::string(szDir) + "/" + pEntry->d_name + "/";
             if (pEntry->d_name[0] < '0' || pEntry->d_name[0] > '9' ||
-                std::snprintf(szPath, sizeof(szPath), "%s/%s/schedstat", szDir, pEntry->d_name) >= static_cast<int>(sizeof(szPath)))
+                ReadSmallFile((strTask + "status").c_str(), acText, sizeof(acText)) <= 0)
             {
                 continue;
             }
-            const int fd = open(szPath, O_RDONLY | O_CLOEXEC);
-            const ssize_t cb = fd >= 0 ? read(fd, acStat, sizeof(acStat) - 1) : -1;
-            if (fd >= 0)
+            // A thread allowed CPU K alone ran nowhere else: its time is load on K.
+            const bool bPinned = std::strstr(acText, szAllowed) != nullptr;
+            if (ReadSmallFile((strTask + "schedstat").c_str(), acText, sizeof(acText)) > 0)
             {
-                close(fd);
+                qwNs += bPinned ? std::strtoull(acText, nullptr, 10) : 0;
+                bRead = true;
+                continue;
             }
-            if (cb > 0)
+            // Without schedstat, stat's utime and stime, in clock ticks.
+            const char* pClose = ReadSmallFile((strTask + "stat").c_str(), acText, sizeof(acText)) > 0 ? std::strrchr(acText, ')') : nullptr;
+            unsigned long long qwUser = 0, qwSystem = 0;
+            if (pClose != nullptr &&
+                std::sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &qwUser, &qwSystem) == 2)
             {
-                acStat[cb] = '\0';
-                qwNs += std::strtoull(acStat, nullptr, 10);
+                qwNs += bPinned ? (qwUser + qwSystem) * 1000000000ULL / static_cast<tuint64>(lTicks) : 0;
                 bRead = true;
             }
         }

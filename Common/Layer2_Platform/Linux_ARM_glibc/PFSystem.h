@@ -51,9 +51,9 @@ public:
     // Every live process below nRoot (zombies left out), found through their parents in /proc.
     static void ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids);
 
-    // The CPU time every thread of every process below nRoot has run, in ns, from their
-    // schedstat; false where none could be read (a kernel without schedstat).
-    static bool QueryTreeCpuNs(pid_t nRoot, tuint64* pqwNs);
+    // The CPU time the threads below nRoot that may run on nCPU alone have run, in ns, from
+    // their schedstat (or stat's ticks without it); false where no thread could be read.
+    static bool QueryTreeCpuNs(pid_t nRoot, int nCPU, tuint64* pqwNs);
 
     // Reaps one child that has ended, any: its PID and wait status, or 0 when none has.
     static pid_t ReapAnyChild(int* piStatus);
