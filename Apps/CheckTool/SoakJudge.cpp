@@ -1387,12 +1387,13 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
                       100.0 * static_cast<double>(llBusy) / static_cast<double>(llSpent), strSoak.c_str());
         // Busy with the tool's load: a CPU kept busy by something else while the tool idles is
-        // no soak, and a load that cannot be told the tool's is not judged its. Its whole
-        // tree, for a wrapper that does not exec the tool.
+        // no soak, and a load that cannot be told the tool's is not judged its. A tenth of a
+        // CPU, not half: a tool that shares CPU K with other work gets its fair share of it.
+        // Its whole tree, for a wrapper that does not exec the tool.
         const double dTool = setup.bToolNs && usSoak > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usSoak) : 0;
         const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's"
                                                   : ", but how much of it the tool's could not be read";
-        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && setup.bToolNs && dTool >= 0.5,
+        vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && setup.bToolNs && dTool >= 0.1,
                                  sz + strTool + strEnded));
     }
     else
