@@ -1390,7 +1390,9 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         // no soak, and a load that cannot be told the tool's is not judged its. A tenth of a
         // CPU, not half: a tool that shares CPU K with other work gets its fair share of it.
         // Its whole tree, for a wrapper that does not exec the tool.
-        const double dTool = setup.bToolNs && usSoak > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usSoak) : 0;
+        const tint64 usToolSpan = setup.usToolSpan > 0 ? setup.usToolSpan : usSoak;
+        const double dTool =
+            setup.bToolNs && usToolSpan > 0 ? static_cast<double>(setup.llToolNs) / 1000 / static_cast<double>(usToolSpan) : 0;
         const std::string strTool = setup.bToolNs ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's"
                                                   : ", but how much of it the tool's could not be read";
         vCases.push_back(Verdict("cpu-busy", 100 * llBusy >= 98 * llSpent && setup.bToolNs && dTool >= 0.1,

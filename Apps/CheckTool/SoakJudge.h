@@ -154,6 +154,7 @@ struct SSoakSetup
     // K, where it could be read; less at the end than at the start is not read.
     bool bToolNs = false;
     tint64 llToolNs = 0;
+    tint64 usToolSpan = 0;  // between the two readings of it; the soak's length where 0
 };
 
 // "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps

@@ -835,6 +835,7 @@ int main(int argc, char** argv)
     // included: the load it put there.
     tuint64 qwToolFirst = 0;
     const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), g_params.nCPU, &qwToolFirst);
+    const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
     size_t nNextLook = 10;
     for (size_t k = 0; k <= g_params.nSamples; ++k)
     {
@@ -859,6 +860,7 @@ int main(int argc, char** argv)
     tuint64 qwToolLast = 0;
     setup.bToolNs = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), g_params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
     setup.llToolNs = static_cast<tint64>(qwToolLast - qwToolFirst);
+    setup.usToolSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
     if (g_params.bUntilSteady && setup.strEnded.empty())
     {
         setup.strEnded = "not steady by SETTLE";
