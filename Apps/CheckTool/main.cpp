@@ -342,10 +342,8 @@ void Report(const SCase& c)
 // The first line of a file, or "" when it cannot be read.
 std::string FirstLine(const std::string& strPath)
 {
-    char acBuf[4096];
-    FDHANDLE hFile = CPFSystem::CreateFile(strPath.c_str());
-    const ssize_t cb = hFile >= 0 ? CPFSystem::ReadFileAt(hFile, acBuf, sizeof(acBuf)) : -1;
-    CPFSystem::CloseHandle(hFile);
+    char acBuf[4097];
+    const ssize_t cb = CPFSystem::ReadSmallFile(strPath.c_str(), acBuf, sizeof(acBuf));
     const std::string str = cb > 0 ? std::string(acBuf, static_cast<size_t>(cb)) : std::string();
     const std::string strLine = str.substr(0, str.find('\n'));
     const size_t nFirst = strLine.find_first_not_of(" \t");
@@ -547,9 +545,7 @@ std::vector<SWorker> ReadWorkers(pid_t nPid)
             continue;
         }
         char acBuf[4096];
-        FDHANDLE hStat = CPFSystem::CreateFile((strTasks + "/" + strTid + "/stat").c_str());
-        const ssize_t cb = hStat >= 0 ? CPFSystem::ReadFileAt(hStat, acBuf, sizeof(acBuf) - 1) : -1;
-        CPFSystem::CloseHandle(hStat);
+        const ssize_t cb = CPFSystem::ReadSmallFile((strTasks + "/" + strTid + "/stat").c_str(), acBuf, sizeof(acBuf));
         if (cb <= 0)
         {
             continue;  // ended since the directory was read
@@ -567,9 +563,7 @@ std::vector<SWorker> ReadWorkers(pid_t nPid)
         SWorker worker;
         worker.strLastCPU = vFields.size() > 36 ? vFields[36] : "";
         std::string strStatus;
-        FDHANDLE hStatus = CPFSystem::CreateFile((strTasks + "/" + strTid + "/status").c_str());
-        const ssize_t cbStatus = hStatus >= 0 ? CPFSystem::ReadFileAt(hStatus, acBuf, sizeof(acBuf) - 1) : -1;
-        CPFSystem::CloseHandle(hStatus);
+        const ssize_t cbStatus = CPFSystem::ReadSmallFile((strTasks + "/" + strTid + "/status").c_str(), acBuf, sizeof(acBuf));
         strStatus.assign(acBuf, cbStatus > 0 ? static_cast<size_t>(cbStatus) : 0);
         const size_t nKey = strStatus.find("\nCpus_allowed_list:");
         if (nKey != std::string::npos)

@@ -33,6 +33,15 @@ ssize_t CPFSystem::ReadFileAt(FDHANDLE hFile, char* pBuf, size_t cb)
     return cbRead;
 }
 
+ssize_t CPFSystem::ReadSmallFile(const char* pszPath, char* pBuf, size_t cb)
+{
+    FDHANDLE hFile = CreateFile(pszPath);
+    const ssize_t cbRead = hFile >= 0 ? ReadFileAt(hFile, pBuf, cb - 1) : -1;
+    CloseHandle(hFile);
+    pBuf[cbRead > 0 ? cbRead : 0] = '\0';
+    return cbRead;
+}
+
 bool CPFSystem::WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb)
 {
     while (cb > 0)
@@ -164,22 +173,6 @@ bool CPFSystem::BecomeSubreaper()
 {
     return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 }
-
-namespace
-{
-// A small /proc file, whole, NUL-terminated; its length, or -1.
-ssize_t ReadSmallFile(const char* pszPath, char* pc, size_t cb)
-{
-    const int fd = open(pszPath, O_RDONLY | O_CLOEXEC);
-    const ssize_t cbRead = fd >= 0 ? read(fd, pc, cb - 1) : -1;
-    if (fd >= 0)
-    {
-        close(fd);
-    }
-    pc[cbRead > 0 ? cbRead : 0] = '\0';
-    return cbRead;
-}
-}  // namespace
 
 void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
 {

@@ -22,6 +22,10 @@ public:
     // each read from offset 0. The count read, or -1 with errno.
     static ssize_t ReadFileAt(FDHANDLE hFile, char* pBuf, size_t cb);
 
+    // Opens, reads and closes a small file: up to cb - 1 bytes, NUL-terminated in pBuf. The
+    // count read, or -1 with errno.
+    static ssize_t ReadSmallFile(const char* pszPath, char* pBuf, size_t cb);
+
     // Writes all of cb bytes, resuming after a partial write or an interruption; false with
     // errno when the rest cannot be written.
     static bool WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb);
