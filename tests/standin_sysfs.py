@@ -85,8 +85,8 @@ def main():
     for sig in (signal.SIGTERM, signal.SIGINT):
         signal.signal(sig, lambda *_: stop.append(1))
     zones = []
-    for zone in args.zone or ["cpu-thermal:25:10:1"]:
-        kind, ambient, resistance, tau = zone.split(":")
+    for given in args.zone or ["cpu-thermal:25:10:1"]:
+        kind, ambient, resistance, tau = given.split(":")
         zones.append([kind, float(ambient), float(resistance), float(tau)])
     clock = [int(x) if i < 2 else float(x) for i, x in enumerate(args.clock.split(":"))]
     top, low, trip = (clock + [clock[0], 1e9])[:3]
