@@ -689,10 +689,35 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
                                  "1/type && ln -s /proc/self/mem " + strSys + "1/temp && printf '%s\\n' '#!/bin/sh' " +
                                  "'echo \"$1:$3:$5:$7\" >>" + strPath + "/calls' >lava/lava-test-case && chmod +x lava/lava-test-case";
     ASSERT_EQ(system(strSetUp.c_str()), 0);
+    // {IDLE}: a tool that says what hogspin says, with a worker pinned to CPU K that only
+    // sleeps, and a child that spins wherever it is let. Its interpreter by its own path: the
+    // check gives the tool no PATH to find one in.
+    char szPython[4096] = "";
+    FILE* pPython = popen("'" HOGSPIN_PYTHON "' -c 'import sys; print(sys.executable)'", "r");
+    ASSERT_NE(pPython, nullptr);
+    const bool bRead = fgets(szPython, sizeof(szPython), pPython) != nullptr;
+    ASSERT_EQ(pclose(pPython), 0);
+    ASSERT_TRUE(bRead);
+    const std::string strPython(szPython, strcspn(szPython, "\n"));
+    ASSERT_FALSE(strPython.empty());
+    {
+        std::ofstream idle(strPath + "/idle-tool");
+        idle << "#!" << strPython << "\nimport os, signal, subprocess, sys, threading\n"
+                "k, pinned, stop = int(sys.argv[1]), threading.Event(), threading.Event()\n"
+                "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})\n"
+                "def worker():\n    os.sched_setaffinity(0, {k})\n    pinned.set()\n    stop.wait()\n"
+                "threading.Thread(target=worker).start()\npinned.wait()\n"
+                "subprocess.Popen(['sh', '-c', 'while :; do :; done'])\n"
+                "print(f'hogspin {k}, count=1, ret=1', flush=True)\nsignal.sigwait({signal.SIGINT})\n"
+                "stop.set()\nprint(f'hogspin {k}, Exit!', flush=True)\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/idle-tool").c_str(), 0755), 0);
     const struct
     {
         const char* pszTool;
-        const char* pszEnv;  // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case
+        // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
+        // {BURN}: CPU K kept busy by a process of its own meanwhile
+        const char* pszEnv;
         const char* pszSettle;
         int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
         int nStatus;
@@ -725,6 +750,8 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         // A board that heats as the load asks: a zone of τ 0.5 s and 10 K/W, 2 W of load on 0.5 W at rest.
         {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.1 HOGSPIN_SYSFS={HEATS}", "3", 0, 0, "", "hogspin-check: stop-sigint: pass",
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
+        // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
+        {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
@@ -755,6 +782,11 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
             }
             ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
         }
+        CToolRun burner;
+        if (std::string(c.pszEnv).find("{BURN}") != std::string::npos)
+        {
+            burner.StartCommand({"timeout", "5", "taskset", "-c", Expand("{K}"), "sh", "-c", "while :; do :; done"});
+        }
         CToolRun check;
         // Nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS set here must
         // not change the check.
@@ -773,12 +805,13 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
                 const size_t n = strWord.find(subst.first);
                 strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
             }
-            if (strWord != "{LAVA}")
+            if (strWord != "{LAVA}" && strWord != "{BURN}")
             {
                 vArgv.push_back(strWord);
             }
         }
-        vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, c.pszTool});
+        const std::string strTool = std::string(c.pszTool) == "{IDLE}" ? strPath + "/idle-tool" : c.pszTool;
+        vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
         SChildSetup setup;
         setup.bIgnorePipe = c.bIgnorePipe;
         check.StartCommand(vArgv, setup);
