@@ -667,21 +667,52 @@ std::vector<pid_t> DescendantsNamed(pid_t nRoot, const std::string& strName)
     return vFound;
 }
 
+// One run of the farm's check through its LAVA glue.
+struct SCheckRow
+{
+    const char* pszTool;
+    // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
+    // {BURN}: CPU K kept busy by a process of its own meanwhile
+    const char* pszEnv;
+    const char* pszSettle;
+    int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
+    int nStatus;
+    const char* pszSays;
+    const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
+    bool bIgnorePipe = false;
+    const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
+    const char* pszNear = nullptr;   // "case=figure±tolerance ...": {HEATS} figures, as a real board's vary
+};
+
 // The board farm's check through its LAVA glue, with nothing in its PATH but the shell,
-// mktemp and rm: it fails every case at once, saying why, when it cannot start the tool or a
-// parameter is bad; a short soak passes; a time-out or an interrupt that ends it mid-soak
-// ends the tool; with a lava-test-case, each case becomes a call.
-TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
+// mktemp and rm, in a directory of its own: a stand-in /sys with a zone at 95 C and one whose
+// temperature gives EIO; lava/ a lava-test-case that records "case:result:measurement:units";
+// {IDLE}, a tool that says what hogspin says, with a worker pinned to CPU K that only sleeps
+// and a child that spins wherever it is let.
+class HogspinCheck : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void Run(const SCheckRow& c);
+
+private:
+    void StartCheck(const SCheckRow& c, CToolRun& check);
+    void JudgeOutput(const SCheckRow& c, const CToolRun& check);
+    void JudgeCalls(const SCheckRow& c);
+
+    CTempDir m_dir;
+    std::string m_strPath;
+};
+
+void HogspinCheck::SetUp()
 {
     if (*kEmulator != '\0')
     {
         GTEST_SKIP() << "the check starts the tool as one command, without the emulator";
     }
-    const CTempDir dir;
-    ASSERT_FALSE(dir.Path().empty());
-    const std::string& strPath = dir.Path();
-    // The stand-in /sys has a zone at 95 C, and one whose temperature gives EIO; lava/ a
-    // lava-test-case that records "case:result:measurement:units".
+    ASSERT_FALSE(m_dir.Path().empty());
+    m_strPath = m_dir.Path();
+    const std::string& strPath = m_strPath;
     const std::string strSys = strPath + "/sys/class/thermal/thermal_zone";
     const std::string strSetUp = "cd " + strPath + " && for t in sh mktemp rm; do ln -s \"$(command -v $t)\" $t || exit 1; done" +
                                  " && mkdir -p lava " + strSys + "0 " + strSys + "1 && echo soc >" + strSys +
@@ -689,9 +720,7 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
                                  "1/type && ln -s /proc/self/mem " + strSys + "1/temp && printf '%s\\n' '#!/bin/sh' " +
                                  "'echo \"$1:$3:$5:$7\" >>" + strPath + "/calls' >lava/lava-test-case && chmod +x lava/lava-test-case";
     ASSERT_EQ(system(strSetUp.c_str()), 0);
-    // {IDLE}: a tool that says what hogspin says, with a worker pinned to CPU K that only
-    // sleeps, and a child that spins wherever it is let. Its interpreter by its own path: the
-    // check gives the tool no PATH to find one in.
+    // The idle tool's interpreter by its own path: the check gives the tool no PATH to find one in.
     char szPython[4096] = "";
     FILE* pPython = popen("'" HOGSPIN_PYTHON "' -c 'import sys; print(sys.executable)'", "r");
     ASSERT_NE(pPython, nullptr);
@@ -712,21 +741,173 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
                 "stop.set()\nprint(f'hogspin {k}, Exit!', flush=True)\n";
     }
     ASSERT_EQ(chmod((strPath + "/idle-tool").c_str(), 0755), 0);
-    const struct
+}
+
+// Starts the glue with nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS
+// set here must not change the check.
+void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
+{
+    const std::string& strPath = m_strPath;
+    std::string strEnv = c.pszEnv;
+    const bool bLava = strEnv.find("{LAVA}") != std::string::npos;
+    std::vector<std::string> vArgv = {"env", "-i", "PATH=" + strPath + (bLava ? ":" + strPath + "/lava" : "")};
+    if (strEnv.find("HOGSPIN_CHECK=") == std::string::npos)
     {
-        const char* pszTool;
-        // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
-        // {BURN}: CPU K kept busy by a process of its own meanwhile
-        const char* pszEnv;
-        const char* pszSettle;
-        int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
-        int nStatus;
-        const char* pszSays;
-        const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
-        bool bIgnorePipe = false;
-        const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
-        const char* pszNear = nullptr;   // "case=figure±tolerance ...": {HEATS} figures, as a real board's vary
-    } aCases[] = {
+        vArgv.push_back("HOGSPIN_CHECK=" HOGSPIN_CHECK_EXE);
+    }
+    std::istringstream env(strEnv);
+    for (std::string strWord; env >> strWord;)
+    {
+        for (const auto& subst : {std::make_pair("{SYS}", "/sys"), std::make_pair("{HEATS}", "/heats")})
+        {
+            const size_t n = strWord.find(subst.first);
+            strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
+        }
+        if (strWord != "{LAVA}" && strWord != "{BURN}")
+        {
+            vArgv.push_back(strWord);
+        }
+    }
+    const std::string strTool = std::string(c.pszTool) == "{IDLE}" ? strPath + "/idle-tool" : c.pszTool;
+    vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
+    SChildSetup setup;
+    setup.bIgnorePipe = c.bIgnorePipe;
+    check.StartCommand(vArgv, setup);
+}
+
+// Its status, its standard error, and a line it must hold; or, where it could not check,
+// every case failed, saying why (the check's own lines each with its data line, the glue's
+// without).
+void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
+{
+    EXPECT_EQ(check.Err(), c.pszSays);
+    if (c.pszHas != nullptr)
+    {
+        EXPECT_NE(check.Out().find(c.pszHas), std::string::npos) << check.Out();
+        EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
+    }
+    else if (c.nSignal == 0)
+    {
+        const std::string strWhy = std::string(c.pszSays).substr(15, strlen(c.pszSays) - 16);
+        const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0;
+        std::string strFailed;
+        for (const char* pszCase : {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"})
+        {
+            strFailed += std::string("hogspin-check: ") + pszCase + ": fail (" + strWhy + ")\n" +
+                         (bGlue ? "" : std::string("hogspin-case,") + pszCase + ",fail,,\n");
+        }
+        // What came before the tool was started: the board and the trace's header and limits.
+        EXPECT_EQ(check.Out().substr(check.Out().find("hogspin-check: ")), strFailed);
+    }
+    std::istringstream near(c.pszNear != nullptr ? c.pszNear : "");
+    for (std::string strNear; near >> strNear;)
+    {
+        const std::string strCase = strNear.substr(0, strNear.find('='));
+        const size_t nFigure = check.Out().find("hogspin-case," + strCase + ",pass,");
+        // The CPU may have been busy with this machine's other work in the baseline: the
+        // check must then say so rather than give an idle figure.
+        if (nFigure == std::string::npos &&
+            check.Out().find("hogspin-check: " + strCase + ": skip (the baseline was not at rest") != std::string::npos)
+        {
+            std::cout << strCase << ": not judged here: the machine's CPU " << Expand("{K}") << " was busy in the baseline\n";
+            continue;
+        }
+        ASSERT_NE(nFigure, std::string::npos) << strCase << " did not pass:\n" << check.Out();
+        const double dGot = std::stod(check.Out().substr(nFigure + strlen("hogspin-case,") + strCase.size() + strlen(",pass,")));
+        const std::string strWant = strNear.substr(strNear.find('=') + 1);
+        EXPECT_NEAR(dGot, std::stod(strWant), std::stod(strWant.substr(strWant.find("±") + strlen("±")))) << strCase;
+    }
+}
+
+// What lava-test-case was called with, sorted.
+void HogspinCheck::JudgeCalls(const SCheckRow& c)
+{
+    if (c.pszCalls == nullptr)
+    {
+        return;
+    }
+    std::ifstream file(m_strPath + "/calls");
+    std::vector<std::string> vCalls;
+    for (std::string strLine; std::getline(file, strLine);)
+    {
+        vCalls.push_back(strLine + "\n");
+    }
+    std::sort(vCalls.begin(), vCalls.end());
+    std::string strCalls;
+    for (const std::string& strCall : vCalls)
+    {
+        strCalls += strCall;
+    }
+    EXPECT_EQ(strCalls, Expand(c.pszCalls));
+}
+
+void HogspinCheck::Run(const SCheckRow& c)
+{
+    SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal) + (c.bIgnorePipe ? " ignored" : ""));
+    if (c.pszHas != nullptr && !kExact)
+    {
+        return;  // sanitizer runtimes add a thread that the check would count as a worker
+    }
+    ASSERT_EQ(system(("rm -f " + m_strPath + "/calls").c_str()), 0);
+    CToolRun writer;
+    if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
+    {
+        // Its tree exists before its first step: the check must find it whole.
+        writer.StartCommand({HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
+                             "soc:25:10:0.5", "--seconds", "20"});
+        const std::string strLast = m_strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
+        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
+        {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
+    }
+    CToolRun burner;
+    if (std::string(c.pszEnv).find("{BURN}") != std::string::npos)
+    {
+        burner.StartCommand({"timeout", "5", "taskset", "-c", Expand("{K}"), "sh", "-c", "while :; do :; done"});
+    }
+    CToolRun check;
+    StartCheck(c, check);
+    std::vector<pid_t> vTools;
+    if (c.nSignal != 0)
+    {
+        // The board, the trace's header and limits, the summary: the trace may follow at
+        // any moment, so the fourth line is judged alone.
+        ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
+        std::istringstream lines(check.Out());
+        std::string strLine;
+        for (int i = 0; i < 4; ++i)
+        {
+            std::getline(lines, strLine);
+        }
+        EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
+        vTools = DescendantsNamed(check.Pid(), "hogspin");
+        EXPECT_EQ(vTools.size(), 1u);
+        c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
+    }
+    int iStatus = -1;
+    // Bounded well below the 30 s soak: it must not wait that out.
+    ASSERT_TRUE(check.WaitExit(&iStatus)) << check.Out() << check.Err();
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
+    JudgeOutput(c, check);
+    JudgeCalls(c);
+    for (const pid_t nTool : vTools)
+    {
+        if (IsRunning(nTool))
+        {
+            ADD_FAILURE() << "the check left hogspin " << nTool << " running";
+            kill(nTool, SIGKILL);
+        }
+    }
+}
+
+// It fails every case at once, saying why, when it cannot start the tool or a parameter is bad.
+TEST_F(HogspinCheck, FailsEveryCaseWhenItCannotStart)
+{
+    const SCheckRow aRows[] = {
+
         {"/nonexistent/hogspin", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/hogspin': not found\n"},
         {"/etc/passwd", "", "30", 0, 1, "hogspin-check: cannot start '/etc/passwd': not executable\n"},
         {"/nonexistent/a\\cb", "", "30", 0, 1, "hogspin-check: cannot start '/nonexistent/a\\cb': not found\n"},
@@ -738,6 +919,17 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         {HOGSPIN_EXE, "MAX_TEMP=85C {LAVA}", "30", 0, 2,
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n", nullptr, false,
          "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+    };
+    for (const SCheckRow& c : aRows)
+    {
+        Run(c);
+    }
+}
+
+// A short soak passes, or fails a limit, and judges what the board's sensors say.
+TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
+{
+    const SCheckRow aRows[] = {
         {HOGSPIN_EXE, "INTERVAL=0.1", "0.2", 0, 0, "", "hogspin-check: stop-sigint: pass"},
         {HOGSPIN_EXE, "INTERVAL=0.1 MAX_TEMP=85 HOGSPIN_SYSFS={SYS}", "0.2", 0, 1, "",
          "hogspin-check: limit-temp-soc: fail (95.0 C, the highest of the soak; limit 85 C)"},
@@ -752,6 +944,17 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
+    };
+    for (const SCheckRow& c : aRows)
+    {
+        Run(c);
+    }
+}
+
+// A signal, or a reader gone, ends it mid-soak, and the tool with it.
+TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
+{
+    const SCheckRow aRows[] = {
         {HOGSPIN_EXE, "", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
@@ -760,149 +963,9 @@ TEST(HogspinCheck, EndsWhatItStartedAndSaysWhenItCannotStart)
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",
          nullptr, true},
     };
-    for (const auto& c : aCases)
+    for (const SCheckRow& c : aRows)
     {
-        SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal) + (c.bIgnorePipe ? " ignored" : ""));
-        if (c.pszHas != nullptr && !kExact)
-        {
-            continue;  // sanitizer runtimes add a thread that the check would count as a worker
-        }
-        ASSERT_EQ(system(("rm -f " + strPath + "/calls").c_str()), 0);
-        CToolRun writer;
-        if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
-        {
-            // Its tree exists before its first step: the check must find it whole.
-            writer.StartCommand({HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
-                                 "soc:25:10:0.5", "--seconds", "20"});
-            const std::string strLast = strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
-            const auto tDeadline = steady_clock::now() + kOutputTimeout;
-            while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
-            {
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-            ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
-        }
-        CToolRun burner;
-        if (std::string(c.pszEnv).find("{BURN}") != std::string::npos)
-        {
-            burner.StartCommand({"timeout", "5", "taskset", "-c", Expand("{K}"), "sh", "-c", "while :; do :; done"});
-        }
-        CToolRun check;
-        // Nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS set here must
-        // not change the check.
-        std::string strEnv = c.pszEnv;
-        const bool bLava = strEnv.find("{LAVA}") != std::string::npos;
-        std::vector<std::string> vArgv = {"env", "-i", "PATH=" + strPath + (bLava ? ":" + strPath + "/lava" : "")};
-        if (strEnv.find("HOGSPIN_CHECK=") == std::string::npos)
-        {
-            vArgv.push_back("HOGSPIN_CHECK=" HOGSPIN_CHECK_EXE);
-        }
-        std::istringstream env(strEnv);
-        for (std::string strWord; env >> strWord;)
-        {
-            for (const auto& subst : {std::make_pair("{SYS}", "/sys"), std::make_pair("{HEATS}", "/heats")})
-            {
-                const size_t n = strWord.find(subst.first);
-                strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
-            }
-            if (strWord != "{LAVA}" && strWord != "{BURN}")
-            {
-                vArgv.push_back(strWord);
-            }
-        }
-        const std::string strTool = std::string(c.pszTool) == "{IDLE}" ? strPath + "/idle-tool" : c.pszTool;
-        vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
-        SChildSetup setup;
-        setup.bIgnorePipe = c.bIgnorePipe;
-        check.StartCommand(vArgv, setup);
-        std::vector<pid_t> vTools;
-        if (c.nSignal != 0)
-        {
-            // The board, the trace's header and limits, the summary: the trace may follow at
-            // any moment, so the fourth line is judged alone.
-            ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
-            std::istringstream lines(check.Out());
-            std::string strLine;
-            for (int i = 0; i < 4; ++i)
-            {
-                std::getline(lines, strLine);
-            }
-            EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
-            vTools = DescendantsNamed(check.Pid(), "hogspin");
-            EXPECT_EQ(vTools.size(), 1u);
-            if (c.nSignal == SIGPIPE)
-            {
-                check.CloseOutput();
-            }
-            else
-            {
-                check.Signal(c.nSignal);
-            }
-        }
-        int iStatus = -1;
-        // Bounded well below the 30 s soak: it must not wait that out.
-        ASSERT_TRUE(check.WaitExit(&iStatus)) << check.Out() << check.Err();
-        EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
-        const std::string& strErr = check.Err();
-        EXPECT_EQ(strErr, c.pszSays);
-        if (c.pszHas != nullptr)
-        {
-            EXPECT_NE(check.Out().find(c.pszHas), std::string::npos) << check.Out();
-            EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
-        }
-        else if (c.nSignal == 0)
-        {
-            const std::string strWhy = std::string(c.pszSays).substr(15, strlen(c.pszSays) - 16);
-            std::string strFailed;
-            for (const char* pszCase : {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"})
-            {
-                strFailed += std::string("hogspin-check: ") + pszCase + ": fail (" + strWhy + ")\n";
-            }
-            // What came before the tool was started: the board and the trace's header and limits.
-            EXPECT_EQ(check.Out().substr(check.Out().find("hogspin-check: ")), strFailed);
-        }
-        if (c.pszCalls != nullptr)
-        {
-            std::ifstream file(strPath + "/calls");
-            std::vector<std::string> vCalls;
-            for (std::string strLine; std::getline(file, strLine);)
-            {
-                vCalls.push_back(strLine + "\n");
-            }
-            std::sort(vCalls.begin(), vCalls.end());
-            std::string strCalls;
-            for (const std::string& strCall : vCalls)
-            {
-                strCalls += strCall;
-            }
-            EXPECT_EQ(strCalls, Expand(c.pszCalls));
-        }
-        std::istringstream near(c.pszNear != nullptr ? c.pszNear : "");
-        for (std::string strNear; near >> strNear;)
-        {
-            const std::string strCase = strNear.substr(0, strNear.find('='));
-            const size_t nFigure = check.Out().find("hogspin-check: " + strCase + ": pass (");
-            // The CPU may have been busy with this machine's other work in the baseline: the
-            // check must then say so rather than give an idle figure.
-            if (nFigure == std::string::npos &&
-                check.Out().find("hogspin-check: " + strCase + ": skip (the baseline was not at rest") != std::string::npos)
-            {
-                std::cout << strCase << ": not judged here: the machine's CPU " << Expand("{K}") << " was busy in the baseline\n";
-                continue;
-            }
-            ASSERT_NE(nFigure, std::string::npos) << strCase << " did not pass:\n" << check.Out();
-            const double dGot = std::stod(check.Out().substr(nFigure + strCase.size() + 23));
-            const std::string strWant = strNear.substr(strNear.find('=') + 1);
-            EXPECT_NEAR(dGot, std::stod(strWant), std::stod(strWant.substr(strWant.find("±") + strlen("±")))) << strCase;
-        }
-        for (const pid_t nTool : vTools)
-        {
-            if (IsRunning(nTool))
-            {
-                ADD_FAILURE() << "the check left hogspin " << nTool << " running";
-                kill(nTool, SIGKILL);
-            }
-        }
+        Run(c);
     }
 }
 

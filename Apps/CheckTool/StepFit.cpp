@@ -67,10 +67,13 @@ SStepFit FitStep(const double* pdT, const double* pdY, size_t nPoints, double dT
     double dBestSse = HUGE_VAL;
     int iBest = -1;
     double dSteady = 0, dStart = 0;
+    // Sums alike but for rounding are a tie, which the shortest τ wins: readings that never
+    // moved in the soak (a step before its first sample) fit every τ, and rounding must not pick one.
+    const double dTie = 1e-12 * dSst;
     for (int i = 0; i < nGrid; ++i)
     {
         const double dSse = SumOfSquares(pdT, pdY, nPoints, dMean, std::exp(dLogLow + dStep * i), &dSteady, &dStart);
-        if (dSse < dBestSse)
+        if (dSse < dBestSse - dTie)
         {
             dBestSse = dSse;
             iBest = i;

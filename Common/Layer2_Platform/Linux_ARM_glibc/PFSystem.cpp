@@ -174,35 +174,123 @@ bool CPFSystem::BecomeSubreaper()
     return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 }
 
-void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
+namespace
 {
-    // Every process's parent, then the tree below nRoot from them.
-    std::vector<std::pair<pid_t, pid_t>> vParents;
-    if (DIR* pDir = opendir("/proc"))
+
+// The value after "\nKEY:" in a status text, blanks skipped, up to its line's end.
+std::string StatusField(const char* pszText, const char* pszKey)
+{
+    const char* p = std::strstr(pszText, pszKey);
+    if (p == nullptr)
+    {
+        return std::string();
+    }
+    p += std::strlen(pszKey);
+    p += std::strspn(p, " \t");
+    return std::string(p, std::strcspn(p, "\n"));
+}
+
+} // namespace
+
+bool CPFSystem::QueryTask(pid_t nPid, pid_t nTid, unsigned uWhat, STaskInfo* pInfo)
+{
+    char szDir[64];
+    if (nTid == 0)
+    {
+        std::snprintf(szDir, sizeof(szDir), "/proc/%d/", static_cast<int>(nPid));
+    }
+    else
+    {
+        std::snprintf(szDir, sizeof(szDir), "/proc/%d/task/%d/", static_cast<int>(nPid), static_cast<int>(nTid));
+    }
+    const std::string strDir = szDir;
+    char acText[4096];
+    if (ReadSmallFile((strDir + "status").c_str(), acText, sizeof(acText)) <= 0)
+    {
+        return false;  // ended meanwhile
+    }
+    *pInfo = STaskInfo();
+    pInfo->cState = StatusField(acText, "\nState:").c_str()[0];
+    pInfo->nParent = static_cast<pid_t>(std::atoi(StatusField(acText, "\nPPid:").c_str()));
+    pInfo->nThreads = std::atoi(StatusField(acText, "\nThreads:").c_str());
+    pInfo->strAllowed = StatusField(acText, "\nCpus_allowed_list:");
+    if ((uWhat & kTaskRunTime) != 0 && ReadSmallFile((strDir + "schedstat").c_str(), acText, sizeof(acText)) > 0)
+    {
+        pInfo->qwRunNs = std::strtoull(acText, nullptr, 10);
+        pInfo->bRunNs = true;
+        uWhat &= ~kTaskRunTime;
+    }
+    if ((uWhat & (kTaskLastCPU | kTaskRunTime)) == 0)
+    {
+        return true;
+    }
+    // "pid (name) state ...": the name may hold spaces and parentheses. Without schedstat,
+    // the run time is utime and stime, in clock ticks; the last CPU is field 39.
+    const char* pClose = ReadSmallFile((strDir + "stat").c_str(), acText, sizeof(acText)) > 0 ? std::strrchr(acText, ')') : nullptr;
+    unsigned long long qwUser = 0, qwSystem = 0;
+    int nLast = -1;
+    if (pClose != nullptr &&
+        std::sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %*u %*u %*d %*u %*u "
+                                "%*u %*u %*u %*u %*u %*u %*u %*u %*u %*u %*u %*d %d",
+                    &qwUser, &qwSystem, &nLast) >= 2)
+    {
+        const long lTicks = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
+        pInfo->nLastCPU = nLast;
+        if ((uWhat & kTaskRunTime) != 0)
+        {
+            pInfo->qwRunNs = (qwUser + qwSystem) * 1000000000ULL / static_cast<tuint64>(lTicks);
+            pInfo->bRunNs = true;
+        }
+    }
+    return true;
+}
+
+void CPFSystem::ListProcEntries(const char* pszDir, std::vector<pid_t>* pvIds)
+{
+    pvIds->clear();
+    if (DIR* pDir = opendir(pszDir))
     {
         while (const dirent* pEntry = readdir(pDir))
         {
-            char szPath[64];
-            char acStat[512];
-            if (pEntry->d_name[0] < '0' || pEntry->d_name[0] > '9' ||
-                std::snprintf(szPath, sizeof(szPath), "/proc/%s/stat", pEntry->d_name) >= static_cast<int>(sizeof(szPath)))
+            if (pEntry->d_name[0] >= '0' && pEntry->d_name[0] <= '9')
             {
-                continue;
-            }
-            if (ReadSmallFile(szPath, acStat, sizeof(acStat)) <= 0)
-            {
-                continue;  // ended meanwhile
-            }
-            // "pid (name) state ppid": the name may hold spaces and parentheses.
-            const char* pClose = std::strrchr(acStat, ')');
-            char cState = 0;
-            int nParent = 0;
-            if (pClose != nullptr && std::sscanf(pClose + 1, " %c %d", &cState, &nParent) == 2 && cState != 'Z' && cState != 'X')
-            {
-                vParents.emplace_back(static_cast<pid_t>(std::atoi(pEntry->d_name)), static_cast<pid_t>(nParent));
+                pvIds->push_back(static_cast<pid_t>(std::atoi(pEntry->d_name)));
             }
         }
         closedir(pDir);
+    }
+}
+
+void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
+{
+    // Every live process's parent, then the tree below nRoot from them.
+    std::vector<pid_t> vAll, vTasks;
+    ListProcEntries("/proc", &vAll);
+    std::vector<std::pair<pid_t, pid_t>> vParents;
+    for (const pid_t nPid : vAll)
+    {
+        STaskInfo info;
+        if (!QueryTask(nPid, 0, 0, &info) || info.cState == 'X')
+        {
+            continue;
+        }
+        // A zombie leader may have threads that run on: its tasks tell.
+        bool bLive = info.cState != 'Z';
+        if (!bLive)
+        {
+            char szTasks[64];
+            std::snprintf(szTasks, sizeof(szTasks), "/proc/%d/task", static_cast<int>(nPid));
+            ListProcEntries(szTasks, &vTasks);
+            for (size_t i = 0; i < vTasks.size() && !bLive; ++i)
+            {
+                STaskInfo task;
+                bLive = QueryTask(nPid, vTasks[i], 0, &task) && task.cState != 'Z' && task.cState != 'X';
+            }
+        }
+        if (bLive)
+        {
+            vParents.emplace_back(nPid, info.nParent);
+        }
     }
     pvPids->clear();
     std::vector<pid_t> vTodo = {nRoot};
@@ -223,50 +311,26 @@ void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
 
 bool CPFSystem::QueryTreeCpuNs(pid_t nRoot, int nCPU, tuint64* pqwNs)
 {
-    std::vector<pid_t> vPids;
+    std::vector<pid_t> vPids, vTasks;
     ListDescendants(nRoot, &vPids);
-    const long lTicks = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
-    char szAllowed[32];
-    std::snprintf(szAllowed, sizeof(szAllowed), "\nCpus_allowed_list:\t%d\n", nCPU);
+    const std::string strCPU = std::to_string(nCPU);
     tuint64 qwNs = 0;
     bool bRead = false;
     for (const pid_t nPid : vPids)
     {
-        char szDir[64];
-        std::snprintf(szDir, sizeof(szDir), "/proc/%d/task", static_cast<int>(nPid));
-        DIR* pDir = opendir(szDir);
-        if (pDir == nullptr)
+        char szTasks[64];
+        std::snprintf(szTasks, sizeof(szTasks), "/proc/%d/task", static_cast<int>(nPid));
+        ListProcEntries(szTasks, &vTasks);
+        for (const pid_t nTid : vTasks)
         {
-            continue;  // ended meanwhile
-        }
-        while (const dirent* pEntry = readdir(pDir))
-        {
-            char acText[4096];
-            const std::string strTask = std::string(szDir) + "/" + pEntry->d_name + "/";
-            if (pEntry->d_name[0] < '0' || pEntry->d_name[0] > '9' ||
-                ReadSmallFile((strTask + "status").c_str(), acText, sizeof(acText)) <= 0)
+            STaskInfo task;
+            if (QueryTask(nPid, nTid, kTaskRunTime, &task) && task.bRunNs)
             {
-                continue;
-            }
-            // A thread allowed CPU K alone ran nowhere else: its time is load on K.
-            const bool bPinned = std::strstr(acText, szAllowed) != nullptr;
-            if (ReadSmallFile((strTask + "schedstat").c_str(), acText, sizeof(acText)) > 0)
-            {
-                qwNs += bPinned ? std::strtoull(acText, nullptr, 10) : 0;
-                bRead = true;
-                continue;
-            }
-            // Without schedstat, stat's utime and stime, in clock ticks.
-            const char* pClose = ReadSmallFile((strTask + "stat").c_str(), acText, sizeof(acText)) > 0 ? std::strrchr(acText, ')') : nullptr;
-            unsigned long long qwUser = 0, qwSystem = 0;
-            if (pClose != nullptr &&
-                std::sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &qwUser, &qwSystem) == 2)
-            {
-                qwNs += bPinned ? (qwUser + qwSystem) * 1000000000ULL / static_cast<tuint64>(lTicks) : 0;
+                // A thread allowed CPU K alone ran nowhere else: its time is load on K.
+                qwNs += task.strAllowed == strCPU ? task.qwRunNs : 0;
                 bRead = true;
             }
         }
-        closedir(pDir);
     }
     *pqwNs = qwNs;
     return bRead;

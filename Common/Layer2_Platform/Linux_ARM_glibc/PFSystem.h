@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -11,6 +12,22 @@
 
 // A descriptor; -1 names none.
 typedef int FDHANDLE;
+
+// What /proc says of one task (a thread) or of a process as a whole.
+struct STaskInfo
+{
+    char cState = 0;          // status's State: R, S, D, Z...
+    pid_t nParent = 0;        // PPid
+    int nThreads = 0;         // Threads: the live ones of its group
+    std::string strAllowed;   // Cpus_allowed_list
+    int nLastCPU = -1;        // stat's processor: the CPU it last ran on
+    bool bRunNs = false;
+    tuint64 qwRunNs = 0;      // the CPU time it has run: schedstat's, else stat's ticks
+};
+
+// What QueryTask reads: status always; stat and schedstat where asked.
+const unsigned kTaskLastCPU = 1;
+const unsigned kTaskRunTime = 2;
 
 class CPFSystem
 {
@@ -52,7 +69,16 @@ public:
     // parent ended stays below it, where ListDescendants finds it.
     static bool BecomeSubreaper();
 
-    // Every live process below nRoot (zombies left out), found through their parents in /proc.
+    // What /proc says of task nTid of process nPid (nTid 0: the process itself); false once
+    // it has ended.
+    static bool QueryTask(pid_t nPid, pid_t nTid, unsigned uWhat, STaskInfo* pInfo);
+
+    // The numbered entries of a /proc directory: its processes, or a process's tasks.
+    static void ListProcEntries(const char* pszDir, std::vector<pid_t>* pvIds);
+
+    // Every live process below nRoot, found through their parents in /proc. A zombie whose
+    // leader thread has ended while others run on counts as live: only a process none of
+    // whose threads runs is left out.
     static void ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids);
 
     // The CPU time the threads below nRoot that may run on nCPU alone have run, in ns, from

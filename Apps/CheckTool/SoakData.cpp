@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// The soak's samples: room for all of them, taken before the first.
+#include "SoakData.h"
+
+namespace
+{
+
+const size_t kMaxTraceBytes = 256U << 20;
+
+} // namespace
+
+bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerRow)
+{
+    nSensors = nSensorsPerRow;
+    nStates = nStatesPerRow;
+    nSamples = 0;
+    // Without exceptions a failed allocation would abort: ask for no more than can exist, and
+    // no more than a small board's memory holds.
+    if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096 || nStatesPerRow > 64 ||
+        nRows * (4 + nSensorsPerRow + nStatesPerRow) > kMaxTraceBytes / sizeof(tint64))
+    {
+        return false;
+    }
+    vllTimeUs.assign(nRows, 0);
+    vllBusy.assign(nRows, kMissing);
+    vllTotal.assign(nRows, kMissing);
+    vllKHz.assign(nRows, kMissing);
+    vllValues.assign(nRows * nSensorsPerRow, kMissing);
+    vllStateKHz.assign(nStatesPerRow, 0);
+    vllStateTime.assign(nRows * nStatesPerRow, kMissing);
+    return true;
+}

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// What a soak is made of: its sensors, its setup, its samples and the cases it gives.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "../../Common/Layer2_Platform/Linux_ARM_glibc/base_type_define.h"
+
+// Inside the check every time is in µs, and every other quantity in the unit the kernel
+// writes it in (m°C, kHz, µW, µJ); the lines convert at the edge.
+
+// A value that could not be read.
+const tint64 kMissing = INT64_MIN;
+
+// The most samples a soak takes, its baseline's included.
+const size_t kMaxSamples = 1000000;
+
+enum class EResult
+{
+    Pass,
+    Fail,
+    Skip
+};
+
+// One LAVA test case: a measurement has a figure and units, a verdict none.
+struct SCase
+{
+    std::string strName;
+    EResult eResult;
+    std::string strDetails;
+    std::string strMeasurement;
+    std::string strUnits;
+};
+
+enum class ESensorKind
+{
+    Temp,     // a thermal zone, m°C
+    Power,    // an hwmon power meter, µW
+    Energy,   // an hwmon energy counter, µJ
+    Cooling,  // a cooling device's time above state 0, µs
+};
+
+struct SSensor
+{
+    ESensorKind eKind;
+    std::string strPath;  // under the sysfs root
+    std::string strName;  // the case name's suffix
+};
+
+// A parameter's limit in the samples' units (m°C, kHz, µW), exactly.
+struct SLimit
+{
+    bool bSet = false;
+    tint64 llValue = 0;
+    std::string strText;  // as given
+};
+
+// The samples of one soak; a row per sample, in time order: first the baseline's, taken
+// before the tool started, then the soak's.
+struct SSoakTrace
+{
+    size_t nSensors = 0;
+    size_t nStates = 0;    // the clocks of CPU's cpufreq time_in_state
+    size_t nSamples = 0;
+    size_t nBaseline = 0;
+    std::vector<tint64> vllTimeUs;     // since the tool was started: negative in the baseline
+    std::vector<tint64> vllBusy;       // CPU's busy and total time from /proc/stat
+    std::vector<tint64> vllTotal;
+    std::vector<tint64> vllKHz;        // its clock
+    std::vector<tint64> vllValues;     // nSensors a row
+    std::vector<tint64> vllStateKHz;   // each state's clock
+    std::vector<tint64> vllStateTime;  // nStates a row: the time spent at each
+
+    // Room for nRows samples, taken now so that sampling allocates nothing.
+    bool Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerRow = 0);
+    tint64 Value(size_t iSample, size_t iSensor) const { return vllValues[iSample * nSensors + iSensor]; }
+};
+
+// What the verdicts need beside the samples: the limits asked, the sensors, and what the
+// program measured over the soak as a whole.
+struct SSoakSetup
+{
+    int nCPU = 0;
+    tint64 usAsked = 0;  // the soak's length as asked: its samples times INTERVAL
+    tint64 usInterval = 1000000;
+    SLimit limMaxTemp;
+    SLimit limMinFreq;
+    SLimit limMaxPower;
+    std::string strPowerMeter;  // the meter thermal resistance divides by; "": the only one
+    std::vector<SSensor> vSensors;
+    std::string strEnded;       // how the soak ended, when not at SETTLE as asked
+    // CPU's cycles over the soak, or why they could not be counted.
+    bool bCycles = false;
+    tuint64 qwCycles = 0;
+    std::string strNoCycles;
+    // The CPU time over the soak of the threads the tool (or what it started) pinned to CPU
+    // K, where it could be read; less at the end than at the start is not read.
+    bool bToolTime = false;
+    tint64 usToolTime = 0;
+    tint64 usToolSpan = 0;  // between the two readings of it; the soak's length where 0
+};

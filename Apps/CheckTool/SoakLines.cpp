@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+// Formats the check's lines, exactly and without allocating where a sample's line is made.
+#include "SoakLines.h"
+
+#include "SoakAnalysis.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace
+{
+
+tint64 Pow10(int nDigits)
+{
+    tint64 ll = 1;
+    while (nDigits-- > 0)
+    {
+        ll *= 10;
+    }
+    return ll;
+}
+
+// ShowFixed into sz, without a string: the soak writes one trace line a sample. Its length.
+int FormatFixed(char* sz, size_t cb, tint64 llValue, int nDigits, int nPlaces)
+{
+    const tuint64 qwScale = static_cast<tuint64>(Pow10(nDigits));
+    // The magnitude as unsigned, so that the most negative value has one too.
+    const tuint64 qwMagnitude = llValue < 0 ? 0 - static_cast<tuint64>(llValue) : static_cast<tuint64>(llValue);
+    int n = nDigits == 0 ? std::snprintf(sz, cb, "%s%llu", llValue < 0 ? "-" : "", static_cast<unsigned long long>(qwMagnitude))
+                         : std::snprintf(sz, cb, "%s%llu.%0*llu", llValue < 0 ? "-" : "",
+                                         static_cast<unsigned long long>(qwMagnitude / qwScale), nDigits,
+                                         static_cast<unsigned long long>(qwMagnitude % qwScale));
+    if (n < 0 || static_cast<size_t>(n) >= cb)
+    {
+        return 0;
+    }
+    int nKept = nDigits;
+    while (nKept > nPlaces && sz[n - 1] == '0')
+    {
+        --n;
+        --nKept;
+    }
+    return nKept == 0 && nDigits > 0 ? n - 1 : n;  // no '.' without a decimal
+}
+
+const char* const kResults[] = {"pass", "fail", "skip"};
+
+} // namespace
+
+std::string CaseLine(const SCase& c)
+{
+    return "hogspin-check: " + c.strName + ": " + kResults[static_cast<int>(c.eResult)] + " (" + c.strDetails + ")\n";
+}
+
+std::string ResultLine(const SCase& c)
+{
+    std::string str = c.strName + " " + kResults[static_cast<int>(c.eResult)];
+    // LAVA takes a number as a measurement: "never" is no number.
+    if (!c.strMeasurement.empty() && c.strMeasurement != "never")
+    {
+        str += " " + c.strMeasurement + " " + c.strUnits;
+    }
+    return str + "\n";
+}
+
+std::string DataLine(const SCase& c)
+{
+    return "hogspin-case," + c.strName + "," + kResults[static_cast<int>(c.eResult)] + "," + c.strMeasurement + "," +
+           c.strUnits + "\n";
+}
+
+std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)
+{
+    char sz[48];
+    return std::string(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), llValue, nDigits, nPlaces)));
+}
+
+std::string Printed(int nDecimals, double d)
+{
+    char sz[64];
+    std::snprintf(sz, sizeof(sz), "%.*f", nDecimals, d);
+    return sz;
+}
+
+std::string Seconds(tint64 us)
+{
+    return Printed(2, static_cast<double>(us) / 1e6) + " s";
+}
+
+std::string ShowSeconds(double dUs)
+{
+    const double d = dUs / 1e6;
+    return Printed(d >= 100 ? 0 : d >= 10 ? 1 : 2, d);
+}
+
+std::string Printable(const std::string& str, size_t nMax)
+{
+    std::string strOut = str.substr(0, nMax);
+    for (char& c : strOut)
+    {
+        c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    }
+    return strOut + (str.size() > nMax ? "..." : "");
+}
+
+std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
+                      const std::string& strBoard)
+{
+    const auto clean = [](std::string str) {
+        for (char& c : str)
+        {
+            c = c == ',' || c < ' ' || c > '~' ? '_' : c;
+        }
+        return str;
+    };
+    return "hogspin-board,model=" + clean(strModel) + ",kernel=" + clean(strKernel) + ",host=" + clean(strHost) +
+           ",board=" + clean(strBoard) + "\n";
+}
+
+std::string TraceHeader(const SSoakSetup& setup)
+{
+    const std::string strCPU = "cpu" + std::to_string(setup.nCPU);
+    std::string str = "hogspin-trace,t_s," + strCPU + "_busy_pct," + strCPU + "_mhz";
+    for (const SSensor& s : setup.vSensors)
+    {
+        if (s.eKind == ESensorKind::Temp)
+        {
+            str += "," + s.strName + "_c";
+        }
+        else if (s.eKind == ESensorKind::Power)
+        {
+            str += "," + s.strName + "_w";
+        }
+    }
+    return str + "\n";
+}
+
+std::string LimitsLine(const SSoakSetup& setup)
+{
+    return "hogspin-limits,max_temp_c=" + setup.limMaxTemp.strText + ",min_freq_mhz=" + setup.limMinFreq.strText +
+           ",max_power_w=" + setup.limMaxPower.strText + "\n";
+}
+
+size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb)
+{
+    size_t n = 0;
+    bool bFits = true;
+    // Appends without allocating: the soak writes one line a sample.
+    const auto put = [&](const char* psz, size_t cch) {
+        if (n + cch >= cb)
+        {
+            bFits = false;
+            return;
+        }
+        std::copy(psz, psz + cch, pBuf + n);
+        n += cch;
+    };
+    const auto fixed = [&](tint64 ll, int nDigits, int nPlaces) {
+        put(",", 1);
+        char sz[48];
+        if (ll != kMissing)
+        {
+            put(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), ll, nDigits, nPlaces)));
+        }
+    };
+    const auto tenths = [&](tint64 ll) {  // ll in tenths, as "%.1f" would show it
+        char sz[32];
+        const tuint64 qw = ll < 0 ? 0 - static_cast<tuint64>(ll) : static_cast<tuint64>(ll);
+        const int cch = std::snprintf(sz, sizeof(sz), "%s%llu.%llu", ll < 0 ? "-" : "",
+                                      static_cast<unsigned long long>(qw / 10), static_cast<unsigned long long>(qw % 10));
+        put(sz, static_cast<size_t>(cch));
+    };
+    put("hogspin-trace,", 14);
+    const tint64 us = trace.vllTimeUs[iSample];
+    tenths(us >= 0 ? (us + 50000) / 100000 : -((50000 - us) / 100000));
+    put(",", 1);
+    if (iSample > 0)
+    {
+        const tint64 llBusy = trace.vllBusy[iSample], llPrevBusy = trace.vllBusy[iSample - 1];
+        const tint64 llTotal = trace.vllTotal[iSample], llPrevTotal = trace.vllTotal[iSample - 1];
+        if (llBusy != kMissing && llPrevBusy != kMissing && llTotal != kMissing && llPrevTotal != kMissing &&
+            llTotal > llPrevTotal)
+        {
+            const tint64 llSpent = llTotal - llPrevTotal;
+            tenths((2000 * (llBusy - llPrevBusy) + llSpent) / (2 * llSpent));
+        }
+    }
+    fixed(trace.vllKHz[iSample], 3, 0);
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const ESensorKind eKind = setup.vSensors[k].eKind;
+        if (eKind == ESensorKind::Temp || eKind == ESensorKind::Power)
+        {
+            fixed(trace.Value(iSample, k), eKind == ESensorKind::Temp ? 3 : 6, 1);
+        }
+    }
+    put("\n", 1);
+    return bFits ? n : 0;
+}
+
+std::string FitLines(const SSoakSetup& setup, const SSoakAnalysis& analysis)
+{
+    std::string str;
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SZoneFit& z = analysis.vSensors[k].fit;
+        if (z.bFitted)
+        {
+            str += "hogspin-fit," + setup.vSensors[k].strName + ",t0_c=" + Printed(3, z.fit.dStart) + ",tinf_c=" +
+                   Printed(3, z.fit.dSteady) + ",tau_s=" + Printed(3, z.fit.dTau / 1e6) + "\n";
+        }
+    }
+    return str;
+}

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// The check's parameters: its arguments and environment, read and checked, and the setup they make.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "SoakData.h"
+
+struct SCheckParams
+{
+    int nCPU = 0;
+    int nThreads = 0;
+    tint64 usSettle = 0;
+    tint64 usInterval = 1000000;
+    tint64 usStopBound = 5000000;
+    size_t nSamples = 0;  // after the first
+    std::string strHogspin = "hogspin";
+    std::string strSysfs = "/sys";
+    SLimit limMaxTemp;
+    SLimit limMinFreq;
+    SLimit limMaxPower;
+    tint64 usBaseline = 0;
+    size_t nBaseline = 0;  // samples before the tool starts
+    std::string strPowerMeter;
+    std::string strBoard;
+    bool bUntilSteady = false;
+};
+
+// The usage line, without its newline, and the whole of --help.
+extern const char kCheckUsage[];
+extern const char kCheckHelp[];
+
+// The command line after the program's name, and a lookup of the environment. False with
+// every reason, "; " between them, when something is bad.
+typedef const char* (*PFNGETENV)(const char* pszName);
+bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams,
+                 std::string* pstrWhy);
+
+// The soak's setup as the parameters make it; the program adds the sensors and what it
+// measures over the soak.
+SSoakSetup MakeSetup(const SCheckParams& params);

@@ -1,0 +1,442 @@
+// SPDX-License-Identifier: MIT
+// The verdicts: each case, its figure and what it says, from the analysis and nothing else.
+#include "SoakVerdicts.h"
+
+#include "SoakLines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace
+{
+
+// The samples' row with a value of sensor iSensor, or nothing: "read at G of N samples".
+std::string ReadAt(size_t nGot, size_t nSamples)
+{
+    return nGot < nSamples ? "; read at " + std::to_string(nGot) + " of " + std::to_string(nSamples) + " samples" : "";
+}
+
+SCase Measured(const std::string& strName, const std::string& strFigure, const std::string& strUnits,
+               const std::string& strRest)
+{
+    return SCase{strName, EResult::Pass, strFigure + " " + strUnits + strRest, strFigure, strUnits};
+}
+
+SCase Verdict(const std::string& strName, bool bPass, const std::string& strDetails)
+{
+    return SCase{strName, bPass ? EResult::Pass : EResult::Fail, strDetails, "", ""};
+}
+
+SCase Skipped(const std::string& strName, const std::string& strDetails)
+{
+    return SCase{strName, EResult::Skip, strDetails, "", ""};
+}
+
+// A limit holds only where every sample was read: a sensor that fails when hot must not pass.
+std::string Unjudged(const std::string& strAt)
+{
+    return strAt.empty() ? "" : ": the samples not read cannot be judged";
+}
+
+std::string LimitText(const SLimit& lim, const char* pszUnits)
+{
+    return "; limit " + lim.strText + " " + pszUnits;
+}
+
+std::string Settled(const SZoneFit& z, const std::string& strBent)
+{
+    const double dLasted = z.dSpan / z.fit.dTau;
+    if (!strBent.empty())
+    {
+        return "the rise lasted " + Printed(1, dLasted) + " τ before " + strBent +
+               (dLasted >= 3 ? ": it had settled" : ": T∞, where it would have settled, is a projection");
+    }
+    return dLasted >= 3 ? "the soak lasted " + Printed(1, dLasted) + " τ: it settled"
+                        : "the soak lasted " + Printed(1, dLasted) + " τ, under 3: T∞ is a projection";
+}
+
+std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
+{
+    return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
+}
+
+// Said where the baseline was busy enough to raise the idle figures a little; past half busy
+// they are no idle figures at all.
+std::string BusyRestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
+{
+    return a.dBaselineBusy > 0.1 ? "; the baseline was not quite at rest" + RestNote(setup, a) : "";
+}
+
+SCase JudgeBusy(const SSoakSetup& setup, const SSoakAnalysis& a)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strSoak = Seconds(a.usSoak);
+    const std::string strEnded = setup.strEnded.empty() ? "" : "; " + setup.strEnded;
+    if (a.rowsSoak.Count() == 0)
+    {
+        return Verdict("cpu-busy", false, "no sample of the soak was kept");
+    }
+    if (10 * a.usSoak < 9 * setup.usAsked)
+    {
+        return Verdict("cpu-busy", false, "the soak lasted " + strSoak + " of the " + ShowFixed(setup.usAsked, 6, 0) + " s asked");
+    }
+    if (!a.bBusy || a.usSpent <= 0)
+    {
+        return Verdict("cpu-busy", false, "CPU " + strCPU + " has no /proc/stat line, or no time passed in " + strSoak);
+    }
+    char sz[96];
+    std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
+                  100.0 * static_cast<double>(a.usBusy) / static_cast<double>(a.usSpent), strSoak.c_str());
+    // Busy with the tool's load: a CPU kept busy by something else while the tool idles is
+    // no soak, and a load that cannot be told the tool's is not judged its. A tenth of a
+    // CPU, not half: a tool that shares CPU K with other work gets its fair share of it.
+    // Its whole tree, for a wrapper that does not exec the tool.
+    const tint64 usToolSpan = setup.usToolSpan > 0 ? setup.usToolSpan : a.usSoak;
+    const double dTool = setup.bToolTime && usToolSpan > 0 ? static_cast<double>(setup.usToolTime) / static_cast<double>(usToolSpan) : 0;
+    const std::string strTool = setup.bToolTime ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's"
+                                                : ", but how much of it the tool's could not be read";
+    return Verdict("cpu-busy", 100 * a.usBusy >= 98 * a.usSpent && setup.bToolTime && dTool >= 0.1, sz + strTool + strEnded);
+}
+
+// Kelvin per watt of the load: the steady rise over what the load added at the meter.
+SCase JudgeResistance(const SSoakSetup& setup, const SSoakAnalysis& a, const SSensorAnalysis& s, const std::string& strName)
+{
+    const std::string strCase = "thermal-resistance-" + strName;
+    const SZoneFit& z = s.fit;
+    const SMeterLoad& m = a.meter;
+    if (a.rowsBase.Count() == 0)
+    {
+        return Skipped(strCase, "needs a BASELINE: the idle temperature and power");
+    }
+    if (a.dBaselineBusy > 0.5)
+    {
+        return Skipped(strCase, "the baseline was not at rest" + RestNote(setup, a) + ": its temperature and power are not the idle ones");
+    }
+    if (m.iMeter < 0)
+    {
+        return Skipped(strCase, m.strWhy);
+    }
+    if (!z.bFitted)
+    {
+        return Skipped(strCase, "no steady state: " + z.strWhy);
+    }
+    if (!s.from.bBaseline)
+    {
+        return Skipped(strCase, "the zone was not read in the baseline");
+    }
+    const std::string& strMeter = setup.vSensors[static_cast<size_t>(m.iMeter)].strName;
+    const SSeries& idle = a.vSensors[static_cast<size_t>(m.iMeter)].base;
+    if (idle.nGot == 0 || m.load.nGot == 0)
+    {
+        return Skipped(strCase, strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak"));
+    }
+    if (m.llLoad - idle.Mean() < m.llResolution)
+    {
+        return Skipped(strCase, "the load added " + ShowFixed(m.llLoad - idle.Mean(), 6, 1) + " W, less than " + strMeter +
+                                    " resolves (" + ShowFixed(m.llResolution, 6, 1) + " W)");
+    }
+    const double dKelvin = z.fit.dSteady - static_cast<double>(s.from.llValue) / 1000;
+    const double dWatts = static_cast<double>(m.llLoad - idle.Mean()) / 1e6;
+    return Measured(strCase, Printed(2, dKelvin / dWatts), "K/W",
+                    ", (T∞ " + Printed(2, z.fit.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
+                        ShowFixed(m.llLoad, 6, 1) + " W, its median, − idle " + ShowFixed(idle.Mean(), 6, 1) + " W) on " + strMeter +
+                        (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection") +
+                        BusyRestNote(setup, a));
+}
+
+void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+{
+    const SSensor& sensor = setup.vSensors[k];
+    const SSensorAnalysis& s = a.vSensors[k];
+    const std::string strHigh = ShowFixed(s.soak.llHigh, 3, 1);
+    const std::string strAt = ReadAt(s.soak.nGot, a.rowsSoak.Count());
+    vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
+    vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
+                              s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
+                                               : " above its first reading"));
+    const SZoneFit& z = s.fit;
+    if (z.bFitted)
+    {
+        const std::string strHow = ", a first-order fit to " + std::to_string(z.nPoints) + " samples (RMS residual " +
+                                   Printed(3, z.fit.dRms) + " C, R² " + Printed(4, z.fit.dR2) + "); " + Settled(z, a.strBent);
+        vCases.push_back(Measured("temp-tau-" + sensor.strName, ShowSeconds(z.fit.dTau), "s", strHow));
+        vCases.push_back(Measured("temp-steady-" + sensor.strName, Printed(2, z.fit.dSteady), "C",
+                                  ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") +
+                                      ", from " + Printed(2, z.fit.dStart) + " C at the start; " + Settled(z, a.strBent)));
+    }
+    else
+    {
+        vCases.push_back(Skipped("temp-tau-" + sensor.strName, z.strWhy));
+        vCases.push_back(Skipped("temp-steady-" + sensor.strName, z.strWhy));
+    }
+    vCases.push_back(JudgeResistance(setup, a, s, sensor.strName));
+    if (setup.limMaxTemp.bSet)
+    {
+        // The verdict apart from the figure: a dashboard that keeps a measured case as a
+        // metric alone still shows this one's pass or fail.
+        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.soak.llHigh <= setup.limMaxTemp.llValue && strAt.empty(),
+                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C") + Unjudged(strAt)));
+    }
+}
+
+void JudgeMeter(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+{
+    const SSensor& sensor = setup.vSensors[k];
+    const SSeries& s = a.vSensors[k].soak;
+    const SSeries& idle = a.vSensors[k].base;
+    const std::string strHigh = ShowFixed(s.llHigh, 6, 1);
+    const std::string strAt = ReadAt(s.nGot, a.rowsSoak.Count());
+    vCases.push_back(Measured("power-mean-" + sensor.strName, ShowFixed(s.Mean(), 6, 1), "W",
+                              ", the mean of " + std::to_string(s.nGot) + " samples"));
+    vCases.push_back(Measured("power-max-" + sensor.strName, strHigh, "W", ", the highest of the soak" + strAt));
+    if (a.rowsBase.Count() > 0 && idle.nGot == 0)
+    {
+        vCases.push_back(Skipped("power-idle-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
+        vCases.push_back(Skipped("power-load-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
+    }
+    else if (a.rowsBase.Count() > 0)
+    {
+        vCases.push_back(Measured("power-idle-" + sensor.strName, ShowFixed(idle.Mean(), 6, 1), "W",
+                                  ", the mean of " + std::to_string(idle.nGot) + " samples before the load" + RestNote(setup, a)));
+        vCases.push_back(Measured("power-load-" + sensor.strName, ShowFixed(s.Mean() - idle.Mean(), 6, 1), "W",
+                                  ", what the load added: the soak's mean less the idle mean"));
+    }
+    if (setup.limMaxPower.bSet)
+    {
+        vCases.push_back(Verdict("limit-power-" + sensor.strName, s.llHigh <= setup.limMaxPower.llValue && strAt.empty(),
+                                 strHigh + " W, the highest of the soak" + strAt + LimitText(setup.limMaxPower, "W") + Unjudged(strAt)));
+    }
+}
+
+// A counter over the soak (energy in µJ, a cooling device's time in µs): its growth, or a
+// skip when it was read fewer than twice or went back.
+SCase JudgeCounter(const SSoakAnalysis& a, size_t k, const SSensor& sensor)
+{
+    const bool bCooling = sensor.eKind == ESensorKind::Cooling;
+    const std::string strCase = (bCooling ? "cooling-" : "energy-") + sensor.strName;
+    // The counter's own values where it went back: µJ, or the device's ms.
+    const auto raw = [&](tint64 ll) { return bCooling ? ShowFixed(ll, 3, 0) : std::to_string(ll); };
+    const SSeries& s = a.vSensors[k].soak;
+    const size_t nRows = a.rowsSoak.Count();
+    if (s.nGot < 2)
+    {
+        return Skipped(strCase, sensor.strPath + " could not be read at two of " + std::to_string(nRows) + " samples");
+    }
+    if (s.iBack != 0)
+    {
+        // A wrap or a reset: what it counted before it is lost.
+        return Skipped(strCase, "the counter went back " + Seconds(s.usBack) + " into the soak, from " + raw(s.llBackFrom) + " to " +
+                                    raw(s.llBackTo) + (bCooling ? " ms" : " uJ"));
+    }
+    return Measured(strCase, ShowFixed(s.llLast - s.llFirst, 6, 1), bCooling ? "s" : "J",
+                    std::string(bCooling ? " above state 0, of " : " over ") + Seconds(a.usSoak) + ReadAt(s.nGot, nRows));
+}
+
+// A sensor never read in the soak: a skip, and a failed limit where it answered at rest, as
+// a sensor failing hot does.
+void JudgeUnread(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+{
+    const SSensor& sensor = setup.vSensors[k];
+    const bool bTemp = sensor.eKind == ESensorKind::Temp;
+    const std::string strKind = bTemp ? "temp" : "power";
+    const std::string strWhy = sensor.strPath + " could not be read at any of " + std::to_string(a.rowsSoak.Count()) + " samples";
+    vCases.push_back(Skipped(strKind + "-max-" + sensor.strName, strWhy));
+    const SLimit& lim = bTemp ? setup.limMaxTemp : setup.limMaxPower;
+    if (lim.bSet && a.vSensors[k].base.nGot > 0)
+    {
+        vCases.push_back(Verdict("limit-" + strKind + "-" + sensor.strName, false,
+                                 strWhy + " of the soak, though it was read in the baseline" + LimitText(lim, bTemp ? "C" : "W") +
+                                     Unjudged(strWhy)));
+    }
+}
+
+
+// The lowest clock of the soak: time_in_state sees a clock that no sample caught, so the
+// lower of the two; and its limit.
+void JudgeClock(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strFreq = "freq-min-cpu" + strCPU;
+    const SThrottle& th = a.throttle;
+    if (a.clock.nGot == 0 && th.llLowKHz < 0)
+    {
+        const std::string strWhy = "devices/system/cpu/cpu" + strCPU + "/cpufreq/scaling_cur_freq cannot be read";
+        vCases.push_back(Skipped(strFreq, strWhy));
+        if (setup.limMinFreq.bSet)
+        {
+            vCases.push_back(Verdict("limit-freq-cpu" + strCPU, false, "MIN_FREQ=" + setup.limMinFreq.strText + " asked, but " + strWhy));
+        }
+        return;
+    }
+    const bool bStates = th.llLowKHz >= 0 && (a.clock.nGot == 0 || th.llLowKHz < a.clock.llLow);
+    const tint64 llLow = bStates ? th.llLowKHz : a.clock.llLow;
+    const std::string strLow = ShowFixed(llLow, 3, 0);
+    const std::string strAt = bStates ? " (cpufreq's time_in_state)" : ReadAt(a.clock.nGot, a.rowsSoak.Count());
+    vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + strAt));
+    if (setup.limMinFreq.bSet)
+    {
+        const bool bWhole = bStates || strAt.empty();
+        vCases.push_back(Verdict("limit-freq-cpu" + strCPU, llLow >= setup.limMinFreq.llValue && bWhole,
+                                 strLow + " MHz, the lowest of the soak" + strAt + LimitText(setup.limMinFreq, "MHz") +
+                                     (bWhole ? "" : Unjudged(strAt))));
+    }
+}
+
+void JudgeThrottle(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strOnset = "throttle-onset-cpu" + strCPU;
+    const std::string strTime = "throttle-time-cpu" + strCPU;
+    const SThrottle& th = a.throttle;
+    if (!th.bKnown)
+    {
+        vCases.push_back(Skipped(strOnset, th.strWhy));
+        vCases.push_back(Skipped(strTime, th.strWhy));
+        return;
+    }
+    if (th.bThrottled)
+    {
+        vCases.push_back(Measured(strOnset, Printed(2, th.dOnset / 1e6), "s",
+                                  " into the soak, when CPU " + strCPU + " first ran below " + th.strTop + ", its highest in the soak" +
+                                      th.strOnsetHow + th.strSource));
+    }
+    else
+    {
+        // No figure a dashboard could plot, but the farm report's "never": later than every onset.
+        vCases.push_back(SCase{strOnset, EResult::Pass,
+                               "never, CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + th.strSource, "never", "s"});
+    }
+    vCases.push_back(Measured(strTime, Printed(2, th.dBelow / 1e6), "s",
+                              " below " + th.strTop + ", its highest in the soak, of " + Printed(2, static_cast<double>(a.usSoak) / 1e6) +
+                                  " s" + th.strSource));
+}
+
+// The clock CPU K really ran: its cycles over the time it was busy.
+SCase JudgeCycles(const SSoakSetup& setup, const SSoakAnalysis& a)
+{
+    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strCase = "clock-measured-cpu" + strCPU;
+    if (!setup.bCycles)
+    {
+        return Skipped(strCase, setup.strNoCycles);
+    }
+    const tint64 usBusy = a.rowsSoak.Count() > 1 && a.bBusy ? a.usBusy : 0;
+    if (usBusy <= 0)
+    {
+        return Skipped(strCase, "CPU " + strCPU + " was not seen busy, so its cycles say nothing of its clock");
+    }
+    const double dBusy = static_cast<double>(usBusy) / 1e6;
+    return Measured(strCase, Printed(0, static_cast<double>(setup.qwCycles) / dBusy / 1e6), "MHz",
+                    ", " + std::to_string(setup.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU + " was busy; " +
+                        (a.clock.nGot == 0 ? std::string("cpufreq claims no clock")
+                                           : "cpufreq's mean claim " + Printed(0, static_cast<double>(a.clock.Mean()) / 1000) + " MHz"));
+}
+
+} // namespace
+
+std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakAnalysis& analysis)
+{
+    std::vector<SCase> vCases = {JudgeBusy(setup, analysis)};
+    bool abSeen[4] = {false, false, false, false};
+    bool abMeasured[4] = {false, false, false, false};
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const ESensorKind eKind = setup.vSensors[k].eKind;
+        abSeen[static_cast<int>(eKind)] = true;
+        if (eKind == ESensorKind::Energy || eKind == ESensorKind::Cooling)
+        {
+            vCases.push_back(JudgeCounter(analysis, k, setup.vSensors[k]));
+        }
+        else if (analysis.vSensors[k].soak.nGot == 0)
+        {
+            JudgeUnread(setup, analysis, k, vCases);
+        }
+        else if (eKind == ESensorKind::Temp)
+        {
+            abMeasured[static_cast<int>(eKind)] = true;
+            JudgeZone(setup, analysis, k, vCases);
+        }
+        else
+        {
+            abMeasured[static_cast<int>(eKind)] = true;
+            JudgeMeter(setup, analysis, k, vCases);
+        }
+    }
+    // A kind with nothing measured: one case saying so, and a failed limit if one was asked.
+    const struct
+    {
+        ESensorKind eKind;
+        const char* pszKind;
+        const char* pszParam;
+        const SLimit& lim;
+        const char* pszNone;
+        const char* pszUnread;
+    } aKinds[] = {
+        {ESensorKind::Temp, "temp", "MAX_TEMP", setup.limMaxTemp, "no thermal zone under class/thermal", "no thermal zone could be read"},
+        {ESensorKind::Power, "power", "MAX_POWER", setup.limMaxPower, "no power meter under class/hwmon", "no power meter could be read"},
+    };
+    for (const auto& kind : aKinds)
+    {
+        const int nKind = static_cast<int>(kind.eKind);
+        if (abMeasured[nKind])
+        {
+            continue;
+        }
+        const std::string strWhy = abSeen[nKind] ? kind.pszUnread : kind.pszNone;
+        vCases.push_back(Skipped(std::string(kind.pszKind) + "-max", strWhy));
+        if (kind.lim.bSet)
+        {
+            vCases.push_back(Verdict(std::string("limit-") + kind.pszKind, false,
+                                     std::string(kind.pszParam) + "=" + kind.lim.strText + " asked, but " + strWhy));
+        }
+    }
+    JudgeClock(setup, analysis, vCases);
+    JudgeThrottle(setup, analysis, vCases);
+    vCases.push_back(JudgeCycles(setup, analysis));
+    return vCases;
+}
+
+SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline)
+{
+    const bool bPass = strSummary == "hogspin " + std::to_string(nCPU) + ", count=" + std::to_string(nThreads) + ", ret=1";
+    return Verdict("summary-ret", bPass, (strSummary.empty() ? std::string("no summary line") : Printable(strSummary)) +
+                                             (bPass ? "" : "; CPUs online: " + strOnline));
+}
+
+SCase JudgePinned(const std::vector<SWorker>& vWorkers, int nCPU, int nThreads)
+{
+    const std::string strCPU = std::to_string(nCPU);
+    const size_t nPinned = static_cast<size_t>(std::count_if(vWorkers.begin(), vWorkers.end(), [&](const SWorker& w) {
+        return w.strAllowed == strCPU && w.strLastCPU == strCPU;
+    }));
+    const size_t nAsked = static_cast<size_t>(nThreads);
+    return Verdict("workers-pinned", vWorkers.size() == nAsked && nPinned == nAsked,
+                   std::to_string(nPinned) + " of " + std::to_string(vWorkers.size()) + " workers, " +
+                       std::to_string(nThreads) + " asked, on CPU " + strCPU);
+}
+
+SCase JudgeStop(const SStop& stop, int nCPU)
+{
+    std::string strDetail;
+    if (stop.bKilled)
+    {
+        strDetail = "still running " + stop.strBound + " s after SIGINT: killed";
+    }
+    else if (stop.bTreeKilled)
+    {
+        strDetail = "status " + std::to_string(stop.iStatus) + ", but what it started was still running " + stop.strBound +
+                    " s after SIGINT: killed";
+    }
+    else if (!stop.bSignalled)
+    {
+        strDetail = "it had ended before SIGINT, with status " + std::to_string(stop.iStatus);
+    }
+    else
+    {
+        strDetail = "status " + std::to_string(stop.iStatus);
+    }
+    const bool bPass = stop.bSignalled && !stop.bKilled && !stop.bTreeKilled && stop.iStatus == 0 &&
+                       stop.strLastLine == "hogspin " + std::to_string(nCPU) + ", Exit!";
+    return Verdict("stop-sigint", bPass, strDetail + ", last line: " + Printable(stop.strLastLine));
+}

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: MIT
+// Parses sysfs text and names the sensors.
+#include "SysfsText.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+namespace
+{
+
+bool IsAsciiAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+} // namespace
+
+tint64 ParseSensorValue(const char* p, const char* pEnd)
+{
+    while (p < pEnd && (*p == ' ' || *p == '\t'))
+    {
+        ++p;
+    }
+    const bool bNegative = p < pEnd && *p == '-';
+    p += bNegative ? 1 : 0;
+    tint64 ll = 0;
+    int nDigits = 0;
+    for (; p < pEnd && *p >= '0' && *p <= '9'; ++p, ++nDigits)
+    {
+        if (nDigits == 18)
+        {
+            return kMissing;
+        }
+        ll = ll * 10 + (*p - '0');
+    }
+    while (p < pEnd && (*p == ' ' || *p == '\t'))
+    {
+        ++p;
+    }
+    if (nDigits == 0 || (p < pEnd && *p != '\n'))
+    {
+        return kMissing;
+    }
+    return bNegative ? -ll : ll;
+}
+
+tint64 ParseCoolingTime(const char* p, const char* pEnd)
+{
+    tint64 llAbove = 0;
+    size_t nLines = 0;
+    while (p < pEnd)
+    {
+        const char* pLine = std::find(p, pEnd, '\n');
+        // "state" digits, a tab or blanks, digits.
+        const char* q = p;
+        if (pLine - q < 6 || std::string(q, 5) != "state")
+        {
+            return kMissing;
+        }
+        q += 5;
+        const char* pTab = std::find_if(q, pLine, [](char c) { return c == '\t' || c == ' '; });
+        const tint64 llState = ParseSensorValue(q, pTab);
+        const tint64 llMs = ParseSensorValue(pTab, pLine);
+        if (llState == kMissing || llMs == kMissing || llState < 0 || llMs < 0)
+        {
+            return kMissing;
+        }
+        llAbove += llState > 0 ? llMs : 0;
+        ++nLines;
+        p = pLine < pEnd ? pLine + 1 : pEnd;
+    }
+    return nLines > 0 ? llAbove * 1000 : kMissing;
+}
+
+size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64* pusTime, size_t nMax)
+{
+    size_t n = 0;
+    while (p < pEnd)
+    {
+        const char* pLine = std::find(p, pEnd, '\n');
+        const char* pSpace = std::find(p, pLine, ' ');
+        const tint64 llKHz = ParseSensorValue(p, pSpace);
+        const tint64 llTime = ParseSensorValue(pSpace, pLine);
+        if (n == nMax || llKHz == kMissing || llTime == kMissing || llKHz < 0 || llTime < 0)
+        {
+            return 0;
+        }
+        pllKHz[n] = llKHz;
+        pusTime[n] = llTime * 10000;  // its unit is 10 ms, whatever the kernel's HZ
+        ++n;
+        p = pLine < pEnd ? pLine + 1 : pEnd;
+    }
+    return n;
+}
+
+std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
+{
+    std::vector<SSensor> vNamed;
+    std::set<std::pair<int, std::string>> setTaken;
+    for (const SRawSensor& raw : vRaw)
+    {
+        const bool bPlainPath = std::all_of(raw.strPath.begin(), raw.strPath.end(), [](char c) {
+            return IsAsciiAlnum(c) || c == '.' || c == '_' || c == '/' || c == '-';
+        });
+        if (!bPlainPath)
+        {
+            continue;
+        }
+        // The sensor's own directory: a cooling device's statistics lie one below it.
+        size_t nSlash = raw.strPath.rfind('/');
+        if (raw.eKind == ESensorKind::Cooling && nSlash != std::string::npos)
+        {
+            nSlash = raw.strPath.rfind('/', nSlash - 1);
+        }
+        const std::string strParent = nSlash == std::string::npos ? "" : raw.strPath.substr(0, nSlash);
+        const std::string strDir = strParent.substr(strParent.rfind('/') == std::string::npos ? 0 : strParent.rfind('/') + 1);
+        // Each run of other characters becomes one '_'.
+        std::string strName;
+        bool bInRun = false;
+        for (const char c : raw.strType)
+        {
+            const bool bKeep = IsAsciiAlnum(c) || c == '_' || c == '-';
+            if (bKeep || !bInRun)
+            {
+                strName += bKeep ? c : '_';
+            }
+            bInRun = !bKeep;
+        }
+        if (raw.eKind != ESensorKind::Temp && !strName.empty() && strName[0] == '-')
+        {
+            strName = strDir + strName;  // a meter whose device has no name
+        }
+        if (std::none_of(strName.begin(), strName.end(), IsAsciiAlnum))
+        {
+            strName = strDir;
+        }
+        else if (strName.size() > 40)
+        {
+            strName.resize(40);
+        }
+        const std::string strBase = strName;
+        const std::string strNumber = strDir.substr(std::min(strDir.size(), strDir.find_first_not_of("abcdefghijklmnopqrstuvwxyz_")));
+        const int nKind = static_cast<int>(raw.eKind);
+        for (int k = 1; setTaken.count({nKind, strName}) != 0; ++k)
+        {
+            strName = strBase + "-" + strNumber + (k > 1 ? "-" + std::to_string(k) : "");
+        }
+        setTaken.insert({nKind, strName});
+        vNamed.push_back(SSensor{raw.eKind, raw.strPath, strName});
+    }
+    return vNamed;
+}

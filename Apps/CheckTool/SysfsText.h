@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+// What sysfs files hold, as text: a sensor's value, a cooling device's and cpufreq's state
+// times, and the case names sensors give themselves.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "SoakData.h"
+
+// A sensor file's number: digits with an optional '-', with blanks and a newline around them or
+// not; kMissing for anything else.
+tint64 ParseSensorValue(const char* p, const char* pEnd);
+
+// A cooling device's stats/time_in_state_ms ("stateN\tMS" a line): the time above state 0, in
+// µs, or kMissing.
+tint64 ParseCoolingTime(const char* p, const char* pEnd);
+
+// cpufreq's stats/time_in_state ("kHz time" a line, time in 10 ms): up to nMax states into the
+// arrays, the times in µs; their count, or 0 when it is not that.
+size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64* pusTime, size_t nMax);
+
+// What a sensor calls itself: a zone's type; an hwmon device's name and the input's label,
+// or the input's own name where it has none.
+struct SRawSensor
+{
+    ESensorKind eKind;
+    std::string strPath;
+    std::string strType;
+};
+
+// Case names from raw names, in order: only letters, digits, '_' and '-' (a database may
+// read a dot as hierarchy); the directory's name where nothing is left; "-N", then "-N-2",
+// ... added while another sensor of the kind has the name. A path that holds anything else
+// is left out.
+std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw);

@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: MIT
+// Starts, pumps, reaps and ends the tool; takes the check's signals at its waits.
+#include "ToolSupervisor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+// The signals that end the check, and the tool with it, each with its name.
+const struct
+{
+    int nSignal;
+    const char* pszName;
+} kStopSignals[] = {{SIGINT, "INT"},   {SIGTERM, "TERM"}, {SIGHUP, "HUP"},   {SIGPIPE, "PIPE"},
+                    {SIGQUIT, "QUIT"}, {SIGALRM, "ALRM"}, {SIGUSR1, "USR1"}, {SIGUSR2, "USR2"}};
+
+// What the tool wrote is kept up to this much: its first line and its last are what count.
+const size_t kToolOutputKept = 65536;
+const size_t kFirstLineKept = 4096;
+const tuint64 kToolOutputRead = 1U << 20;
+
+void SayError(const std::string& str)
+{
+    // Nothing more can be done about a standard error that cannot be written.
+    (void)CPFSystem::WriteFile(STDERR_FILENO, str.data(), str.size());
+}
+
+const char* SignalName(int nSignal)
+{
+    for (const auto& stop : kStopSignals)
+    {
+        if (stop.nSignal == nSignal)
+        {
+            return stop.pszName;
+        }
+    }
+    return "?";
+}
+
+bool IsDirectory(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+bool CToolSupervisor::Open()
+{
+    // Signals are taken synchronously, from a descriptor, at the waits: nothing races a
+    // handler. One that was ignored on entry (nohup, a script's background job) stays so.
+    sigset_t sigTaken;
+    sigemptyset(&sigTaken);
+    sigaddset(&sigTaken, SIGCHLD);
+    for (const auto& stop : kStopSignals)
+    {
+        struct sigaction sa;
+        if (sigaction(stop.nSignal, nullptr, &sa) == 0 && sa.sa_handler != SIG_IGN)
+        {
+            sigaddset(&sigTaken, stop.nSignal);
+        }
+    }
+    sigprocmask(SIG_BLOCK, &sigTaken, &m_sigOwn);
+    // What the tool's children leave behind stays below the check, to be ended with it.
+    (void)CPFSystem::BecomeSubreaper();
+    m_hSignal = CPFSystem::CreateSignalHandle(sigTaken);
+    m_hTimer = CPFSystem::CreateWaitableTimer();
+    return m_hSignal >= 0 && m_hTimer >= 0;
+}
+
+void CToolSupervisor::SetStopBound(tint64 usBound, const std::string& strBound)
+{
+    m_usStopBound = usBound;
+    m_strStopBound = strBound;
+}
+
+std::string CToolSupervisor::WhyNotStartable(const std::string& strTool)
+{
+    const auto runnable = [](const std::string& strPath) { return !IsDirectory(strPath) && access(strPath.c_str(), X_OK) == 0; };
+    if (strTool.find('/') != std::string::npos)
+    {
+        struct stat st;
+        return lstat(strTool.c_str(), &st) != 0 ? "not found" : runnable(strTool) ? "" : "not executable";
+    }
+    const char* pszPath = std::getenv("PATH");
+    const std::string strPath = pszPath == nullptr ? "/usr/local/bin:/usr/bin:/bin" : pszPath;
+    for (size_t nStart = 0; nStart <= strPath.size();)
+    {
+        const size_t nEnd = std::min(strPath.find(':', nStart), strPath.size());
+        const std::string strDir = nEnd == nStart ? "." : strPath.substr(nStart, nEnd - nStart);
+        if (runnable(strDir + "/" + strTool))
+        {
+            return "";
+        }
+        nStart = nEnd + 1;
+    }
+    return "not found in PATH";
+}
+
+std::string CToolSupervisor::Start(const std::vector<std::string>& vArgv)
+{
+    FDHANDLE hOutWrite = -1;
+    FDHANDLE hErrWrite = -1;
+    if (!CPFSystem::CreatePipe(&m_hOut, &hOutWrite) || !CPFSystem::CreatePipe(&m_hErr, &hErrWrite))
+    {
+        return std::string("no pipe: ") + std::strerror(errno);
+    }
+    std::vector<std::string> vCopy = vArgv;
+    std::vector<char*> vpszArgv;
+    for (std::string& str : vCopy)
+    {
+        vpszArgv.push_back(&str[0]);
+    }
+    vpszArgv.push_back(nullptr);
+    sigset_t sigDefault;
+    sigemptyset(&sigDefault);
+    sigaddset(&sigDefault, SIGINT);
+    sigaddset(&sigDefault, SIGTERM);
+    int iErr = 0;
+    const pid_t nPid = CPFSystem::CreateProcess(vpszArgv.data(), hOutWrite, hErrWrite, m_sigOwn, sigDefault, &iErr);
+    CPFSystem::CloseHandle(hOutWrite);
+    CPFSystem::CloseHandle(hErrWrite);
+    if (nPid < 0)
+    {
+        return std::strerror(iErr);
+    }
+    m_nPid = nPid;
+    return "";
+}
+
+// Reaps every child that has ended: the tool, and whatever of its tree this check adopted.
+void CToolSupervisor::Reap()
+{
+    int iStatus = 0;
+    for (pid_t nDone; (nDone = CPFSystem::ReapAnyChild(&iStatus)) != 0;)
+    {
+        if (nDone == m_nPid)
+        {
+            m_bReaped = true;
+            m_iStatus = WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : WEXITSTATUS(iStatus);
+        }
+    }
+}
+
+bool CToolSupervisor::Reaped()
+{
+    Reap();
+    return m_bReaped;
+}
+
+// Reads what one of the tool's pipes holds now, 64 KiB at most, so that a tool that writes
+// without end cannot hold the check here; a pipe at its end is closed. Its first line is the
+// text up to its first newline, or its first 4 KiB.
+void CToolSupervisor::PumpPipe(FDHANDLE& hPipe)
+{
+    char acBuf[4096];
+    for (int nReads = 0; hPipe >= 0 && nReads < 16; ++nReads)
+    {
+        const ssize_t cb = read(hPipe, acBuf, sizeof(acBuf));
+        if (cb < 0 && (errno == EINTR || errno == EAGAIN))
+        {
+            if (errno == EAGAIN)
+            {
+                break;
+            }
+            continue;
+        }
+        if (cb <= 0)
+        {
+            CPFSystem::CloseHandle(hPipe);
+            break;
+        }
+        const size_t cch = static_cast<size_t>(cb);
+        // hogspin writes two lines: a flood is read no further, or it would keep the check,
+        // and a CPU, busy through the soak.
+        tuint64& qwBytes = &hPipe == &m_hErr ? m_qwErrBytes : m_qwOutBytes;
+        qwBytes += cch;
+        if (&hPipe == &m_hErr)
+        {
+            m_strErrLine.append(acBuf, std::min(cch, kFirstLineKept - std::min(kFirstLineKept, m_strErrLine.size())));
+        }
+        else
+        {
+            if (!m_bFirstLine)
+            {
+                const char* pNewline = std::find(acBuf, acBuf + cch, '\n');
+                m_strFirstLine.append(acBuf, static_cast<size_t>(pNewline - acBuf));
+                m_bFirstLine = pNewline != acBuf + cch || m_strFirstLine.size() >= kFirstLineKept;
+                m_strFirstLine.resize(std::min(m_strFirstLine.size(), kFirstLineKept));
+            }
+            m_strOut.append(acBuf, cch);
+            if (m_strOut.size() > 2 * kToolOutputKept)
+            {
+                m_strOut.erase(0, m_strOut.size() - kToolOutputKept);
+            }
+        }
+        if (qwBytes > kToolOutputRead)
+        {
+            CPFSystem::CloseHandle(hPipe);
+        }
+    }
+}
+
+void CToolSupervisor::Pump()
+{
+    PumpPipe(m_hOut);
+    PumpPipe(m_hErr);
+}
+
+bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
+{
+    if (!CPFSystem::SetWaitableTimer(m_hTimer, qwDueNs))
+    {
+        return true;
+    }
+    pollfd aFds[4] = {{m_hSignal, POLLIN, 0}, {m_hTimer, POLLIN, 0}, {m_hOut, POLLIN, 0}, {m_hErr, POLLIN, 0}};
+    if (CPFSystem::WaitForMultipleObjects(aFds, 4, -1) < 0)
+    {
+        return CPFSystem::QueryTickCountNs() >= qwDueNs;
+    }
+    // Only what is ready is read: a sample's wait costs one poll.
+    if ((aFds[2].revents | aFds[3].revents) != 0)
+    {
+        Pump();
+    }
+    for (int nSignal; aFds[0].revents != 0 && (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
+    {
+        if (nSignal == SIGCHLD || !bAnswerSignals)
+        {
+            continue;
+        }
+        // The stop under way goes on to its bound; the signal is answered once it is over.
+        if (m_bEnding)
+        {
+            m_nLateSignal = m_nLateSignal == 0 ? nSignal : m_nLateSignal;
+            continue;
+        }
+        StopBySignal(nSignal);
+    }
+    if (aFds[1].revents == 0)
+    {
+        return CPFSystem::QueryTickCountNs() >= qwDueNs;
+    }
+    CPFSystem::ResetWaitableTimer(m_hTimer);
+    return true;
+}
+
+void CToolSupervisor::WaitForFirstLine(tuint64 qwBoundNs)
+{
+    for (;;)
+    {
+        Pump();
+        Reap();
+        if (m_bFirstLine || m_bReaped || CPFSystem::QueryTickCountNs() >= qwBoundNs)
+        {
+            break;
+        }
+        WaitUntil(std::min(qwBoundNs, CPFSystem::QueryTickCountNs() + 50000000U));
+    }
+    // Ended: whatever it wrote before it went counts, a last line without its newline too.
+    Pump();
+}
+
+std::string CToolSupervisor::ErrorLine() const
+{
+    return m_strErrLine.substr(0, m_strErrLine.find('\n'));
+}
+
+std::vector<SWorker> CToolSupervisor::ReadWorkers()
+{
+    std::vector<SWorker> vWorkers;
+    if (Reaped() || m_nPid == 0)
+    {
+        return vWorkers;
+    }
+    std::vector<pid_t> vTasks;
+    CPFSystem::ListProcEntries(("/proc/" + std::to_string(m_nPid) + "/task").c_str(), &vTasks);
+    std::sort(vTasks.begin(), vTasks.end());
+    for (const pid_t nTid : vTasks)
+    {
+        STaskInfo task;
+        // Its tasks but its main thread; one that ended since the directory was read is gone.
+        if (nTid != m_nPid && CPFSystem::QueryTask(m_nPid, nTid, kTaskLastCPU, &task))
+        {
+            vWorkers.push_back(SWorker{task.strAllowed, task.nLastCPU < 0 ? "" : std::to_string(task.nLastCPU)});
+        }
+    }
+    return vWorkers;
+}
+
+// SIGINT or SIGKILL to the tool's group while it has not been reaped (its number may be
+// another's after that), and to every process below the check, which adopts what the tool's
+// own children leave behind.
+void CToolSupervisor::SignalTree(int nSignal, std::vector<pid_t>& vTree)
+{
+    if (!m_bReaped)
+    {
+        CPFSystem::SignalProcessGroup(m_nPid, nSignal);
+    }
+    CPFSystem::ListDescendants(getpid(), &vTree);
+    for (const pid_t nPid : vTree)
+    {
+        CPFSystem::SignalProcess(nPid, nSignal);
+    }
+}
+
+SStop CToolSupervisor::End(bool bAnswerSignals)
+{
+    SStop stop;
+    stop.strBound = m_strStopBound;
+    if (m_nPid == 0)
+    {
+        return stop;
+    }
+    m_bEnding = true;
+    std::vector<pid_t> vTree;
+    Reap();
+    stop.bSignalled = !m_bReaped;
+    const tuint64 qwBound = CPFSystem::QueryTickCountNs() + static_cast<tuint64>(m_usStopBound) * 1000U;
+    SignalTree(SIGINT, vTree);
+    for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
+    {
+        Reap();
+        CPFSystem::ListDescendants(getpid(), &vTree);
+        if (m_bReaped && vTree.empty())
+        {
+            break;
+        }
+        // SIGCHLD wakes the wait for a child; the rest of the tree is looked at every 20 ms.
+        WaitUntil(std::min(qwBound, qwNow + 20000000U), bAnswerSignals);
+    }
+    Reap();
+    CPFSystem::ListDescendants(getpid(), &vTree);
+    if (!m_bReaped || !vTree.empty())
+    {
+        stop.bKilled = !m_bReaped;
+        stop.bTreeKilled = m_bReaped;
+        SignalTree(SIGKILL, vTree);
+        // SIGKILL ends a task at once, but for one stuck in the kernel: not wait for ever.
+        const tuint64 qwKilled = CPFSystem::QueryTickCountNs() + 5000000000U;
+        while ((!m_bReaped || !vTree.empty()) && CPFSystem::QueryTickCountNs() < qwKilled)
+        {
+            WaitUntil(CPFSystem::QueryTickCountNs() + 10000000U, false);
+            Reap();
+            CPFSystem::ListDescendants(getpid(), &vTree);
+        }
+    }
+    Pump();
+    stop.iStatus = m_iStatus;
+    // Its last line, with or without a newline at its end.
+    std::string strOut = m_strOut;
+    if (!strOut.empty() && strOut.back() == '\n')
+    {
+        strOut.pop_back();
+    }
+    stop.strLastLine = strOut.substr(strOut.rfind('\n') == std::string::npos ? 0 : strOut.rfind('\n') + 1);
+    m_nPid = m_bReaped ? 0 : m_nPid;
+    return stop;
+}
+
+void CToolSupervisor::AnswerLateSignal()
+{
+    if (m_nLateSignal != 0)
+    {
+        SayError(std::string("hogspin-check: SIG") + SignalName(m_nLateSignal) + ": stopping\n");
+        std::exit(128 + m_nLateSignal);
+    }
+}
+
+std::string CToolSupervisor::Ending() const
+{
+    return m_nPid != 0 && !m_bReaped ? "ending the tool it started and stopping" : "stopping";
+}
+
+void CToolSupervisor::StopBySignal(int nSignal)
+{
+    SayError(std::string("hogspin-check: SIG") + SignalName(nSignal) + ": " + Ending() + "\n");
+    (void)End(false);
+    std::exit(128 + nSignal);
+}
+
+int CToolSupervisor::PendingPipeSignal()
+{
+    for (int nSignal; m_hSignal >= 0 && (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
+    {
+        if (nSignal == SIGPIPE)
+        {
+            return SIGPIPE;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+// The tool under the check: started in a group of its own, its output pumped, reaped, and
+// ended with all it started; the check's signals and its timer, taken at its waits.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFSystem.h"
+#include "SoakVerdicts.h"
+
+class CToolSupervisor
+{
+public:
+    CToolSupervisor() = default;
+    CToolSupervisor(const CToolSupervisor&) = delete;
+    CToolSupervisor& operator=(const CToolSupervisor&) = delete;
+
+    // Takes the stop signals (but those ignored on entry) and SIGCHLD synchronously, from a
+    // descriptor, and makes the check the reaper of what the tool's children leave behind.
+    // False with errno when a descriptor cannot be had.
+    bool Open();
+
+    // How long the stop may take: µs, and as the user gave it.
+    void SetStopBound(tint64 usBound, const std::string& strBound);
+
+    // Why strTool cannot be started, or "" when it can: found as exec would find it.
+    static std::string WhyNotStartable(const std::string& strTool);
+
+    // Starts the tool with its output on pipes, in a process group of its own; "" or why not.
+    std::string Start(const std::vector<std::string>& vArgv);
+
+    // Waits until the monotonic time qwDueNs, reading the tool's output meanwhile. A stop
+    // signal ends the check; SIGCHLD, or the time, only ends the wait. True when it has come.
+    bool WaitUntil(tuint64 qwDueNs, bool bAnswerSignals = true);
+
+    // Waits until the tool has written its first line or ended, or until qwBoundNs.
+    void WaitForFirstLine(tuint64 qwBoundNs);
+    bool HasFirstLine() const { return m_bFirstLine; }
+    const std::string& FirstLine() const { return m_strFirstLine; }
+    std::string ErrorLine() const;
+    bool Reaped();
+    int Status() const { return m_iStatus; }
+
+    // Each worker's allowed CPUs and the CPU it last ran on; none once the tool has ended.
+    std::vector<SWorker> ReadWorkers();
+
+    // SIGINT to the tool's group and whatever it started, then SIGKILL for what is left past
+    // the stop bound: how it went.
+    SStop End(bool bAnswerSignals);
+
+    // A stop signal taken while the tool was being ended in order: the check stops with it.
+    void AnswerLateSignal();
+
+    // Ends the tool and the check, as signal nSignal asks.
+    [[noreturn]] void StopBySignal(int nSignal);
+
+    // A pending SIGPIPE, where one came: a write failed because the reader went.
+    int PendingPipeSignal();
+
+    // "ending the tool it started and stopping", or "stopping" where there is none.
+    std::string Ending() const;
+
+private:
+    void Reap();
+    void Pump();
+    void PumpPipe(FDHANDLE& hPipe);
+    void SignalTree(int nSignal, std::vector<pid_t>& vTree);
+
+    FDHANDLE m_hSignal = -1;
+    FDHANDLE m_hTimer = -1;
+    sigset_t m_sigOwn;  // the mask the check was started with, for the tool
+    tint64 m_usStopBound = 5000000;
+    std::string m_strStopBound = "5";
+    pid_t m_nPid = 0;
+    bool m_bReaped = false;
+    int m_iStatus = 0;  // its exit status, 128 + N for signal N
+    FDHANDLE m_hOut = -1;
+    FDHANDLE m_hErr = -1;
+    std::string m_strOut;
+    tuint64 m_qwOutBytes = 0;
+    tuint64 m_qwErrBytes = 0;
+    std::string m_strFirstLine;
+    bool m_bFirstLine = false;
+    std::string m_strErrLine;
+    bool m_bEnding = false;  // the tool is being ended
+    int m_nLateSignal = 0;   // a stop signal that came meanwhile
+};
