@@ -374,7 +374,20 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     EXPECT_EQ(TraceHeader(soak.setup), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
     EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
     EXPECT_EQ(FormatTraceLine(soak.setup, soak.trace, 0, acLine, 20), 0u);
-    EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", ""), "hogspin-board,model=Pine64_ Rock_Pro,kernel=6.1.0,host=b-3,board=\n");
+    EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", "board-\xc3\xa4 100%"),
+              "hogspin-board,model=Pine64%2C Rock%09Pro,kernel=6.1.0,host=b-3,board=board-%C3%A4 100%25\n");
+    // The data line of each kind of case: a measurement, a verdict, a skip, a throttle that never came.
+    const std::pair<SCase, const char*> aData[] = {
+        {{"temp-max-soc", EResult::Pass, "50.0 C, the highest", "50.0", "C"}, "hogspin-case,temp-max-soc,pass,50.0,C\n"},
+        {{"limit-temp-soc", EResult::Fail, "95.0 C; limit 85 C", "", ""}, "hogspin-case,limit-temp-soc,fail,,\n"},
+        {{"temp-tau-soc", EResult::Skip, "too few samples", "", ""}, "hogspin-case,temp-tau-soc,skip,,\n"},
+        {{"throttle-onset-cpu1", EResult::Pass, "never, CPU 1 ran at", "never", "s"}, "hogspin-case,throttle-onset-cpu1,pass,never,s\n"},
+    };
+    for (const auto& data : aData)
+    {
+        EXPECT_EQ(DataLine(data.first), data.second);
+    }
+    EXPECT_EQ(ResultLine(aData[3].first), "throttle-onset-cpu1 pass\n");
 }
 
 // A soak of nSoak samples dInterval apart from the tool's start, after nBaseline before it;

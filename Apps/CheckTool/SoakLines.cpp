@@ -106,12 +106,18 @@ std::string Printable(const std::string& str, size_t nMax)
 std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
                       const std::string& strBoard)
 {
-    const auto clean = [](std::string str) {
-        for (char& c : str)
+    // Names that differ only in bytes outside printable ASCII must stay apart: each such byte,
+    // and ',' and '%', as %XX.
+    const auto clean = [](const std::string& str) {
+        std::string strOut;
+        for (const char c : str)
         {
-            c = c == ',' || c < ' ' || c > '~' ? '_' : c;
+            const unsigned char uc = static_cast<unsigned char>(c);
+            char sz[4];
+            std::snprintf(sz, sizeof(sz), "%%%02X", uc);
+            strOut += uc == ',' || uc == '%' || uc < ' ' || uc > '~' ? std::string(sz) : std::string(1, c);
         }
-        return str;
+        return strOut;
     };
     return "hogspin-board,model=" + clean(strModel) + ",kernel=" + clean(strKernel) + ",host=" + clean(strHost) +
            ",board=" + clean(strBoard) + "\n";

@@ -32,7 +32,8 @@ std::string ResultLine(const SCase& c);
 // the figure as the case line shows it, "never" for a throttle that never came, or nothing.
 std::string DataLine(const SCase& c);
 
-// "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from.
+// "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps
+// printable ASCII but ',' and '%'; those and every other byte are written %XX.
 std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
                       const std::string& strBoard);
 
