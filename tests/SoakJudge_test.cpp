@@ -444,7 +444,8 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
         {"a first-order rise over 5 τ, a little noise",
          [&] { return MakeCurves("temp:soc", 0, 101, 1, [&](size_t, double t) { return Rise(40000, 70000, 20)(t) + noise(t); }, flat); },
          {"temp-tau-soc:pass:20±0.6:it settled", "temp-steady-soc:pass:70±0.2:from 40.", "thermal-resistance-soc:skip:-:needs a BASELINE",
-          "throttle-onset-cpu1:pass:never:never", "throttle-time-cpu1:pass:0±0:of 100.00 s", "clock-measured-cpu1:skip:-:no counter here"}},
+          "throttle-onset-cpu1:pass:never:never", "throttle-time-cpu1:pass:0±0:of 100.00 s", "clock-measured-cpu1:skip:-:no counter here",
+          "temp-tau-fast-soc:skip:-:one pole describes the rise"}},
         {"1.5 τ: a projection",
          [&] { return MakeCurves("temp:soc", 0, 31, 1, [&](size_t, double t) { return Rise(40000, 70000, 20)(t) + noise(t); }, flat); },
          {"temp-tau-soc:pass:20±1.5:T∞ is a projection", "temp-steady-soc:pass:70±1.5:the soak lasted 1.5 τ, under 3"}},
@@ -496,14 +497,14 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              }
              return soak;
          },
-         {"throttle-onset-cpu1:pass:never:samples of scaling_cur_freq: a change shorter than INTERVAL may be missed; cpufreq's "
+         {"throttle-onset-cpu1:pass:never:a change shorter than INTERVAL may be missed; cpufreq's "
           "time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:pass:0±0:went back",
           "cooling-fan:skip:-:the counter went back 5.00 s into the soak, from 4000 to 0 ms"}},
         {"a die on a slow heatsink: one time constant fits it closely, and is wrong",
          [&] {
              return MakeCurves("temp:soc", 0, 41, 1, [&](size_t, double t) { return Rise(40000, 55000, 5)(t) + Rise(0, 25000, 300)(t); }, flat);
          },
-         {"temp-tau-soc:skip:-:a second, slower part goes on", "temp-steady-soc:skip:-:soak longer"}},
+         {"temp-tau-soc:skip:-:soak longer", "temp-steady-soc:skip:-:soak longer"}},
         {"one glitch, and a noisy sensor, on a healthy rise",
          [&] {
              return MakeCurves("temp:soc temp:gpu", 0, 121, 1,
@@ -560,6 +561,72 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
+        // Real boards' clocks and dies.
+        {"a governor's ramp from 600 MHz as the load starts, then a steady clock",
+         [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 70000, 10)(t); }, [](double t) { return t < 0.5 ? 600000.0 : 1800000.0; }); },
+         {"throttle-onset-cpu1:pass:never:its governor's ramp from 600 MHz is no throttling", "throttle-time-cpu1:pass:0±0:",
+          "temp-tau-soc:pass:10±0.2:it settled", "freq-min-cpu1:pass:1800±0:its ramp from 600 MHz, the governor's, left out"}},
+        {"a clock its activity counters put a few kHz either side of 1500.37 MHz",
+         [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 70000, 10)(t); }, [](double t) { return std::llround(t) % 2 == 0 ? 1500346.0 : 1500398.0; }); },
+         {"throttle-onset-cpu1:pass:never:", "throttle-time-cpu1:pass:0±0:", "temp-tau-soc:pass:10±0.2:it settled"}},
+        {"a cap part-way, which scaling_max_freq and CPU 1's cooling device say too",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc cooling:cpufreq-cpu1", 0, 61, 1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 80000, 10)(t) : t < 19.5 ? 0 : 1e6 * (t - 19.5); },
+                                     [](double t) { return t < 20 ? 1800000.0 : 1400000.0; });
+             soak.setup.vSensors[1].bOfCPU = true;
+             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             {
+                 soak.trace.vllMaxKHz[i] = soak.trace.vllTimeUs[i] < 20000000 ? 1800000 : 1400000;
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:19.5±0:found by the kernel: cooling device cpufreq-cpu1 above state 0 from 19.50 s; scaling_max_freq",
+          "throttle-time-cpu1:pass:40±0:below 1800 MHz", "temp-tau-soc:pass:10±0.3:before the throttle onset at 19.50 s"}},
+        {"two poles: a die that jumps 4 C with τ 0.5 s on a board whose pole is 20 times slower",
+         [&] {
+             return MakeCurves("temp:soc", 0, 601, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t) / 4; }, flat);
+         },
+         {"temp-tau-soc:pass:10±0.3:the slow pole of a two-pole fit", "temp-tau-fast-soc:pass:0.5±0.05:the fast pole, 17 % of the rise",
+          "temp-steady-soc:pass:64±0.2:the soak lasted 6.0 τ of the slow pole: it settled"}},
+        {"two poles, the soak cut at 1.5 τ of the slow one",
+         [&] {
+             return MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat);
+         },
+         {"temp-tau-soc:pass:10±2:the slow pole of a two-pole fit", "temp-steady-soc:pass:64±2:under 3: T∞ is a projection"}},
+        {"a vendor kernel that writes whole degrees, under MAX_TEMP=40",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : 43.0; }, flat);
+             SetEnv("MAX_TEMP=40");
+             SCheckParams params;
+             std::string strWhy;
+             EXPECT_TRUE(ParseParams({"1", "1", "30"}, FakeGetEnv, &params, &strWhy));
+             soak.setup.limMaxTemp = params.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:pass:0.043±0:its readings cannot be judged", "limit-temp-soc:fail:-:the reading cannot be judged",
+          "temp-tau-soc:skip:-:its readings cannot be judged"}},
+        {"a zone that stays put, a hair lower at the end",
+         [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return 45000 - t / 10; }, flat); },
+         {"temp-tau-soc:skip:-:it rose only 0.00 C"}},
+        {"no cpufreq at all",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);
+             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
+             soak.setup.strStatesWhy = soak.setup.strCurFreqWhy = "absent";
+             return soak;
+         },
+         {"throttle-onset-cpu1:skip:-:cpufreq/stats/time_in_state is absent, and cpufreq/scaling_cur_freq is absent",
+          "freq-min-cpu1:skip:-:scaling_cur_freq is absent"}},
+        {"time_in_state read at every sample, never advancing, and no clock",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat, 1);
+             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
+             soak.trace.vllStateKHz = {1800000};
+             std::fill(soak.trace.vllStateTime.begin(), soak.trace.vllStateTime.end(), 5000000);
+             return soak;
+         },
+         {"throttle-time-cpu1:skip:-:time_in_state was read at every sample but never advanced"}},
     };
     for (const auto& c : aCases)
     {
@@ -592,6 +659,47 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
             const double dTolerance = std::stod(strFigure.substr(strFigure.find("±") + strlen("±")));
             EXPECT_NEAR(std::stod(got.strMeasurement), dWant, dTolerance) << strName << ": " << got.strDetails;
         }
+    }
+}
+
+// UNTIL_STEADY's looks at a growing soak, as the check takes them: never steady before 3 τ of
+// the slowest pole, and steady once the model has held.
+TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
+{
+    const auto flat = [](double) { return 1800000.0; };
+    const auto noise = [](double t) { return 30 * std::sin(7.3 * t); };
+    const struct
+    {
+        const char* pszName;
+        SSoak soak;
+        double dNotBefore;  // s; HUGE_VAL: never steady
+    } aCases[] = {
+        {"a die on a board of τ 10 s, 100 s of it",
+         MakeCurves("temp:soc", 0, 1001, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
+         30},
+        {"the same cut at 15 s, 1.5 τ", MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
+         HUGE_VAL},
+        {"a die jump on a board of τ 93 s, 22 s in",
+         MakeCurves("temp:soc", 0, 221, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.2)(t) + Rise(0, 16000, 93)(t) + noise(t); }, flat),
+         HUGE_VAL},
+        {"one pole of 5 s, 60 s of it", MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + noise(t); }, flat), 15},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        SSteadyWatch watch;
+        double dSteadyAt = HUGE_VAL;
+        for (size_t k = 10; k < c.soak.trace.nSamples && dSteadyAt == HUGE_VAL; k += std::max<size_t>(1, k / 20))
+        {
+            SSoakTrace trace = c.soak.trace;
+            trace.nSamples = k + 1;
+            std::string strWhy;
+            dSteadyAt = SoakIsSteady(c.soak.setup, AnalyseSoak(c.soak.setup, trace), &watch, &strWhy)
+                            ? static_cast<double>(trace.vllTimeUs[k]) / 1e6
+                            : HUGE_VAL;
+        }
+        EXPECT_GE(dSteadyAt, c.dNotBefore);
+        EXPECT_EQ(dSteadyAt == HUGE_VAL, c.dNotBefore == HUGE_VAL) << dSteadyAt;
     }
 }
 

@@ -937,7 +937,7 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          "hogspin-check: temp-max-wifi: skip (class/thermal/thermal_zone1/temp could not be read at any of 3 samples)", false,
          "clock-measured-cpu{K}:skip::\ncpu-busy:pass::\nfreq-min-cpu{K}:skip::\nlimit-temp-soc:fail::\npower-max:skip::\n"
          "stop-sigint:pass::\nsummary-ret:pass::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\n"
-         "temp-steady-soc:skip::\ntemp-tau-soc:skip::\nthermal-resistance-soc:skip::\nthrottle-onset-cpu{K}:skip::\n"
+         "temp-steady-soc:skip::\ntemp-tau-fast-soc:skip::\ntemp-tau-soc:skip::\nthermal-resistance-soc:skip::\nthrottle-onset-cpu{K}:skip::\n"
          "throttle-time-cpu{K}:skip::\nworkers-pinned:pass::\n"},
         // A board that heats as the load asks: a zone of τ 0.5 s and 10 K/W, 2 W of load on 0.5 W at rest.
         {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.1 HOGSPIN_SYSFS={HEATS}", "3", 0, 0, "", "hogspin-check: stop-sigint: pass",

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "SoakData.h"
-#include "StepFit.h"
 
 // Rows [iFirst, iEnd) of the trace: the baseline's, or the soak's.
 struct SRows
@@ -44,15 +43,36 @@ struct SSlope
     double dMidT = 0;
 };
 
-// What a first-order fit says of a zone, or why it says nothing.
+// A zone's rise as a Foster network of one or two stages: T(t) = T∞ − A·e^(−t/τ₁) − B·e^(−t/τ₂),
+// A 0 with one pole. Temperatures in C, times in µs.
+struct SModel
+{
+    int nPoles = 0;
+    double dSteady = 0;   // T∞
+    double dFast = 0;     // A, the fast pole's rise: the die's own
+    double dSlow = 0;     // B, the slow pole's: the package and board
+    double dTauFast = 0;  // τ₁
+    double dTau = 0;      // τ₂, the slow and dominant one; a one-pole model's only one
+    double At(double dT) const;
+    double Slope(double dT) const;  // C per µs
+    double Start() const { return dSteady - dFast - dSlow; }
+};
+
+// What the thermal model says of a zone, or why it says nothing.
 struct SZoneFit
 {
     bool bFitted = false;
+    bool bFlat = false;     // it rose too little to fit: still, not unsettled
     std::string strWhy;
-    SStepFit fit;          // τ in µs, temperatures in C
+    SModel model;
+    double dRms = 0;        // of the residuals, C
+    double dR2 = 0;         // 1 − SSE / SST
+    std::string strPoles;   // why one pole, or two: the criterion and its figures
+    bool bFastTold = false; // the fast pole is longer than INTERVAL can tell
+    double dSteadyError = 0;  // C: how far refits to the first 2/3 and 5/6 of the rise move T∞
     size_t nPoints = 0;
-    double dSpan = 0;      // µs from the load's start to the last reading fitted
-    double dLast = 0;      // the last reading fitted, C
+    double dSpan = 0;       // µs from the load's start to the last reading fitted
+    double dLast = 0;       // the last reading fitted, C
 };
 
 // A zone's reference for its rise and its thermal resistance: the baseline's mean where the
@@ -63,19 +83,24 @@ struct SFrom
     tint64 llValue = 0;
 };
 
-// When CPU's clock first fell below the highest it had in the soak, and for how long it ran
-// below: from cpufreq's time_in_state where it counts (it sees changes between samples),
-// else from the sampled clock.
+// When CPU K's clock was first capped below its ceiling, the highest it reached once the load
+// began, and for how long: from cpufreq's time_in_state where it counts (it sees changes
+// between samples), else from the sampled clock; with what the kernel says of a cap.
 struct SThrottle
 {
     bool bKnown = false;  // else strWhy says why nothing could tell
     std::string strWhy;
+    tint64 llCeilingKHz = 0;
     std::string strTop;   // "1800 MHz"
+    double dCeilingAt = 0;    // µs: when the clock first reached its ceiling
+    tint64 llRampKHz = -1;    // the lowest clock before that, the governor's ramp; -1: none
     bool bThrottled = false;
     double dOnset = 0;    // µs since the load's start
-    double dBelow = 0;    // µs below the top clock
-    tint64 llLowKHz = -1; // the lowest clock time_in_state saw time at; -1 where it did not count
-    std::string strOnsetHow;  // how the onset was placed
+    double dBelow = 0;    // µs below the ceiling
+    tint64 llLowKHz = -1; // the lowest clock after the ceiling was reached; -1 where none was read
+    bool bLowStates = false;  // time_in_state saw it
+    tint64 llSampledLowKHz = -1;  // and the samples' lowest then
+    std::string strOnsetHow;  // which evidence placed the onset, and how
     std::string strSource;
 };
 
@@ -83,6 +108,7 @@ struct SSensorAnalysis
 {
     SSeries soak;
     SSeries base;
+    bool bImplausible = false;  // a zone none of whose readings a running board gives in m°C
     SFrom from;      // a zone's
     SZoneFit fit;    // a zone's, where the soak read it
     SSlope tail;     // a zone's over the soak's last third, every reading: is it still?
@@ -121,6 +147,22 @@ struct SSoakAnalysis
 
 SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace);
 
-// True once every zone that can be fitted (one at least) is within 0.5 C of where it settles
-// and the soak has lasted 3 τ of each; pstrWhy then says so.
-bool SoakIsSteady(const SSoakSetup& setup, const SSoakAnalysis& analysis, std::string* pstrWhy);
+// Why a zone's readings cannot be judged, where none of them is plausible.
+extern const char kImplausible[];
+
+// What earlier looks at a growing soak saw of each zone's model: steady needs it to hold.
+struct SSteadyWatch
+{
+    struct SLook
+    {
+        int nPoles = 0;
+        double dSteady = 0;
+        double dTau = 0;
+    };
+    std::vector<std::vector<SLook>> vvLooks;  // a zone's, the latest last
+};
+
+// True once every zone is still and each that rose has been seen for 3 τ of its slow pole,
+// with its model's T∞ within 0.5 C over the last three looks and its poles unchanged; pstrWhy
+// then says so. Each call is a look, which pWatch keeps.
+bool SoakIsSteady(const SSoakSetup& setup, const SSoakAnalysis& analysis, SSteadyWatch* pWatch, std::string* pstrWhy);

@@ -17,7 +17,7 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerR
     // Without exceptions a failed allocation would abort: ask for no more than can exist, and
     // no more than a small board's memory holds.
     if (nRows > kMaxSamples + 1 || nSensorsPerRow > 4096 || nStatesPerRow > 64 ||
-        nRows * (4 + nSensorsPerRow + nStatesPerRow) > kMaxTraceBytes / sizeof(tint64))
+        nRows * (5 + nSensorsPerRow + nStatesPerRow) > kMaxTraceBytes / sizeof(tint64))
     {
         return false;
     }
@@ -25,6 +25,7 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerR
     vllBusy.assign(nRows, kMissing);
     vllTotal.assign(nRows, kMissing);
     vllKHz.assign(nRows, kMissing);
+    vllMaxKHz.assign(nRows, kMissing);
     vllValues.assign(nRows * nSensorsPerRow, kMissing);
     vllStateKHz.assign(nStatesPerRow, 0);
     vllStateTime.assign(nRows * nStatesPerRow, kMissing);

@@ -47,6 +47,7 @@ struct SSensor
     ESensorKind eKind;
     std::string strPath;  // under the sysfs root
     std::string strName;  // the case name's suffix
+    bool bOfCPU = false;  // a cooling device that caps CPU K's clock (cpufreq's, of K's policy)
 };
 
 // A parameter's limit in the samples' units (m°C, kHz, µW), exactly.
@@ -69,6 +70,7 @@ struct SSoakTrace
     std::vector<tint64> vllBusy;       // CPU's busy and total time from /proc/stat
     std::vector<tint64> vllTotal;
     std::vector<tint64> vllKHz;        // its clock
+    std::vector<tint64> vllMaxKHz;     // its policy's scaling_max_freq: a cap lowers it
     std::vector<tint64> vllValues;     // nSensors a row
     std::vector<tint64> vllStateKHz;   // each state's clock
     std::vector<tint64> vllStateTime;  // nStates a row: the time spent at each
@@ -90,6 +92,12 @@ struct SSoakSetup
     SLimit limMaxPower;
     std::string strPowerMeter;  // the meter thermal resistance divides by; "": the only one
     std::vector<SSensor> vSensors;
+    // CPU K's operating points, highest first, from scaling_available_frequencies or
+    // time_in_state; and, where cpufreq's files gave nothing, whether they were "absent" or
+    // "unreadable".
+    std::vector<tint64> vllOppKHz;
+    std::string strStatesWhy;
+    std::string strCurFreqWhy;
     std::string strEnded;       // how the soak ended, when not at SETTLE as asked
     // CPU's cycles over the soak, or why they could not be counted.
     bool bCycles = false;

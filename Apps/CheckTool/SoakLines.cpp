@@ -79,7 +79,9 @@ std::string Printed(int nDecimals, double d)
 {
     char sz[64];
     std::snprintf(sz, sizeof(sz), "%.*f", nDecimals, d);
-    return sz;
+    // What rounds to zero is zero, whichever side it came from: never "-0.00".
+    const std::string str = sz;
+    return str[0] == '-' && str.find_first_not_of("-0.") == std::string::npos ? str.substr(1) : str;
 }
 
 std::string Seconds(tint64 us)
@@ -212,8 +214,12 @@ std::string FitLines(const SSoakSetup& setup, const SSoakAnalysis& analysis)
         const SZoneFit& z = analysis.vSensors[k].fit;
         if (z.bFitted)
         {
-            str += "hogspin-fit," + setup.vSensors[k].strName + ",t0_c=" + Printed(3, z.fit.dStart) + ",tinf_c=" +
-                   Printed(3, z.fit.dSteady) + ",tau_s=" + Printed(3, z.fit.dTau / 1e6) + "\n";
+            const SModel& m = z.model;
+            str += "hogspin-fit," + setup.vSensors[k].strName + ",t0_c=" + Printed(3, m.Start()) + ",tinf_c=" + Printed(3, m.dSteady) +
+                   ",tau_s=" + Printed(3, m.dTau / 1e6) +
+                   (m.nPoles == 2 ? ",tau_fast_s=" + Printed(3, m.dTauFast / 1e6) + ",fast_share=" + Printed(3, m.dFast / (m.dFast + m.dSlow))
+                                  : "") +
+                   "\n";
         }
     }
     return str;

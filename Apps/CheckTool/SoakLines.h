@@ -14,7 +14,7 @@ struct SSoakAnalysis;
 // is 85.04, (1200000, 3, 0) 1200, (2500000, 6, 1) 2.5.
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces);
 
-// d with nDecimals decimals.
+// d with nDecimals decimals, never a negative zero.
 std::string Printed(int nDecimals, double d);
 
 // A time in µs as seconds: "1.25 s"; and to three figures or so, without the unit: 0.85, 12.3, 123.

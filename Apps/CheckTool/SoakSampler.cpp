@@ -63,7 +63,35 @@ std::string ReadFirstLine(const std::string& strPath)
     return nFirst == std::string::npos ? std::string() : strLine.substr(nFirst, nLast - nFirst + 1);
 }
 
-std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
+// Whether a cooling device caps CPU nCPU: cpufreq's, named for a CPU of nCPU's policy
+// ("cpufreq-cpu0", "thermal-cpufreq-0"), or for nCPU itself where the policy cannot be read.
+static bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU)
+{
+    const size_t nDigits = strType.find_last_not_of("0123456789") + 1;
+    if (strType.find("cpufreq") == std::string::npos || nDigits == strType.size())
+    {
+        return false;
+    }
+    const int nNamed = std::atoi(strType.c_str() + nDigits);
+    std::string strRelated =
+        ReadFirstLine(strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq/related_cpus");
+    if (strRelated.empty())
+    {
+        return nNamed == nCPU;
+    }
+    for (char* p = &strRelated[0]; *p != '\0';)
+    {
+        char* pEnd = nullptr;
+        if (std::strtol(p, &pEnd, 10) == nNamed && pEnd != p)
+        {
+            return true;
+        }
+        p = *pEnd == '\0' ? pEnd : pEnd + 1;
+    }
+    return false;
+}
+
+std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
 {
     std::vector<SRawSensor> vRaw;
     for (const std::string& strZone : Entries(strSysfs + "/class/thermal", "thermal_zone", ""))
@@ -71,7 +99,7 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
         const std::string strPath = "class/thermal/" + strZone + "/temp";
         if (Exists(strSysfs + "/" + strPath))
         {
-            vRaw.push_back(SRawSensor{ESensorKind::Temp, strPath, ReadFirstLine(strSysfs + "/class/thermal/" + strZone + "/type")});
+            vRaw.push_back(SRawSensor{ESensorKind::Temp, strPath, ReadFirstLine(strSysfs + "/class/thermal/" + strZone + "/type"), false});
         }
     }
     // A cooling device counts the time it spent in each state only where the kernel keeps its statistics.
@@ -80,7 +108,8 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
         const std::string strPath = "class/thermal/" + strDevice + "/stats/time_in_state_ms";
         if (Exists(strSysfs + "/" + strPath))
         {
-            vRaw.push_back(SRawSensor{ESensorKind::Cooling, strPath, ReadFirstLine(strSysfs + "/class/thermal/" + strDevice + "/type")});
+            const std::string strType = ReadFirstLine(strSysfs + "/class/thermal/" + strDevice + "/type");
+            vRaw.push_back(SRawSensor{ESensorKind::Cooling, strPath, strType, CapsCPU(strSysfs, strType, nCPU)});
         }
     }
     for (const ESensorKind eKind : {ESensorKind::Power, ESensorKind::Energy})
@@ -100,7 +129,7 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs)
             const std::string strDir = strSysfs + "/" + strPath.substr(0, strPath.rfind('/'));
             const std::string strInput = strPath.substr(strPath.rfind('/') + 1, strPath.size() - strPath.rfind('/') - 1 - 6);
             const std::string strLabel = ReadFirstLine(strDir + "/" + strInput + "_label");
-            vRaw.push_back(SRawSensor{eKind, strPath, ReadFirstLine(strDir + "/name") + "-" + (strLabel.empty() ? strInput : strLabel)});
+            vRaw.push_back(SRawSensor{eKind, strPath, ReadFirstLine(strDir + "/name") + "-" + (strLabel.empty() ? strInput : strLabel), false});
         }
     }
     return vRaw;
@@ -118,6 +147,7 @@ CSoakSampler::~CSoakSampler()
 {
     CPFSystem::CloseHandle(m_hStat);
     CPFSystem::CloseHandle(m_hFreq);
+    CPFSystem::CloseHandle(m_hMaxFreq);
     CPFSystem::CloseHandle(m_hStates);
     for (FDHANDLE& h : m_vhSensors)
     {
@@ -125,16 +155,33 @@ CSoakSampler::~CSoakSampler()
     }
 }
 
-void CSoakSampler::Open(const std::string& strSysfs, int nCPU, const std::vector<SSensor>& vSensors)
+// Where a cpufreq file gave nothing: "absent" where it is not there, "unreadable" where it is.
+static std::string WhyNothing(const std::string& strPath)
+{
+    return Exists(strPath) ? "unreadable" : "absent";
+}
+
+void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SSoakSetup& setup)
 {
     const std::string strCPUDir = strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq";
     m_vcText.resize(16384);
     // cpufreq's time_in_state, where it has one: its clocks are fixed for the soak.
-    m_hStates = CPFSystem::CreateFile((strCPUDir + "/stats/time_in_state").c_str());
+    const std::string strStates = strCPUDir + "/stats/time_in_state";
+    m_hStates = CPFSystem::CreateFile(strStates.c_str());
     tint64 allKHz[64], allTime[64];
     const ssize_t cbStates = m_hStates >= 0 ? CPFSystem::ReadFileAt(m_hStates, m_vcText.data(), m_vcText.size()) : -1;
     const size_t nStates = cbStates > 0 ? ParseTimeInState(m_vcText.data(), m_vcText.data() + cbStates, allKHz, allTime, 64) : 0;
     m_vllStateKHz.assign(allKHz, allKHz + nStates);
+    setup.strStatesWhy = nStates > 0 ? "" : WhyNothing(strStates);
+    // The operating points: the policy's list, else the clocks time_in_state counts.
+    char acList[4096];
+    const ssize_t cbList = CPFSystem::ReadSmallFile((strCPUDir + "/scaling_available_frequencies").c_str(), acList, sizeof(acList));
+    setup.vllOppKHz = cbList > 0 ? ParseClockList(acList, acList + cbList) : std::vector<tint64>();
+    if (setup.vllOppKHz.empty())
+    {
+        setup.vllOppKHz = m_vllStateKHz;
+        std::sort(setup.vllOppKHz.rbegin(), setup.vllOppKHz.rend());
+    }
     m_hStat = CPFSystem::CreateFile("/proc/stat");
     m_strStatKey = "\ncpu" + std::to_string(nCPU) + " ";
     m_llTicksPerSecond = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
@@ -146,11 +193,13 @@ void CSoakSampler::Open(const std::string& strSysfs, int nCPU, const std::vector
         m_vcStat.resize(2 * m_vcStat.size());
     }
     m_hFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_cur_freq").c_str());
-    for (const SSensor& sensor : vSensors)
+    setup.strCurFreqWhy = ReadValue(m_hFreq) != kMissing ? "" : WhyNothing(strCPUDir + "/scaling_cur_freq");
+    m_hMaxFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_max_freq").c_str());
+    for (const SSensor& sensor : setup.vSensors)
     {
         m_vhSensors.push_back(CPFSystem::CreateFile((strSysfs + "/" + sensor.strPath).c_str()));
     }
-    m_vcLine.resize(128 + 40 * vSensors.size());
+    m_vcLine.resize(128 + 40 * setup.vSensors.size());
 }
 
 // The row's cpufreq time_in_state, when its clocks are the ones the soak began with.
@@ -193,6 +242,7 @@ void CSoakSampler::TakeSample(const SSoakSetup& setup, SSoakTrace& trace, tuint6
         trace.vllTotal[iRow] = (llBusy + all[3] + all[4]) * 1000000 / m_llTicksPerSecond;
     }
     trace.vllKHz[iRow] = ReadValue(m_hFreq);
+    trace.vllMaxKHz[iRow] = ReadValue(m_hMaxFreq);
     for (size_t k = 0; k < m_vhSensors.size(); ++k)
     {
         tint64& llValue = trace.vllValues[iRow * trace.nSensors + k];

@@ -14,8 +14,9 @@
 std::string ReadFirstLine(const std::string& strPath);
 
 // Every thermal zone and cooling device, then every hwmon power meter, then every energy
-// counter under strSysfs, each with the name it gives itself.
-std::vector<SRawSensor> FindSensors(const std::string& strSysfs);
+// counter under strSysfs, each with the name it gives itself; the cooling devices that cap
+// CPU nCPU's clock marked.
+std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU);
 
 // Which board this is: the device tree's model or the firmware's product name.
 std::string ReadBoardModel(const std::string& strSysfs);
@@ -30,7 +31,8 @@ public:
 
     // Opens every file a sample reads, for the whole soak, and sizes the buffers so that a
     // sample allocates nothing; the clocks of CPU nCPU's time_in_state are fixed from here.
-    void Open(const std::string& strSysfs, int nCPU, const std::vector<SSensor>& vSensors);
+    // Says in the setup what cpufreq gives: the operating points, or why there are none.
+    void Open(const std::string& strSysfs, int nCPU, SSoakSetup& setup);
     size_t StateCount() const { return m_vllStateKHz.size(); }
     const std::vector<tint64>& StateClocks() const { return m_vllStateKHz; }
 
@@ -50,6 +52,7 @@ private:
     std::string m_strStatKey;  // "\ncpuK "
     tint64 m_llTicksPerSecond = 100;
     FDHANDLE m_hFreq = -1;
+    FDHANDLE m_hMaxFreq = -1;
     FDHANDLE m_hStates = -1;   // cpufreq's time_in_state
     std::vector<tint64> m_vllStateKHz;
     std::vector<FDHANDLE> m_vhSensors;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The throttle from cpufreq's statistics or the sampled clock, and the bend in a zone's rise.
+// The throttle: a cap below the clock's ceiling, not a governor's ramp up to it nor a wobble
+// about it; from cpufreq's statistics or the sampled clock, with the kernel's own word.
 #include "SoakThrottle.h"
 
 #include "SoakLines.h"
@@ -11,8 +12,83 @@
 namespace
 {
 
+// Where no table of operating points says how far apart two clocks are, a reading this
+// share below the ceiling is below it: activity counters wobble by thousandths of that.
+const double kClockMargin = 0.02;
+
+std::string MHz(tint64 llKHz)
+{
+    return ShowFixed(llKHz, 3, 0) + " MHz";
+}
+
+// The clock a reading must lie below to be below the ceiling: half a step of the table of
+// operating points down to the next one, else kClockMargin of it. *pstrHow says which.
+tint64 BelowCeiling(const SSoakSetup& setup, tint64 llCeiling, std::string* pstrHow)
+{
+    for (const tint64 llOpp : setup.vllOppKHz)
+    {
+        if (llOpp < llCeiling - llCeiling / 100)
+        {
+            *pstrHow = "more than half a step of its operating points (" + MHz(llCeiling - llOpp) + ")";
+            return llCeiling - (llCeiling - llOpp) / 2;
+        }
+    }
+    *pstrHow = "more than " + Printed(0, 100 * kClockMargin) + " % (no table of operating points says its step)";
+    return static_cast<tint64>(static_cast<double>(llCeiling) * (1 - kClockMargin));
+}
+
+// The kernel's own word on a cap, the earliest: scaling_max_freq lowered from where it was as
+// the load began, or a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
+double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
+{
+    double dAt = HUGE_VAL;
+    tint64 llStart = kMissing;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = trace.vllMaxKHz[i];
+        llStart = llStart == kMissing ? ll : llStart;
+        if (ll != kMissing && llStart != kMissing && ll < llStart)
+        {
+            dAt = static_cast<double>(trace.vllTimeUs[i]);
+            *pstrHow = "; scaling_max_freq fell from " + MHz(llStart) + " to " + MHz(ll) + " at " + Printed(2, dAt / 1e6) +
+                       " s (a thermal or QoS cap)";
+            break;
+        }
+    }
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        if (!setup.vSensors[k].bOfCPU)
+        {
+            continue;
+        }
+        size_t iPrev = rows.iEnd;
+        for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+        {
+            const tint64 ll = trace.Value(i, k);
+            if (ll == kMissing)
+            {
+                continue;
+            }
+            if (iPrev != rows.iEnd && ll > trace.Value(iPrev, k))
+            {
+                const double dFrom = std::max(static_cast<double>(trace.vllTimeUs[iPrev]),
+                                              static_cast<double>(trace.vllTimeUs[i] - (ll - trace.Value(iPrev, k))));
+                // Every word the kernel gave, the earliest first.
+                const std::string strDevice = "; cooling device " + setup.vSensors[k].strName + " above state 0 from " +
+                                              Printed(2, dFrom / 1e6) + " s";
+                *pstrHow = dFrom < dAt ? strDevice + *pstrHow : *pstrHow + strDevice;
+                dAt = std::min(dAt, dFrom);
+                break;
+            }
+            iPrev = i;
+        }
+    }
+    return dAt;
+}
+
 // time_in_state where it was read at every sample with the clocks it began with, and never
-// went back (a reset); else why not, and bKnown false.
+// went back (a reset); else why not, and bKnown false. Time below the ceiling counts from the
+// first interval after the one in which the clock reached it: the ramp is the governor's.
 SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrNotStates)
 {
     SThrottle th;
@@ -22,8 +98,7 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
     {
         if (trace.vllStateTime[i * trace.nStates] == kMissing)
         {
-            strNotStates = "cpufreq's time_in_state changed its clocks, or could not be read, " +
-                           Seconds(trace.vllTimeUs[i]) + " into the soak";
+            strNotStates = "cpufreq's time_in_state changed its clocks, or could not be read, " + Seconds(trace.vllTimeUs[i]) + " into the soak";
         }
         vRead.push_back(i);
     }
@@ -38,36 +113,53 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
             }
         }
     }
-    if (vRead.size() < 2 || !strNotStates.empty())
+    size_t iTop = trace.nStates;
+    for (size_t s = 0; s < trace.nStates && vRead.size() >= 2 && strNotStates.empty(); ++s)
+    {
+        iTop = at(vRead.back(), s) > at(vRead.front(), s) && (iTop == trace.nStates || trace.vllStateKHz[s] > trace.vllStateKHz[iTop]) ? s : iTop;
+    }
+    if (vRead.size() >= 2 && strNotStates.empty() && iTop == trace.nStates)
+    {
+        strNotStates = "cpufreq's time_in_state was read at every sample but never advanced";
+    }
+    if (!strNotStates.empty() || vRead.size() < 2)
     {
         return th;
     }
-    tint64 llTop = -1;
-    for (size_t s = 0; s < trace.nStates; ++s)
+    th.llCeilingKHz = trace.vllStateKHz[iTop];
+    // A clock at its ceiling at the first sample (the performance governor's) has no ramp;
+    // else the ramp ends in the interval where the ceiling's time first grew.
+    const tint64 llFirstKHz = trace.vllKHz[vRead.front()];
+    size_t jCeiling = 0;
+    while (llFirstKHz != kMissing && llFirstKHz < th.llCeilingKHz && at(vRead[jCeiling + 1], iTop) == at(vRead[jCeiling], iTop))
     {
-        if (at(vRead.back(), s) > at(vRead.front(), s))
-        {
-            llTop = std::max(llTop, trace.vllStateKHz[s]);
-            th.llLowKHz = th.llLowKHz < 0 ? trace.vllStateKHz[s] : std::min(th.llLowKHz, trace.vllStateKHz[s]);
-        }
+        ++jCeiling;
     }
-    if (llTop < 0)
-    {
-        return th;
-    }
+    jCeiling += llFirstKHz != kMissing && llFirstKHz < th.llCeilingKHz ? 1 : 0;
+    th.dCeilingAt = static_cast<double>(jCeiling == 0 ? trace.vllTimeUs[vRead.front()]
+                                                      : std::max(trace.vllTimeUs[vRead[jCeiling - 1]],
+                                                                 trace.vllTimeUs[vRead[jCeiling]] -
+                                                                     (at(vRead[jCeiling], iTop) - at(vRead[jCeiling - 1], iTop))));
     const auto below = [&](size_t i) {
         tint64 us = 0;
         for (size_t s = 0; s < trace.nStates; ++s)
         {
-            us += trace.vllStateKHz[s] < llTop ? at(i, s) : 0;
+            us += trace.vllStateKHz[s] < th.llCeilingKHz ? at(i, s) : 0;
         }
         return us;
     };
+    for (size_t s = 0; s < trace.nStates; ++s)
+    {
+        const bool bRamp = at(vRead[jCeiling], s) > at(vRead.front(), s) && trace.vllStateKHz[s] < th.llCeilingKHz;
+        th.llRampKHz = bRamp && (th.llRampKHz < 0 || trace.vllStateKHz[s] < th.llRampKHz) ? trace.vllStateKHz[s] : th.llRampKHz;
+        const bool bAfter = at(vRead.back(), s) > at(vRead[jCeiling], s);
+        th.llLowKHz = bAfter && (th.llLowKHz < 0 || trace.vllStateKHz[s] < th.llLowKHz) ? trace.vllStateKHz[s] : th.llLowKHz;
+    }
+    th.bLowStates = true;
     th.bKnown = true;
-    th.strTop = ShowFixed(llTop, 3, 0) + " MHz";
     th.strSource = " (cpufreq's time_in_state, which counts every change)";
-    th.dBelow = static_cast<double>(below(vRead.back()) - below(vRead.front()));
-    for (size_t j = 1; j < vRead.size() && !th.bThrottled; ++j)
+    th.dBelow = static_cast<double>(below(vRead.back()) - below(vRead[jCeiling]));
+    for (size_t j = jCeiling + 1; j < vRead.size() && !th.bThrottled; ++j)
     {
         const tint64 usGrew = below(vRead[j]) - below(vRead[j - 1]);
         if (usGrew > 0)
@@ -84,46 +176,88 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
     return th;
 }
 
+// The sampled clock: below the ceiling only where it stayed below for two readings in a row
+// once it had reached it; a change shorter than INTERVAL may be missed.
+SThrottle SamplesThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+{
+    SThrottle th;
+    th.bKnown = true;
+    th.llCeilingKHz = clock.llHigh;
+    std::string strResolution;
+    const tint64 llBelow = BelowCeiling(setup, clock.llHigh, &strResolution);
+    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq, below it by " + strResolution +
+                   " for two samples in a row: a change shorter than INTERVAL may be missed)";
+    std::vector<size_t> vRead;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        if (trace.vllKHz[i] != kMissing && (!vRead.empty() || trace.vllKHz[i] >= llBelow))
+        {
+            vRead.push_back(i);
+        }
+        else if (trace.vllKHz[i] != kMissing)
+        {
+            th.llRampKHz = th.llRampKHz < 0 ? trace.vllKHz[i] : std::min(th.llRampKHz, trace.vllKHz[i]);
+        }
+    }
+    th.dCeilingAt = vRead.empty() ? 0 : static_cast<double>(trace.vllTimeUs[vRead.front()]);
+    const auto below = [&](size_t j) { return j < vRead.size() && trace.vllKHz[vRead[j]] < llBelow; };
+    for (size_t j = 0; j < vRead.size(); ++j)
+    {
+        th.llLowKHz = th.llLowKHz < 0 ? trace.vllKHz[vRead[j]] : std::min(th.llLowKHz, trace.vllKHz[vRead[j]]);
+        // A reading below counts where it is one of a run of two or more.
+        const bool bHeld = below(j) && ((j > 0 && below(j - 1)) || below(j + 1));
+        if (bHeld && j + 1 < vRead.size())
+        {
+            th.dBelow += static_cast<double>(trace.vllTimeUs[vRead[j + 1]] - trace.vllTimeUs[vRead[j]]);
+        }
+        if (bHeld && !th.bThrottled)
+        {
+            th.bThrottled = true;
+            th.dOnset = static_cast<double>(trace.vllTimeUs[vRead[j]]);
+            th.strOnsetHow = ", when a sample first saw it held there";
+        }
+    }
+    return th;
+}
+
 } // namespace
 
-SThrottle FindThrottle(const SSoakTrace& trace, SRows rows, const SSeries& clock)
+SThrottle FindThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     std::string strNotStates;
     SThrottle th = StatesThrottle(trace, rows, &strNotStates);
-    if (th.bKnown)
+    if (!th.bKnown && clock.nGot == 0)
     {
+        const std::string strStates = !setup.strStatesWhy.empty() ? "cpufreq/stats/time_in_state is " + setup.strStatesWhy
+                                      : strNotStates.empty()      ? "cpufreq's time_in_state gave too few samples"
+                                                                  : strNotStates;
+        const std::string strCur = !setup.strCurFreqWhy.empty() ? "cpufreq/scaling_cur_freq is " + setup.strCurFreqWhy
+                                                                : "cpufreq/scaling_cur_freq could not be read in the soak";
+        th.strWhy = strStates + ", and " + strCur;
         return th;
     }
-    th = SThrottle();
-    // The samples: a change between two is seen at the second, and one shorter than INTERVAL may be missed.
-    if (clock.nGot == 0)
+    // The samples' lowest clock once the ceiling was reached, beside time_in_state's.
+    const SThrottle sampled = clock.nGot > 0 ? SamplesThrottle(setup, trace, rows, clock) : SThrottle();
+    if (!th.bKnown)
     {
-        th.strWhy = strNotStates.empty() ? "neither cpufreq/stats/time_in_state nor cpufreq/scaling_cur_freq could be read"
-                                         : strNotStates + ", and cpufreq/scaling_cur_freq could not be read";
-        return th;
+        th = sampled;
+        th.strSource.insert(th.strSource.size() - 1, strNotStates.empty() ? "" : "; " + strNotStates);
     }
-    th.bKnown = true;
-    th.strTop = ShowFixed(clock.llHigh, 3, 0) + " MHz";
-    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq: a change shorter than INTERVAL may be missed" +
-                   (strNotStates.empty() ? "" : "; " + strNotStates) + ")";
-    size_t iPrev = rows.iEnd;
-    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    th.llSampledLowKHz = sampled.llLowKHz;
+    th.strTop = MHz(th.llCeilingKHz);
+    // What the kernel says of a cap places the onset where it came first.
+    std::string strKernel;
+    const double dKernel = KernelCap(setup, trace, rows, &strKernel);
+    if (dKernel < HUGE_VAL && (!th.bThrottled || dKernel < th.dOnset))
     {
-        if (trace.vllKHz[i] == kMissing)
-        {
-            continue;
-        }
-        if (iPrev != rows.iEnd && trace.vllKHz[iPrev] < clock.llHigh)
-        {
-            th.dBelow += static_cast<double>(trace.vllTimeUs[i] - trace.vllTimeUs[iPrev]);
-        }
-        if (!th.bThrottled && trace.vllKHz[i] < clock.llHigh)
-        {
-            th.bThrottled = true;
-            th.dOnset = static_cast<double>(trace.vllTimeUs[i]);
-            th.strOnsetHow = ", when a sample first saw it";
-        }
-        iPrev = i;
+        th.bThrottled = true;
+        th.dOnset = std::max(dKernel, 0.0);
+        th.strOnsetHow = strKernel.substr(1);
+        th.strOnsetHow = ", found by the kernel:" + th.strOnsetHow;
+    }
+    else if (dKernel < HUGE_VAL)
+    {
+        th.strOnsetHow += "; the kernel agrees" + strKernel;
     }
     return th;
 }

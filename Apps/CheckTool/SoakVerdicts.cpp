@@ -46,14 +46,15 @@ std::string LimitText(const SLimit& lim, const char* pszUnits)
 
 std::string Settled(const SZoneFit& z, const std::string& strBent)
 {
-    const double dLasted = z.dSpan / z.fit.dTau;
+    const double dLasted = z.dSpan / z.model.dTau;
+    const std::string strPole = z.model.nPoles == 2 ? " of the slow pole" : "";
     if (!strBent.empty())
     {
-        return "the rise lasted " + Printed(1, dLasted) + " τ before " + strBent +
+        return "the rise lasted " + Printed(1, dLasted) + " τ" + strPole + " before " + strBent +
                (dLasted >= 3 ? ": it had settled" : ": T∞, where it would have settled, is a projection");
     }
-    return dLasted >= 3 ? "the soak lasted " + Printed(1, dLasted) + " τ: it settled"
-                        : "the soak lasted " + Printed(1, dLasted) + " τ, under 3: T∞ is a projection";
+    return dLasted >= 3 ? "the soak lasted " + Printed(1, dLasted) + " τ" + strPole + ": it settled"
+                        : "the soak lasted " + Printed(1, dLasted) + " τ" + strPole + ", under 3: T∞ is a projection";
 }
 
 std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
@@ -136,13 +137,50 @@ SCase JudgeResistance(const SSoakSetup& setup, const SSoakAnalysis& a, const SSe
         return Skipped(strCase, "the load added " + ShowFixed(m.llLoad - idle.Mean(), 6, 1) + " W, less than " + strMeter +
                                     " resolves (" + ShowFixed(m.llResolution, 6, 1) + " W)");
     }
-    const double dKelvin = z.fit.dSteady - static_cast<double>(s.from.llValue) / 1000;
+    const double dKelvin = z.model.dSteady - static_cast<double>(s.from.llValue) / 1000;
     const double dWatts = static_cast<double>(m.llLoad - idle.Mean()) / 1e6;
     return Measured(strCase, Printed(2, dKelvin / dWatts), "K/W",
-                    ", (T∞ " + Printed(2, z.fit.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
+                    ", (T∞ " + Printed(2, z.model.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
                         ShowFixed(m.llLoad, 6, 1) + " W, its median, − idle " + ShowFixed(idle.Mean(), 6, 1) + " W) on " + strMeter +
-                        (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.fit.dTau ? "" : "; T∞ is a projection") +
+                        (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.model.dTau ? "" : "; T∞ is a projection") +
                         BusyRestNote(setup, a));
+}
+
+// A zone's thermal model: its slow time constant, its fast one where there are two, and T∞
+// with how far it can be trusted.
+void JudgeModel(const SSoakSetup& setup, const SSoakAnalysis& a, const std::string& strName, const SZoneFit& z, std::vector<SCase>& vCases)
+{
+    if (!z.bFitted)
+    {
+        vCases.push_back(Skipped("temp-tau-" + strName, z.strWhy));
+        vCases.push_back(Skipped("temp-tau-fast-" + strName, z.strWhy));
+        vCases.push_back(Skipped("temp-steady-" + strName, z.strWhy));
+        return;
+    }
+    const SModel& m = z.model;
+    const std::string strFit = std::string(m.nPoles == 2 ? "the slow pole of a two-pole fit" : "a first-order fit") + " to " +
+                               std::to_string(z.nPoints) + " samples (RMS residual " + Printed(3, z.dRms) + " C, R² " + Printed(4, z.dR2) + ")";
+    vCases.push_back(Measured("temp-tau-" + strName, ShowSeconds(m.dTau), "s", ", " + strFit + "; " + Settled(z, a.strBent)));
+    const double dShare = m.dFast / (m.dFast + m.dSlow);
+    if (m.nPoles == 2 && z.bFastTold)
+    {
+        vCases.push_back(Measured("temp-tau-fast-" + strName, ShowSeconds(m.dTauFast), "s",
+                                  ", the fast pole, " + Printed(0, 100 * dShare) + " % of the rise (" + Printed(2, m.dFast) + " C); " + z.strPoles));
+    }
+    else if (m.nPoles == 2)
+    {
+        vCases.push_back(Skipped("temp-tau-fast-" + strName, "a fast pole of " + Printed(2, m.dFast) + " C rose within a sample: shorter than INTERVAL (" +
+                                                                 ShowSeconds(static_cast<double>(setup.usInterval)) + " s) can tell; " + z.strPoles));
+    }
+    else
+    {
+        vCases.push_back(Skipped("temp-tau-fast-" + strName, z.strPoles));
+    }
+    vCases.push_back(Measured("temp-steady-" + strName, Printed(2, m.dSteady), "C",
+                              ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") + ", ± " +
+                                  (std::isfinite(z.dSteadyError) ? Printed(2, z.dSteadyError) : std::string("?")) +
+                                  " C as refits to the first 2/3 and 5/6 of the rise moved it, from " + Printed(2, m.Start()) +
+                                  " C at the start; " + Settled(z, a.strBent)));
 }
 
 void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
@@ -151,32 +189,21 @@ void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::v
     const SSensorAnalysis& s = a.vSensors[k];
     const std::string strHigh = ShowFixed(s.soak.llHigh, 3, 1);
     const std::string strAt = ReadAt(s.soak.nGot, a.rowsSoak.Count());
-    vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
+    const std::string strFlag = s.bImplausible ? "; its readings cannot be judged: " + std::string(kImplausible) : "";
+    vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt + strFlag));
     vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
                               s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
                                                : " above its first reading"));
     const SZoneFit& z = s.fit;
-    if (z.bFitted)
-    {
-        const std::string strHow = ", a first-order fit to " + std::to_string(z.nPoints) + " samples (RMS residual " +
-                                   Printed(3, z.fit.dRms) + " C, R² " + Printed(4, z.fit.dR2) + "); " + Settled(z, a.strBent);
-        vCases.push_back(Measured("temp-tau-" + sensor.strName, ShowSeconds(z.fit.dTau), "s", strHow));
-        vCases.push_back(Measured("temp-steady-" + sensor.strName, Printed(2, z.fit.dSteady), "C",
-                                  ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") +
-                                      ", from " + Printed(2, z.fit.dStart) + " C at the start; " + Settled(z, a.strBent)));
-    }
-    else
-    {
-        vCases.push_back(Skipped("temp-tau-" + sensor.strName, z.strWhy));
-        vCases.push_back(Skipped("temp-steady-" + sensor.strName, z.strWhy));
-    }
+    JudgeModel(setup, a, sensor.strName, z, vCases);
     vCases.push_back(JudgeResistance(setup, a, s, sensor.strName));
     if (setup.limMaxTemp.bSet)
     {
         // The verdict apart from the figure: a dashboard that keeps a measured case as a
         // metric alone still shows this one's pass or fail.
-        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.soak.llHigh <= setup.limMaxTemp.llValue && strAt.empty(),
-                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C") + Unjudged(strAt)));
+        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.soak.llHigh <= setup.limMaxTemp.llValue && strAt.empty() && !s.bImplausible,
+                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C") + Unjudged(strAt) +
+                                     (s.bImplausible ? ": the reading cannot be judged, " + std::string(kImplausible) : "")));
     }
 }
 
@@ -252,16 +279,19 @@ void JudgeUnread(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std:
 }
 
 
-// The lowest clock of the soak: time_in_state sees a clock that no sample caught, so the
-// lower of the two; and its limit.
+// The lowest clock of the soak once the clock had reached its ceiling (a governor's ramp up
+// to it is no cap): time_in_state sees a clock that no sample caught, so the lower of the two;
+// and its limit.
 void JudgeClock(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
 {
     const std::string strCPU = std::to_string(setup.nCPU);
     const std::string strFreq = "freq-min-cpu" + strCPU;
     const SThrottle& th = a.throttle;
+    const tint64 llSampled = th.llSampledLowKHz >= 0 ? th.llSampledLowKHz : a.clock.llLow;
     if (a.clock.nGot == 0 && th.llLowKHz < 0)
     {
-        const std::string strWhy = "devices/system/cpu/cpu" + strCPU + "/cpufreq/scaling_cur_freq cannot be read";
+        const std::string strWhy = "devices/system/cpu/cpu" + strCPU + "/cpufreq/scaling_cur_freq " +
+                                   (setup.strCurFreqWhy == "absent" ? "is absent" : "cannot be read");
         vCases.push_back(Skipped(strFreq, strWhy));
         if (setup.limMinFreq.bSet)
         {
@@ -269,18 +299,26 @@ void JudgeClock(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCa
         }
         return;
     }
-    const bool bStates = th.llLowKHz >= 0 && (a.clock.nGot == 0 || th.llLowKHz < a.clock.llLow);
-    const tint64 llLow = bStates ? th.llLowKHz : a.clock.llLow;
+    const bool bStates = th.bLowStates && th.llLowKHz >= 0 && (a.clock.nGot == 0 || th.llLowKHz < llSampled);
+    const tint64 llLow = bStates ? th.llLowKHz : llSampled;
     const std::string strLow = ShowFixed(llLow, 3, 0);
     const std::string strAt = bStates ? " (cpufreq's time_in_state)" : ReadAt(a.clock.nGot, a.rowsSoak.Count());
-    vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + strAt));
+    const std::string strRamp = th.llRampKHz < 0 ? "" : " once it had reached " + th.strTop + " (its ramp from " +
+                                                            ShowFixed(th.llRampKHz, 3, 0) + " MHz, the governor's, left out)";
+    vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + strRamp + strAt));
     if (setup.limMinFreq.bSet)
     {
         const bool bWhole = bStates || strAt.empty();
         vCases.push_back(Verdict("limit-freq-cpu" + strCPU, llLow >= setup.limMinFreq.llValue && bWhole,
-                                 strLow + " MHz, the lowest of the soak" + strAt + LimitText(setup.limMinFreq, "MHz") +
+                                 strLow + " MHz, the lowest of the soak" + strRamp + strAt + LimitText(setup.limMinFreq, "MHz") +
                                      (bWhole ? "" : Unjudged(strAt))));
     }
+}
+
+std::string RampNote(const SThrottle& th)
+{
+    return th.llRampKHz < 0 ? "" : " once it had reached it, " + Printed(2, th.dCeilingAt / 1e6) + " s in (its governor's ramp from " +
+                                       ShowFixed(th.llRampKHz, 3, 0) + " MHz is no throttling)";
 }
 
 void JudgeThrottle(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
@@ -298,18 +336,18 @@ void JudgeThrottle(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<
     if (th.bThrottled)
     {
         vCases.push_back(Measured(strOnset, Printed(2, th.dOnset / 1e6), "s",
-                                  " into the soak, when CPU " + strCPU + " first ran below " + th.strTop + ", its highest in the soak" +
+                                  " into the soak, when CPU " + strCPU + " was first held below " + th.strTop + ", the highest it reached under the load" +
                                       th.strOnsetHow + th.strSource));
     }
     else
     {
         // No figure a dashboard could plot, but the farm report's "never": later than every onset.
         vCases.push_back(SCase{strOnset, EResult::Pass,
-                               "never, CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + th.strSource, "never", "s"});
+                               "never, CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + RampNote(th) + th.strSource, "never", "s"});
     }
     vCases.push_back(Measured(strTime, Printed(2, th.dBelow / 1e6), "s",
-                              " below " + th.strTop + ", its highest in the soak, of " + Printed(2, static_cast<double>(a.usSoak) / 1e6) +
-                                  " s" + th.strSource));
+                              " below " + th.strTop + ", the highest it reached under the load, of " +
+                                  Printed(2, static_cast<double>(a.usSoak) / 1e6) + " s" + RampNote(th) + th.strSource));
 }
 
 // The clock CPU K really ran: its cycles over the time it was busy.

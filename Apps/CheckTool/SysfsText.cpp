@@ -94,6 +94,30 @@ size_t ParseTimeInState(const char* p, const char* pEnd, tint64* pllKHz, tint64*
     return n;
 }
 
+std::vector<tint64> ParseClockList(const char* p, const char* pEnd)
+{
+    std::vector<tint64> vll;
+    while (p < pEnd)
+    {
+        const char* pWord = std::find_if(p, pEnd, [](char c) { return c != ' ' && c != '\t' && c != '\n'; });
+        const char* pAfter = std::find_if(pWord, pEnd, [](char c) { return c == ' ' || c == '\t' || c == '\n'; });
+        if (pWord == pEnd)
+        {
+            break;
+        }
+        const tint64 ll = ParseSensorValue(pWord, pAfter);
+        if (ll == kMissing || ll <= 0 || vll.size() == 64)
+        {
+            return std::vector<tint64>();
+        }
+        vll.push_back(ll);
+        p = pAfter;
+    }
+    std::sort(vll.rbegin(), vll.rend());
+    vll.erase(std::unique(vll.begin(), vll.end()), vll.end());
+    return vll;
+}
+
 std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
 {
     std::vector<SSensor> vNamed;
@@ -147,7 +171,7 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
             strName = strBase + "-" + strNumber + (k > 1 ? "-" + std::to_string(k) : "");
         }
         setTaken.insert({nKind, strName});
-        vNamed.push_back(SSensor{raw.eKind, raw.strPath, strName});
+        vNamed.push_back(SSensor{raw.eKind, raw.strPath, strName, raw.bOfCPU});
     }
     return vNamed;
 }

@@ -28,7 +28,12 @@ struct SRawSensor
     ESensorKind eKind;
     std::string strPath;
     std::string strType;
+    bool bOfCPU = false;
 };
+
+// scaling_available_frequencies ("kHz kHz ..."): the clocks, highest first; none where it is
+// not that.
+std::vector<tint64> ParseClockList(const char* p, const char* pEnd);
 
 // Case names from raw names, in order: only letters, digits, '_' and '-' (a database may
 // read a dot as hierarchy); the directory's name where nothing is left; "-N", then "-N-2",

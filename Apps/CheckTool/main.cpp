@@ -98,7 +98,7 @@ void ReadParameters(SCheck& c, int argc, char** argv)
 // what the trace holds.
 void DescribeBoard(SCheck& c)
 {
-    c.setup.vSensors = NameSensors(FindSensors(c.params.strSysfs));
+    c.setup.vSensors = NameSensors(FindSensors(c.params.strSysfs, c.params.nCPU));
     if (!c.params.strPowerMeter.empty())
     {
         std::string strMeters;
@@ -117,7 +117,7 @@ void DescribeBoard(SCheck& c)
                                  (strMeters.empty() ? std::string("none") : strMeters));
         }
     }
-    c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.setup.vSensors);
+    c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.setup);
     const size_t nRows = c.params.nBaseline + c.params.nSamples + 1;
     if (!c.trace.Reserve(nRows, c.setup.vSensors.size(), c.sampler.StateCount()))
     {
@@ -233,6 +233,7 @@ void RunSoak(SCheck& c)
     const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolFirst);
     const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
     size_t nNextLook = 10;
+    SSteadyWatch watch;
     for (size_t k = 0; k <= c.params.nSamples; ++k)
     {
         while (k > 0 && !c.tool.WaitUntil(qwFirstNs + k * qwIntervalNs))
@@ -243,7 +244,7 @@ void RunSoak(SCheck& c)
         if (c.params.bUntilSteady && k >= nNextLook && k < c.params.nSamples)
         {
             nNextLook = k + std::max<size_t>(1, k / 20);
-            if (SoakIsSteady(c.setup, AnalyseSoak(c.setup, c.trace), &strSteady))
+            if (SoakIsSteady(c.setup, AnalyseSoak(c.setup, c.trace), &watch, &strSteady))
             {
                 c.setup.strEnded = "ended at " + ShowFixed(c.trace.vllTimeUs[c.trace.nSamples - 1] / 1000, 3, 1) + " s of the " +
                                    ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;
