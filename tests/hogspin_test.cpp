@@ -682,6 +682,7 @@ struct SCheckRow
     bool bIgnorePipe = false;
     const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
     const char* pszNear = nullptr;   // "case=figure±tolerance ...": {HEATS} figures, as a real board's vary
+    const char* pszHeats = "--zone soc:25:10:0.5";  // the {HEATS} stand-in board's own arguments
 };
 
 // The board farm's check through its LAVA glue, with nothing in its PATH but the shell,
@@ -783,7 +784,7 @@ void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
     EXPECT_EQ(check.Err(), c.pszSays);
     if (c.pszHas != nullptr)
     {
-        EXPECT_NE(check.Out().find(c.pszHas), std::string::npos) << check.Out();
+        EXPECT_NE(check.Out().find(Expand(c.pszHas)), std::string::npos) << check.Out();
         EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
     }
     else if (c.nSignal == 0)
@@ -853,8 +854,13 @@ void HogspinCheck::Run(const SCheckRow& c)
     if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
     {
         // Its tree exists before its first step: the check must find it whole.
-        writer.StartCommand({HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--zone",
-                             "soc:25:10:0.5", "--seconds", "20"});
+        std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "20"};
+        std::istringstream heats(c.pszHeats);
+        for (std::string strWord; heats >> strWord;)
+        {
+            vArgv.push_back(strWord);
+        }
+        writer.StartCommand(vArgv);
         const std::string strLast = m_strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
         const auto tDeadline = steady_clock::now() + kOutputTimeout;
         while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
@@ -942,6 +948,12 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
         // A board that heats as the load asks: a zone of τ 0.5 s and 10 K/W, 2 W of load on 0.5 W at rest.
         {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.1 HOGSPIN_SYSFS={HEATS}", "3", 0, 0, "", "hogspin-check: stop-sigint: pass",
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
+        // A die of τ 0.25 s on a board of τ 1.25 s, 5 C and 20 C over 40 C, and a governor that
+        // ramps from 600 MHz as the load starts: two poles, and no throttling. The stand-in sees
+        // the load a step late, and its ramp slows the die's rise a little: τ fast comes out long.
+        {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.05 HOGSPIN_SYSFS={HEATS}", "5", 0, 0, "", "hogspin-case,throttle-onset-cpu{K},pass,never,s",
+         false, nullptr, "temp-tau-soc=1.25±0.25 temp-tau-fast-soc=0.25±0.12 temp-steady-soc=65±1.5",
+         "--zone soc:33.75:2.5:0.25:10:1.25 --idle 0.5 --load 2 --ramp 600000:0.05"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
     };

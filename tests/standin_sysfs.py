@@ -2,13 +2,18 @@
 # SPDX-License-Identifier: MIT
 """A stand-in /sys for hogspin-check whose board heats as a real one does: while the hogspin
 that a check reading this tree started has workers it draws the load's power, else the idle
-power, and every zone moves first-order towards ambient + K/W x power, with a power meter, an
-energy counter, the clock, cpufreq's time_in_state and a cooling device. Following that tool
-rather than CPU K's busy share keeps the board at rest until the check starts its load, and
-at full load then, whatever else runs on the machine (another check, another hogspin).
+power, and every zone moves towards ambient + K/W x power through one or two first-order
+stages (a die on a board), with a power meter, an energy counter, the clock, cpufreq's
+time_in_state and a cooling device. Following that tool rather than CPU K's busy share keeps
+the board at rest until the check starts its load, and at full load then, whatever else runs
+on the machine (another check, another hogspin).
 
-    standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S ...] [--idle W] [--load W]
-                     [--clock KHZ[:THROTTLED_KHZ:TRIP_C]] [--model TEXT] [--seconds S]
+    standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S[:K_PER_W:TAU_S] ...]
+                     [--idle W] [--load W] [--clock KHZ[:THROTTLED_KHZ:TRIP_C]]
+                     [--ramp IDLE_KHZ:SECONDS] [--model TEXT] [--seconds S]
+
+With --ramp a governor keeps the clock at IDLE_KHZ at rest and ramps it to KHZ over SECONDS
+once the load starts, through the clocks between.
 
 The first zone is the CPU's: above TRIP_C the clock drops to THROTTLED_KHZ (and the load's
 power with it) until it is 2 C below again, and the cooling device is in state 1 meanwhile.
@@ -73,10 +78,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("root")
     parser.add_argument("--cpu", type=int, default=1, help="the CPU whose cpufreq files it writes")
-    parser.add_argument("--zone", action="append", default=[], metavar="TYPE:AMBIENT_C:K_PER_W:TAU_S")
+    parser.add_argument("--zone", action="append", default=[], metavar="TYPE:AMBIENT_C:K_PER_W:TAU_S[:K_PER_W:TAU_S]")
     parser.add_argument("--idle", type=float, default=0.5, help="W at rest")
     parser.add_argument("--load", type=float, default=2.0, help="W the loaded CPU adds")
     parser.add_argument("--clock", default="1800000", metavar="KHZ[:THROTTLED_KHZ:TRIP_C]")
+    parser.add_argument("--ramp", default="", metavar="IDLE_KHZ:SECONDS")
     parser.add_argument("--model", default="")
     parser.add_argument("--seconds", type=float, default=3600)
     args = parser.parse_args()
@@ -86,10 +92,13 @@ def main():
         signal.signal(sig, lambda *_: stop.append(1))
     zones = []
     for given in args.zone or ["cpu-thermal:25:10:1"]:
-        kind, ambient, resistance, tau = given.split(":")
-        zones.append([kind, float(ambient), float(resistance), float(tau)])
+        kind, ambient, *stages = given.split(":")
+        zones.append((kind, float(ambient), [(float(r), float(t)) for r, t in zip(stages[::2], stages[1::2])]))
     clock = [int(x) if i < 2 else float(x) for i, x in enumerate(args.clock.split(":"))]
     top, low, trip = (clock + [clock[0], 1e9])[:3]
+    idle_khz, ramp_s = (int(args.ramp.split(":")[0]), float(args.ramp.split(":")[1])) if args.ramp else (top, 0.0)
+    # The governor's steps, as a table of operating points has them.
+    opps = sorted({top, low, idle_khz} | ({(idle_khz + top) // 2} if args.ramp else set()), reverse=True)
     files = Files(args.root)
     root = os.path.realpath(args.root)
     cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu
@@ -98,19 +107,23 @@ def main():
     files.const("class/hwmon/hwmon0/name", "ina3221\n")
     files.const("class/hwmon/hwmon0/power1_label", "VDD_CPU\n")
     files.const("class/thermal/cooling_device0/type", "cpufreq-cpu%d\n" % args.cpu)
+    files.const(cpufreq + "/scaling_available_frequencies", " ".join("%d" % f for f in opps) + "\n")
+    files.const(cpufreq + "/related_cpus", "%d\n" % args.cpu)
     if args.model:
         files.const("firmware/devicetree/base/model", args.model + "\0")
 
-    # At rest to begin with: every zone where the idle power holds it.
-    temps = [z[1] + z[2] * args.idle for z in zones]
+    # At rest to begin with: every stage of every zone where the idle power holds it.
+    rises = [[r * args.idle for r, _ in stages] for _, _, stages in zones]
     energy = 0.0
     throttled = False
-    at_state = {top: 0.0, low: 0.0}
+    at_state = {f: 0.0 for f in opps}
+    loaded_for = 0.0  # s under the load: the governor's ramp
     cooling = [0.0, 0.0]  # ms in state 0 and 1
 
     def write(power, khz):
-        for i, t in enumerate(temps):
-            files.put("class/thermal/thermal_zone%d/temp" % i, "%d" % round(t * 1000), 8)
+        for i, (_, ambient, _) in enumerate(zones):
+            files.put("class/thermal/thermal_zone%d/temp" % i, "%d" % round((ambient + sum(rises[i])) * 1000), 8)
+        files.put(cpufreq + "/scaling_max_freq", "%d" % (low if throttled else top), 10)
         files.put("class/hwmon/hwmon0/power1_input", "%d" % round(power * 1e6), 10)
         files.put("class/hwmon/hwmon0/energy1_input", "%d" % round(energy * 1e6), 14)
         files.put(cpufreq + "/scaling_cur_freq", "%d" % khz, 10)
@@ -120,23 +133,28 @@ def main():
                   "state0\t%-12d\nstate1\t%-12d\n" % (round(cooling[0]), round(cooling[1])))
 
     # The whole tree exists before the first step: a reader may look for it then.
-    write(args.idle, top)
+    write(args.idle, idle_khz)
     started = then = time.monotonic()
     while not stop and then - started < args.seconds:
         time.sleep(STEP)
         now = time.monotonic()
         dt, then = now - then, now
         busy = 1.0 if loaded(root) else 0.0
-        khz = low if throttled else top
+        loaded_for = loaded_for + dt if busy else 0.0
+        # The governor's clock: the lowest at rest, then up its steps over the ramp's time.
+        steps = [f for f in sorted(opps) if idle_khz <= f <= top]
+        wanted = steps[min(len(steps) - 1, int(len(steps) * loaded_for / ramp_s))] if busy and ramp_s > 0 else top if busy else idle_khz
+        khz = min(wanted, low) if throttled else wanted
         power = args.idle + busy * args.load * khz / top
         energy += power * dt
-        for i, (_, ambient, resistance, tau) in enumerate(zones):
-            steady = ambient + resistance * power
-            temps[i] = steady + (temps[i] - steady) * math.exp(-dt / tau)
-        throttled = temps[0] > trip or (throttled and temps[0] > trip - 2)
+        for i, (_, _, stages) in enumerate(zones):
+            for j, (resistance, tau) in enumerate(stages):
+                rises[i][j] = resistance * power + (rises[i][j] - resistance * power) * math.exp(-dt / tau)
+        temp0 = zones[0][1] + sum(rises[0])
+        throttled = temp0 > trip or (throttled and temp0 > trip - 2)
         at_state[khz] += dt
         cooling[1 if throttled else 0] += dt * 1000
-        write(power, low if throttled else top)
+        write(power, khz)
     return 0
 
 
