@@ -18,8 +18,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'boards'))
-import children  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, 'lava'))
+from hogspin_report import children  # noqa: E402
 
 STANDIN = os.path.join(ROOT, 'tests', 'standin_sysfs.py')
 MODEL = 'Stand-in Board Rev 1.2'

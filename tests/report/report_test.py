@@ -13,8 +13,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'boards'))
-import children  # noqa: E402  (the report is ended by PID whatever happens)
+sys.path.insert(0, os.path.join(ROOT, 'lava'))
+from hogspin_report import children  # noqa: E402  (the report is ended by PID whatever happens)
 
 REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
 ALIKE = ['board-01.log', 'board-02.log', 'board-03.log', 'board-05.log', 'board-06.log']
