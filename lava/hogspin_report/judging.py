@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
 """Judging a batch: each board's soak, each figure's median and scale, and the outliers."""
 import math
-import os
 
 from .common import FIGURES, UNSAFE_NAME, boards_, few, figure_of, natural
 
@@ -57,6 +56,18 @@ class Judged:
         return text[:-1].rstrip('.') if text.endswith('0') else text
 
 
+def short_paths(sources):
+    """Each source's shortest ending, in whole path components, that no other source has: six
+    job*/soak.log stay six."""
+    parts = {s: s.split('/') for s in sources}
+    short = {}
+    for s, mine in parts.items():
+        k = next((k for k in range(1, len(mine)) if all(o == s or p[-k:] != mine[-k:] for o, p in parts.items())),
+                 len(mine))
+        short[s] = '/'.join(mine[-k:])
+    return short
+
+
 def choose(soaks, notes):
     """Each board's soak: its last complete one."""
     # Boards of one image share a host name: without a BOARD, soaks of one host in several logs
@@ -65,9 +76,11 @@ def choose(soaks, notes):
     for soak in soaks:
         sources.setdefault(soak.ident, set()).add(soak.source)
     split = sorted(i for i, s in sources.items() if len(s) > 1 and any(k.ident == i and k.named_by != 'board' for k in soaks))
+    # Each is told by its whole path (or job), shown by as much of it as tells it apart.
+    short = {i: short_paths(sources[i]) for i in split}
     for soak in soaks:
         if soak.ident in split and soak.named_by != 'board':
-            soak.ident = UNSAFE_NAME.sub('_', f'{soak.ident}@{os.path.basename(str(soak.source))}')
+            soak.ident = UNSAFE_NAME.sub('_', f'{soak.ident}@{short[soak.ident][soak.source]}')
     if split:
         notes.append(f'{few(split)}: named by host or model alone in several logs, so each log is taken as a board of its '
                      f'own; a BOARD for each board names them')

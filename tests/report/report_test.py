@@ -55,6 +55,9 @@ CASES = [
     # Boards of one image share a host name: without a BOARD each log is a board of its own.
     ('one host in six logs, no BOARD', ('copies', HOT, 'anonymous'), 1,
      ['- farm-01@copy-6.log ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'each log is taken as a board of its own'], []),
+    # ... each saved as soak.log in a directory of its own: told apart by the whole path.
+    ('one host in six logs of one name, no BOARD', ('copies', HOT, 'anonymous dirs'), 1,
+     ['# hogspin-report: 6 boards', '- farm-01@job6/soak.log ({d}/job6/soak.log): thermal-resistance-soc 12.04 K/W'], []),
     ('one name in two logs', ('copies', [('board=copy-6', 'board=copy-5')]), 0,
      ["Soaks from several logs taken as one board's, by name: copy-5 (2 logs, named by its board)"], []),
     ('a LAVA job log, CRLF', ALIKE[:4] + ['board-07-lava.log'], 0,
@@ -177,7 +180,8 @@ class Report(unittest.TestCase):
                 mine += ''.join(mine.splitlines(True)[:20]) + glue
             if 'old' in how:
                 mine = re.sub(r'^hogspin-case,.*\n', '', mine, flags=re.M)
-            paths.append(os.path.join(d, f'copy-{n}.log'))
+            paths.append(os.path.join(d, f'job{n}', 'soak.log') if 'dirs' in how else os.path.join(d, f'copy-{n}.log'))
+            os.makedirs(os.path.dirname(paths[-1]), exist_ok=True)
             with open(paths[-1], 'w', encoding='utf-8') as f:
                 f.write(mine)
         return paths
