@@ -4,8 +4,6 @@ import math
 import re
 
 NEVER = math.inf  # a throttle onset that never came lies beyond every one that did
-UNSAFE_NAME = re.compile(r'[^A-Za-z0-9._:+/@ -]+')
-UNSAFE_PLOT = re.compile(r'[^A-Za-z0-9_-]+')
 
 # Each measurement case: its name's prefix, what the rest of its name is, its units and its
 # column in the table (None: judged and listed, but no column).

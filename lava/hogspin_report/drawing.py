@@ -9,7 +9,7 @@ import tempfile
 from .children import run_bounded
 from .common import Failure, natural
 from .judging import MIN_BOARDS, THRESHOLD, outliers_of
-from .common import UNSAFE_PLOT
+from .names import plot_names
 
 PANELS = 48
 
@@ -20,12 +20,12 @@ def number(value):
 
 def draw(svg, boards, names, figures, timeout):
     """The figures, a panel each with a point per board, and each zone's traces overlaid. Only
-    names cut to case-name characters and plain numbers reach gnuplot."""
+    names of case-name characters (plot_names) and plain numbers reach gnuplot."""
     found = outliers_of(figures)
     palette = ['red', 'dark-orange', 'dark-violet', 'blue', 'dark-green', 'brown']
     colour = {b: palette[i % len(palette)] for i, b in enumerate(sorted(found, key=natural))}
     index = {b: i + 1 for i, b in enumerate(names)}
-    plotted = {b: UNSAFE_PLOT.sub('_', b) or '_' for b in names}
+    plotted = plot_names(names)
     # What enough boards share: a thousand boards of a thousand zones draw no thousand panels.
     enough = min(MIN_BOARDS, len(names))
     shared = {}

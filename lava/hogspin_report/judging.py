@@ -2,7 +2,8 @@
 """Judging a batch: each board's soak, each figure's median and scale, and the outliers."""
 import math
 
-from .common import FIGURES, UNSAFE_NAME, boards_, few, figure_of, natural
+from .common import FIGURES, boards_, few, figure_of, natural
+from .names import safe
 
 THRESHOLD = 3.5
 MIN_BOARDS = 5
@@ -80,7 +81,7 @@ def choose(soaks, notes):
     short = {i: short_paths(sources[i]) for i in split}
     for soak in soaks:
         if soak.ident in split and soak.named_by != 'board':
-            soak.ident = UNSAFE_NAME.sub('_', f'{soak.ident}@{short[soak.ident][soak.source]}')
+            soak.ident = f'{soak.ident}@{safe(short[soak.ident][soak.source])}'
     if split:
         notes.append(f'{few(split)}: named by host or model alone in several logs, so each log is taken as a board of its '
                      f'own; a BOARD for each board names them')

@@ -5,7 +5,7 @@ import math
 import re
 
 from .common import NEVER, few, figure_of
-from .common import UNSAFE_NAME, UNSAFE_PLOT
+from .names import UNSAFE_PLOT, shown
 
 TRACE_POINTS = 300  # a board's trace in the picture, at least
 
@@ -75,7 +75,7 @@ class Soak:
     def __init__(self, source, line, fields):
         self.source, self.line, self.fields = source, line, fields
         named = [fields.get(k, '').strip() for k in ('board', 'host', 'model')]
-        self.ident = UNSAFE_NAME.sub('_', next((n for n in named if n), '')).strip() or self.where()
+        self.ident = shown(next((n for n in named if n), '')).strip() or self.where()
         self.anonymous = not any(named)
         self.named_by = next((k for k, n in zip(('board', 'host', 'model'), named) if n), None)
         self.logs = 1  # how many logs hold this board's soaks

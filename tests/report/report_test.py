@@ -89,7 +89,13 @@ CASES = [
     ('a file that cannot be read', ALIKE + ['{d}/absent.log'], 2, ['cannot read {d}/absent.log: No such file'], []),
     ('drawn', ['--svg', '{d}/report.svg'] + ALIKE + ['board-04.log'], 1,
      ['**1 outlier**: board-04', 'svg:thermal-resistance-soc (K/W)', 'svg:soc: every board'], []),
-    ('names with quotes and commands, drawn', ('copies', HOSTILE), 1, ['| x_touch ', 'svg:<text>x_touch_'], []),
+    ('names with quotes and commands, drawn', ('copies', HOSTILE), 1, ['| x%22%24%28touch ', 'svg:<text>x_touch_'], []),
+    # Two names that differ beyond ASCII alone, each raw in one log and %XX-encoded in another.
+    ('names that differ beyond ASCII, drawn',
+     ('copies', [('board=copy-3', 'board=board-ö'), ('board=copy-4', 'board=board-ä'),
+                 ('board=copy-5', 'board=board-%C3%A4'), ('board=copy-6', 'board=board-%C3%B6')], 'all'), 0,
+     ['# hogspin-report: 4 boards', 'board-ä (2 logs, named by its board), board-ö (2 logs', '| board-ö | soc |',
+      'svg:board-_C3_A4', 'svg:board-_C3_B6'], []),
     # A rerun cut short under LAVA, its unjudged cases failed by the glue: the complete soak counts.
     ('a complete soak, then a rerun cut short', ('copies', HOT, 'cut'), 1,
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
