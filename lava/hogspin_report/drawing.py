@@ -18,6 +18,28 @@ def number(value):
     return f'{value:.10g}'
 
 
+def figure_panel(work, data, j, names, index, plotted, size):
+    """One figure's panel after its title and axis: a point per board, the outliers named, the
+    median and the outlier band; its data written to data in work."""
+    with open(os.path.join(work, data), 'w') as f:
+        for b in names:
+            if b in j.figures and not math.isinf(j.figures[b].value):
+                f.write(f'{index[b]} {number(j.figures[b].value)} {1 if b in j.outliers else 0} {plotted[b]}\n')
+    parts = []
+    if len(j.outliers) < len(j.figures):
+        parts.append(f"'{data}' using 1:($3 == 0 ? $2 : NaN) with points pt 7 ps {size} lc rgb 'grey40' title 'board'")
+    if j.outliers:
+        parts.append(f"'{data}' using 1:($3 == 1 ? $2 : NaN) with points pt 7 ps 1.5 lc rgb 'red' title 'outlier'")
+        parts.append(f"'{data}' using 1:($3 == 1 ? $2 : NaN):4 with labels offset 0,1 tc rgb 'red' notitle")
+    if j.median is not None and not math.isinf(j.median):
+        parts.append(f"{number(j.median)} with lines dt 2 lc rgb 'black' title 'median'")
+        if j.scale:
+            band = THRESHOLD * j.scale
+            parts.append(f"{number(j.median + band)} with lines dt 3 lc rgb 'grey50' title '± {THRESHOLD} scale'")
+            parts.append(f"{number(j.median - band)} with lines dt 3 lc rgb 'grey50' notitle")
+    return ['plot ' + ', '.join(parts)]
+
+
 def draw(svg, boards, names, figures, timeout):
     """The figures, a panel each with a point per board, and each zone's traces overlaid. Only
     names of case-name characters (plot_names) and plain numbers reach gnuplot."""
@@ -52,27 +74,10 @@ def draw(svg, boards, names, figures, timeout):
                f'set multiplot layout {down},{across}']
     with tempfile.TemporaryDirectory() as work:
         for k, j in enumerate(panels):
-            data = f'figure-{k}.dat'
-            with open(os.path.join(work, data), 'w') as f:
-                for b in names:
-                    if b in j.figures and not math.isinf(j.figures[b].value):
-                        f.write(f'{index[b]} {number(j.figures[b].value)} {1 if b in j.outliers else 0} {plotted[b]}\n')
             # Room above the points for an outlier's name.
             program += [f'set title "{j.name} ({j.units})"', f'set xrange [0.5:{len(names) + 0.5}]', tics,
                         'set offsets 0, 0, graph 0.12, graph 0.05']
-            parts = []
-            if len(j.outliers) < len(j.figures):
-                parts.append(f"'{data}' using 1:($3 == 0 ? $2 : NaN) with points pt 7 ps {size} lc rgb 'grey40' title 'board'")
-            if j.outliers:
-                parts.append(f"'{data}' using 1:($3 == 1 ? $2 : NaN) with points pt 7 ps 1.5 lc rgb 'red' title 'outlier'")
-                parts.append(f"'{data}' using 1:($3 == 1 ? $2 : NaN):4 with labels offset 0,1 tc rgb 'red' notitle")
-            if j.median is not None and not math.isinf(j.median):
-                parts.append(f"{number(j.median)} with lines dt 2 lc rgb 'black' title 'median'")
-                if j.scale:
-                    band = THRESHOLD * j.scale
-                    parts.append(f"{number(j.median + band)} with lines dt 3 lc rgb 'grey50' title '± {THRESHOLD} scale'")
-                    parts.append(f"{number(j.median - band)} with lines dt 3 lc rgb 'grey50' notitle")
-            program.append('plot ' + ', '.join(parts))
+            program += figure_panel(work, f'figure-{k}.dat', j, names, index, plotted, size)
         program += ['set xtics norotate autofreq font ",10"', 'set xrange [*:*]', 'set autoscale xfix', 'set offsets',
                     'set xlabel "seconds into the soak"']
         for k, zone in enumerate(zones):
