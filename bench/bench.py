@@ -22,8 +22,8 @@ import time
 
 INF = float("inf")
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "boards"))
-import children  # noqa: E402  (every process started is recorded, and ended by PID whatever happens)
+sys.path.insert(0, os.path.join(ROOT, "lava"))
+from hogspin_report import children  # noqa: E402  (every process started is recorded, and ended by PID whatever happens)
 
 
 # --- processes -----------------------------------------------------------------------------

@@ -21,6 +21,7 @@ if [ -z "$check" ] || [ -d "$check" ] || [ ! -x "$check" ]; then
     if [ -n "${HOGSPIN_CHECK-}" ]; then why="'$HOGSPIN_CHECK' is not executable"
     else case $hogspin in */*) why="none beside '$hogspin' or in PATH" ;; *) why="none in PATH" ;; esac; fi
     why="cannot find hogspin-check: $why"
+    # No data lines: these are not the check's verdicts (see below).
     for c in summary-ret workers-pinned cpu-busy stop-sigint; do
         printf 'hogspin-check: %s: fail (%s)\n' "$c" "$why"
         report "$c" fail
@@ -52,7 +53,9 @@ while read -r name result measurement units; do
     ran="$ran$name "
 done <"$results"
 rm -f "$results"
-# A check cut short (a signal, a kill) judged some cases, not all: the rest fail.
+# A check cut short (a signal, a kill) judged some cases, not all: the rest fail. These lines
+# have no hogspin-case data line after them, as the check's own have: the farm report counts
+# them as failed, but never takes a soak with them for one the check finished.
 for c in summary-ret workers-pinned cpu-busy stop-sigint; do
     case $ran in *" $c "*) continue ;; esac
     printf 'hogspin-check: %s: fail (the check ended, with status %s, before it judged this)\n' "$c" "$status"

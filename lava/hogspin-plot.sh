@@ -21,7 +21,9 @@ trap 'rm -rf "$work"' EXIT
 # gnuplot refuses a plot with nothing in it. A log is anyone's text: a name keeps only what a
 # case name may hold, and a value or a limit counts only as a plain number, so that nothing
 # from it reaches gnuplot but data.
-grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-check: throttle-onset-cpu[0-9]*: pass ([0-9.]* s' "$log" |
+# The throttle onset is the check's data line for it: a log of an older check, which had none,
+# is drawn without the mark rather than read from the case line's words.
+grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-case,throttle-onset-cpu[0-9]*,[^"]*' "$log" |
     awk -F, -v data="$work/data.csv" -v program="$work/plot.gp" '
     function number(v) { return v ~ /^-?[0-9]+(\.[0-9]+)?$/ }
     function series(column, title, axes, style) { return sprintf("ARG1 using 1:%d %s with lines lw 2 %s title \"%s\"", column, axes, style, title) }
@@ -39,7 +41,7 @@ grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-check: throttle-on
         for (i = 3; i <= 5; i++) { split($i, kv, "="); fv[i] = kv[2] }
         if (number(fv[3]) && number(fv[4]) && number(fv[5]) && fv[5] > 0) fit[name] = fv[3] + 0 "," fv[4] + 0 "," fv[5] + 0
         next }
-    /^hogspin-check: throttle-onset-cpu[0-9]*: pass / { v = $0; sub(/.*\(/, "", v); sub(/ s$/, "", v); if (number(v)) onset = v + 0; next }
+    $1 == "hogspin-case" && $2 ~ /^throttle-onset-cpu[0-9]+$/ && NF == 5 && $3 == "pass" && $5 == "s" && number($4) { onset = $4 + 0; next }
     $1 == "hogspin-trace" && width && number($2) {
         row = $2
         for (i = 3; i <= width; i++) { v = number($i) ? $i : ""; row = row "," v; if (v != "") has[i - 1] = 1 }

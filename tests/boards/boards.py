@@ -26,9 +26,10 @@ import tempfile
 import time
 from pathlib import Path
 
-import children
-
 HERE = Path(__file__).resolve().parent
+# The process helper is the report's, which ships it.
+sys.path.insert(0, str(HERE.parent.parent / 'lava'))
+from hogspin_report import children  # noqa: E402
 KEYRING = '/usr/share/keyrings/debian-archive-keyring.gpg'
 
 # How each kind of board is emulated, by the Debian architecture of its kernel and user space.

@@ -4,6 +4,7 @@
 import csv
 import io
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -13,8 +14,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'boards'))
-import children  # noqa: E402  (the report is ended by PID whatever happens)
+sys.path.insert(0, os.path.join(ROOT, 'lava'))
+from hogspin_report import children  # noqa: E402  (the report is ended by PID whatever happens)
 
 REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
 ALIKE = ['board-01.log', 'board-02.log', 'board-03.log', 'board-05.log', 'board-06.log']
@@ -25,12 +26,15 @@ LAVACLI = '''#!/bin/sh
 [ "$7" != 8 ] || { echo $$ >"${0%%/*}/hung"; exec sleep 60; }
 exec cat "%s/board-0$7.log"
 ''' % HERE
+# Twice the others' thermal resistance, in the case line's words and in its data line.
+HOT = [('5.97 K/W', '12.04 K/W'), ('pass,5.97,K/W', 'pass,12.04,K/W')]
 # A board's name as a hostile log would give it, an outlier's: its traces are titled with it.
 OWN = 'touch {d}/owned'
-HOSTILE = [('board=copy-6', f'board=x"$({OWN})`{OWN}`\'; system "{OWN}"'), ('5.97 K/W', '12.04 K/W')]
+HOSTILE = [('board=copy-6', f'board=x"$({OWN})`{OWN}`\'; system "{OWN}"')] + HOT
+ZERO = '0.' + '0' * 400
 
 # what, arguments ({d}: the work directory; copies: six copies of board-01, the last one's text
-# changed), exit status, what the output (svg: the picture) says, what the output must not say.
+# changed, see copies()), exit status, what the output (svg: the picture) says, what it must not say.
 CASES = [
     ('an outlier among six', ALIKE + ['board-04.log'], 1,
      ['**1 outlier**: board-04 (', 'thermal-resistance-soc',
@@ -47,23 +51,30 @@ CASES = [
      ['| board-10 | – |  |', 'Not judged on every figure: board-10 (lacks 14 of 14)'], []),
     # Its first soak's resistance is twice the others': the last one counts.
     ('two soaks of one board', ALIKE[:4] + ['board-09-two-soaks.log'], 0,
-     ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:66); the last complete one'], ['11.99']),
+     ['board-09: 2 soaks (board-09-two-soaks.log:1, board-09-two-soaks.log:86); the last complete one'], ['11.99']),
     # Boards of one image share a host name: without a BOARD each log is a board of its own.
-    ('one host in six logs, no BOARD', ('copies', [('5.97 K/W', '12.04 K/W')], 'anonymous'), 1,
+    ('one host in six logs, no BOARD', ('copies', HOT, 'anonymous'), 1,
      ['- farm-01@copy-6.log ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'each log is taken as a board of its own'], []),
+    # ... each saved as soak.log in a directory of its own: told apart by the whole path.
+    ('one host in six logs of one name, no BOARD', ('copies', HOT, 'anonymous dirs'), 1,
+     ['# hogspin-report: 6 boards', '- farm-01@job6/soak.log ({d}/job6/soak.log): thermal-resistance-soc 12.04 K/W'], []),
     ('one name in two logs', ('copies', [('board=copy-6', 'board=copy-5')]), 0,
      ["Soaks from several logs taken as one board's, by name: copy-5 (2 logs, named by its board)"], []),
     ('a LAVA job log, CRLF', ALIKE[:4] + ['board-07-lava.log'], 0,
-     ['| board-07 | soc | 53.816 | 17.664 | 2.01 | 54.17 | 6.00 | 1.85 | 2.909091 | never | 0.00 | skip | 19 pass, 0 fail'], []),
-    ('boards that agree to the digit', ('copies', [('5.97 K/W', '5.98 K/W')]), 0, ['No outlier on the 14 figures judged:'], []),
-    ('agreeing boards and one that does not', ('copies', [('5.97 K/W', '6.50 K/W')]), 1,
+     ['| board-07 | soc | 53.816 | 17.664 | 2.01 | 54.17 | 6.00 | 1.85 | 2.909091 | never | 0.00 | skip | 19 pass, 0 fail',
+      'board-07-lava.log: no hogspin-case data line, as from an older check: its cases were read from the words'], []),
+    ('boards that agree to the digit', ('copies', [('5.97 K/W', '5.98 K/W'), (',5.97,', ',5.98,')]), 0,
+     ['No outlier on the 14 figures judged:'], []),
+    ('agreeing boards and one that does not', ('copies', [('5.97 K/W', '6.50 K/W'), (',5.97,', ',6.50,')]), 1,
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 6.50 K/W, median 5.97 K/W'], ['copy-1:']),
-    ('one board that throttles', ('copies', [('onset-cpu1: pass (never,', 'onset-cpu1: pass (12.5 s,')]), 1,
+    ('one board that throttles', ('copies', [('onset-cpu1: pass (never,', 'onset-cpu1: pass (12.5 s,'),
+                                             ('onset-cpu1,pass,never,', 'onset-cpu1,pass,12.5,')]), 1,
      ['- copy-6 ({d}/copy-6.log): throttle-onset-cpu1 12.5 s, median never, distance ∞'], []),
     # Every board's rise zero to 400 digits: a scale of 10^-400 would be none.
-    ('a figure zero to hundreds of digits', ('copies', [('temp-rise-soc: pass (17.58 ', 'temp-rise-soc: pass (0.' + '0' * 400 + ' ')], 'all'),
+    ('a figure zero to hundreds of digits', ('copies', [('temp-rise-soc: pass (17.58 ', f'temp-rise-soc: pass ({ZERO} '),
+                                                       ('rise-soc,pass,17.58,', f'rise-soc,pass,{ZERO},')], 'all'),
      0, ['| temp-rise-soc | C | 6 | 0.000000000 | 1e-09 |'], []),
-    ('a board with every case skipped', ('copies', [('pass (', 'skip (')]), 0,
+    ('a board with every case skipped', ('copies', [('pass (', 'skip ('), (re.compile(',pass,.*'), ',skip,,')]), 0,
      ['Not judged on every figure: copy-6 (lacks 14 of 14)'], []),
     ('CSV', ['--csv'] + ALIKE + ['board-04.log'], 1,
      ['hogspin-report: outlier board-04 (board-04.log): thermal-resistance-soc 11.97 K/W'], ['# hogspin-report']),
@@ -78,7 +89,18 @@ CASES = [
     ('a file that cannot be read', ALIKE + ['{d}/absent.log'], 2, ['cannot read {d}/absent.log: No such file'], []),
     ('drawn', ['--svg', '{d}/report.svg'] + ALIKE + ['board-04.log'], 1,
      ['**1 outlier**: board-04', 'svg:thermal-resistance-soc (K/W)', 'svg:soc: every board'], []),
-    ('names with quotes and commands, drawn', ('copies', HOSTILE), 1, ['| x_touch ', 'svg:<text>x_touch_'], []),
+    ('names with quotes and commands, drawn', ('copies', HOSTILE), 1, ['| x%22%24%28touch ', 'svg:<text>x_touch_'], []),
+    # Two names that differ beyond ASCII alone, each raw in one log and %XX-encoded in another.
+    ('names that differ beyond ASCII, drawn',
+     ('copies', [('board=copy-3', 'board=board-ö'), ('board=copy-4', 'board=board-ä'),
+                 ('board=copy-5', 'board=board-%C3%A4'), ('board=copy-6', 'board=board-%C3%B6')], 'all'), 0,
+     ['# hogspin-report: 4 boards', 'board-ä (2 logs, named by its board), board-ö (2 logs', '| board-ö | soc |',
+      'svg:board-_C3_A4', 'svg:board-_C3_B6'], []),
+    # A rerun cut short under LAVA, its unjudged cases failed by the glue: the complete soak counts.
+    ('a complete soak, then a rerun cut short', ('copies', HOT, 'cut'), 1,
+     ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
+    ('the same in older checks\' logs', ('copies', HOT, 'cut old'), 1,
+     ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
 ]
 
 
@@ -145,18 +167,28 @@ class Report(unittest.TestCase):
                     self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('11.97', '0.4'))
 
     @staticmethod
-    def copies(d, changes, how=None):
-        """Six copies of board-01 under names of their own (or, anonymous, with no BOARD), the
-        last one changed (or, all, every one)."""
-        with open(os.path.join(HERE, 'board-01.log')) as f:
+    def copies(d, changes, how=''):
+        """Six copies of board-01 as copy-N.log under names of their own, the last one changed
+        (a pattern's every line). How: anonymous, with no BOARD; all, every one changed; dirs,
+        each as jobN/soak.log; cut, the last one soaked again and cut short under LAVA; old, no
+        data lines, as an older check wrote."""
+        with open(os.path.join(HERE, 'board-01.log'), encoding='utf-8') as f:
             text = f.read()
-        paths = []
+        glue = ''.join(f'hogspin-check: {c}: fail (the check ended, with status 143, before it judged this)\n'
+                       for c in ('workers-pinned', 'cpu-busy', 'stop-sigint'))
+        how, paths = how.split(), []
         for n in range(1, 7):
-            mine = text.replace('board=board-01', 'board=' if how == 'anonymous' else f'board=copy-{n}')
-            for old, new in changes if n == 6 or how == 'all' else []:
-                mine = mine.replace(old, new.replace('{d}', d))
-            paths.append(os.path.join(d, f'copy-{n}.log'))
-            with open(paths[-1], 'w') as f:
+            mine = text.replace('board=board-01', 'board=' if 'anonymous' in how else f'board=copy-{n}')
+            for old, new in changes if n == 6 or 'all' in how else []:
+                new = new.replace('{d}', d)
+                mine = old.sub(new, mine) if isinstance(old, re.Pattern) else mine.replace(old, new)
+            if n == 6 and 'cut' in how:
+                mine += ''.join(mine.splitlines(True)[:20]) + glue
+            if 'old' in how:
+                mine = re.sub(r'^hogspin-case,.*\n', '', mine, flags=re.M)
+            paths.append(os.path.join(d, f'job{n}', 'soak.log') if 'dirs' in how else os.path.join(d, f'copy-{n}.log'))
+            os.makedirs(os.path.dirname(paths[-1]), exist_ok=True)
+            with open(paths[-1], 'w', encoding='utf-8') as f:
                 f.write(mine)
         return paths
 

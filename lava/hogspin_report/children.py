@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Children that end with the script that started them, shared by the board suite, the LAVA
-job and the benchmark.
+"""Children that end with the script that started them: the report's lavacli and gnuplot, and
+the board suite's, the LAVA job's, the benchmark's and the report's tests' processes.
 
 Each child starts in a session of its own and is recorded before a signal can be handled
 (the main thread's handler defers while it records, and stops right after). SIGTERM, SIGHUP
@@ -10,8 +10,10 @@ A signal that was ignored when the script started (nohup, a shell's background j
 ignored. A child is reaped only under the lock, so a stop never signals a reused PID.
 """
 import os
+import re
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -156,3 +158,19 @@ def run(cmd, **kwargs):
     if status:
         raise subprocess.CalledProcessError(status, cmd, out)
     return out
+
+
+def run_bounded(argv, timeout, out, cwd=None):
+    """argv's status, with its output to out, and the last line of its standard error; None as
+    status when it was killed past timeout seconds."""
+    with tempfile.TemporaryFile() as err:
+        proc = spawn(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=cwd)
+        try:
+            status = wait(proc, timeout)
+        except subprocess.TimeoutExpired:
+            end(proc)
+            status = None
+        err.seek(0)
+        lines = err.read().decode('utf-8', 'replace').strip().splitlines()
+    said = re.sub(r'[^\x20-\x7e]', '?', lines[-1])[:300] if lines else ''
+    return status, said
