@@ -3,7 +3,7 @@
 # Draws the farm check's soak with gnuplot: hogspin-plot.sh [--png] LOG SVG
 # LOG holds the check's "hogspin-trace," lines: its own output, or a LAVA job's log, where
 # they stand quoted. The last soak in it is drawn: each zone's temperature and CPU's clock
-# against time, each zone's fitted first-order curve dashed over it, the baseline before the
+# against time, each zone's fitted model (one pole or two) dashed over it, the baseline before the
 # load shaded, the throttle onset marked, each power meter's power in a panel below where
 # there was one, and the limits that were set as lines. --png also writes the picture as a
 # PNG beside the SVG.
@@ -35,11 +35,16 @@ grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-case,throttle-onse
         for (i = 1; i <= NF; i++) { head[i] = $i; gsub(/[^A-Za-z0-9._-]/, "_", head[i]) }
         next }
     $1 == "hogspin-limits" { for (i = 2; i <= NF; i++) if (split($i, kv, "=") == 2 && number(kv[2])) limit[kv[1]] = kv[2] + 0; next }
-    # A zone'"'"'s fit: its start, where it settles and its time constant, numbers all or nothing.
-    $1 == "hogspin-fit" && NF == 5 {
+    # A zone'"'"'s fit: its start, where it settles and its slow time constant, and with two poles
+    # the fast one and its share of the rise; numbers all or nothing.
+    $1 == "hogspin-fit" && (NF == 5 || NF == 7) {
         name = $2; gsub(/[^A-Za-z0-9._-]/, "_", name)
-        for (i = 3; i <= 5; i++) { split($i, kv, "="); fv[i] = kv[2] }
-        if (number(fv[3]) && number(fv[4]) && number(fv[5]) && fv[5] > 0) fit[name] = fv[3] + 0 "," fv[4] + 0 "," fv[5] + 0
+        fv[6] = fv[7] = 0
+        for (i = 3; i <= NF; i++) { split($i, kv, "="); fv[i] = kv[2] }
+        if (NF == 5) fv[6] = fv[5]
+        ok = fv[5] > 0 && fv[6] > 0 && fv[7] >= 0 && fv[7] <= 1
+        for (i = 3; i <= 7; i++) ok = ok && number(fv[i])
+        if (ok) fit[name] = fv[3] + 0 "," fv[4] + 0 "," fv[5] + 0 "," fv[6] + 0 "," fv[7] + 0
         next }
     $1 == "hogspin-case" && $2 ~ /^throttle-onset-cpu[0-9]+$/ && NF == 5 && $3 == "pass" && $5 == "s" && number($4) { onset = $4 + 0; next }
     $1 == "hogspin-trace" && width && number($2) {
@@ -61,7 +66,8 @@ grep -o -e 'hogspin-\(trace\|limits\|fit\),[^"]*' -e 'hogspin-case,throttle-onse
                 # The fitted curve from the load'"'"'s start, dashed in the zone'"'"'s colour.
                 if (name in fit) {
                     split(fit[name], f, ",")
-                    top = add(top, sprintf("(x < 0 ? NaN : %.6g - (%.6g - %.6g) * exp(-x / %.6g)) with lines dt 2 lw 2 %s title \"%s fit, τ %.2g s\"", f[2], f[2], f[1], f[3], colour, name, f[3]))
+                    taus = f[5] > 0 ? sprintf("%.2g and %.2g s", f[3], f[4]) : sprintf("%.2g s", f[3])
+                    top = add(top, sprintf("(x < 0 ? NaN : %.6g - (%.6g - %.6g) * (%.6g * exp(-x / %.6g) + (1 - %.6g) * exp(-x / %.6g))) with lines dt 2 lw 2 %s title \"%s fit, τ %s\"", f[2], f[2], f[1], f[5], f[4], f[5], f[3], colour, name, taus))
                 }
             }
             else if (unit == "w") bottom = add(bottom, series(i - 1, name " (W)", "", colour))

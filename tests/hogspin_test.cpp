@@ -1003,6 +1003,7 @@ TEST(HogspinPlot, DrawsAndNamesEverySeriesOfTheLastSoak)
               "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc-thermal_c,gpu_c,ina3221-VDD_CPU_w",
               "hogspin-limits,max_temp_c=85,min_freq_mhz=,max_power_w=3.5", "hogspin-trace,0.0,,1200,41.0,,1.5",
               "hogspin-trace,1.0,100.0,1200,43.5,,2.75", "hogspin-trace,2.0,100.0,800,45.25,,2.5",
+              "hogspin-fit,soc-thermal,t0_c=41.0,tinf_c=50.0,tau_s=8.0,tau_fast_s=0.5,fast_share=0.2",
               "hogspin-check: throttle-onset-cpu1: pass (1.5 s into the soak)", "hogspin-case,throttle-onset-cpu1,pass,1.5,s"})
         {
             log << "- {\"dt\": \"2026-12-08T12:00:00\", \"lvl\": \"target\", \"msg\": \"" << pszLine << "\"}\n";
@@ -1017,7 +1018,7 @@ TEST(HogspinPlot, DrawsAndNamesEverySeriesOfTheLastSoak)
     std::ifstream file(strDir + "/soak.svg");
     std::string strSvg;
     std::getline(file, strSvg, '\0');  // the whole file: an SVG holds no NUL
-    for (const char* pszSeries : {"soc-thermal (°C)", "cpu1 clock (MHz)", "ina3221-VDD_CPU (W)", "MAX_TEMP 85 °C",
+    for (const char* pszSeries : {"soc-thermal (°C)", "soc-thermal fit, τ 8 and 0.5 s", "cpu1 clock (MHz)", "ina3221-VDD_CPU (W)", "MAX_TEMP 85 °C",
                                   "MAX_POWER 3.5 W", "throttle onset 1.5 s"})
     {
         EXPECT_NE(strSvg.find(pszSeries), std::string::npos) << "no " << pszSeries << " in the SVG";

@@ -10,6 +10,7 @@ NEVER = math.inf  # a throttle onset that never came lies beyond every one that 
 FIGURES = [
     ('temp-max-', 'zone', 'C', 'max C'),
     ('temp-rise-', 'zone', 'C', 'rise C'),
+    ('temp-tau-fast-', 'zone', 's', None),  # before temp-tau-, whose prefix it holds
     ('temp-tau-', 'zone', 's', 'τ s'),
     ('temp-steady-', 'zone', 'C', 'steady C'),
     ('thermal-resistance-', 'zone', 'K/W', 'R K/W'),
