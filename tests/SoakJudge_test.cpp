@@ -65,6 +65,7 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "1", "1000001"}, "", "SETTLE / INTERVAL gives 1000001 samples, more than 1000000"},
         {{"1234567890", "1", "1000000000"}, "", "CPU must be a whole number such as 2, not '1234567890' (at most 9 digits); "
                                                 "SETTLE must be a number such as 2 or 0.5, not '1000000000' (at most 9 characters)"},
+        {{"1", "1", "1"}, "SUSTAIN_TEMP=hot", "SUSTAIN_TEMP must be a number such as 2 or 0.5, not 'hot'"},
         {{"1", "1", "1"}, "BASELINE=-1 UNTIL_STEADY=yes", "BASELINE must be a number such as 2 or 0.5, not '-1'; "
                                                           "UNTIL_STEADY must be 0 or 1, not 'yes'"},
     };
@@ -236,7 +237,7 @@ SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, con
 bool IsThermalFigure(const std::string& strName)
 {
     for (const char* psz : {"temp-tau-", "temp-steady-", "thermal-resistance-", "power-idle-", "power-load-", "throttle-",
-                            "cooling-", "clock-measured-"})
+                            "cooling-", "clock-measured-", "sustainable-power-"})
     {
         if (strName.compare(0, strlen(psz), psz) == 0)
         {
@@ -561,6 +562,37 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
+        {"10 K/W over an idle 0.5 W at 40 C, passive trip points at 60 and 70 C: 3.5 W sustained",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
+             return soak;
+         },
+         {"sustainable-power-soc:pass:3500±1:settled at 70.0 C (its highest passive trip point): idle 0.5 W at 40.0 C, and 10.00 K/W "
+          "above it; k_po 350.0 and k_pu 700.0 mW/C"}},
+        {"the same at SUSTAIN_TEMP=65, and a zone with no target",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k < 2 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             soak.setup.vSensors[0].vllPassiveTrips = {70000};
+             SetEnv("SUSTAIN_TEMP=65");
+             SCheckParams params;
+             std::string strWhy;
+             EXPECT_TRUE(ParseParams({"1", "1", "60"}, FakeGetEnv, &params, &strWhy));
+             soak.setup.limSustainTemp = params.limSustainTemp;
+             soak.setup.vSensors[1].vllPassiveTrips.clear();
+             return soak;
+         },
+         {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; k_po 42.9 and k_pu 85.7 "
+          "mW/C, as the power allocator derives them over its passive trip points, 0.0 to 70.0 C",
+          "sustainable-power-gpu:pass:3000±1:no passive trip point to derive"}},
+        {"no target at all",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+         },
+         {"sustainable-power-soc:skip:-:no SUSTAIN_TEMP, and no passive trip point under class/x"}},
         // Real boards' clocks and dies.
         {"a governor's ramp from 600 MHz as the load starts, then a steady clock",
          [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 70000, 10)(t); }, [](double t) { return t < 0.5 ? 600000.0 : 1800000.0; }); },

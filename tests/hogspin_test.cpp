@@ -942,7 +942,7 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
         {HOGSPIN_EXE, "INTERVAL=0.1 MAX_TEMP=85 HOGSPIN_SYSFS={SYS} {LAVA}", "0.2", 0, 1, "",
          "hogspin-check: temp-max-wifi: skip (class/thermal/thermal_zone1/temp could not be read at any of 3 samples)", false,
          "clock-measured-cpu{K}:skip::\ncpu-busy:pass::\nfreq-min-cpu{K}:skip::\nlimit-temp-soc:fail::\npower-max:skip::\n"
-         "stop-sigint:pass::\nsummary-ret:pass::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\n"
+         "stop-sigint:pass::\nsummary-ret:pass::\nsustainable-power-soc:skip::\ntemp-max-soc:pass:95.0:C\ntemp-max-wifi:skip::\ntemp-rise-soc:pass:0.0:C\n"
          "temp-steady-soc:skip::\ntemp-tau-fast-soc:skip::\ntemp-tau-soc:skip::\nthermal-resistance-soc:skip::\nthrottle-onset-cpu{K}:skip::\n"
          "throttle-time-cpu{K}:skip::\nworkers-pinned:pass::\n"},
         // A board that heats as the load asks: a zone of τ 0.5 s and 10 K/W, 2 W of load on 0.5 W at rest.

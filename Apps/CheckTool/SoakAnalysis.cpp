@@ -172,6 +172,104 @@ bool Implausible(const SSeries& s)
 const char kImplausible[] = "none of its readings lies between 1 and 150 C in the kernel's m°C (a kernel that writes whole "
                             "degrees gives 41 for 41 C)";
 
+std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
+{
+    return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
+}
+
+// The zone's thermal resistance on the meter, or why there is none.
+static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakAnalysis& a, const SSensorAnalysis& s)
+{
+    SResistance r;
+    const SZoneFit& z = s.fit;
+    const SMeterLoad& m = a.meter;
+    if (a.rowsBase.Count() == 0)
+    {
+        r.strWhy = "needs a BASELINE: the idle temperature and power";
+    }
+    else if (a.dBaselineBusy > 0.5)
+    {
+        r.strWhy = "the baseline was not at rest" + RestNote(setup, a) + ": its temperature and power are not the idle ones";
+    }
+    else if (m.iMeter < 0)
+    {
+        r.strWhy = m.strWhy;
+    }
+    else if (!z.bFitted)
+    {
+        r.strWhy = "no steady state: " + z.strWhy;
+    }
+    else if (!s.from.bBaseline)
+    {
+        r.strWhy = "the zone was not read in the baseline";
+    }
+    if (!r.strWhy.empty())
+    {
+        return r;
+    }
+    r.strMeter = setup.vSensors[static_cast<size_t>(m.iMeter)].strName;
+    const SSeries& idle = a.vSensors[static_cast<size_t>(m.iMeter)].base;
+    r.llIdle = idle.nGot > 0 ? idle.Mean() : 0;
+    r.llLoad = m.llLoad;
+    if (idle.nGot == 0 || m.load.nGot == 0)
+    {
+        r.strWhy = r.strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak");
+    }
+    else if (m.llLoad - r.llIdle < m.llResolution)
+    {
+        r.strWhy = "the load added " + ShowFixed(m.llLoad - r.llIdle, 6, 1) + " W, less than " + r.strMeter + " resolves (" +
+                   ShowFixed(m.llResolution, 6, 1) + " W)";
+    }
+    else
+    {
+        r.bKnown = true;
+        r.dKPerW = (z.model.dSteady - static_cast<double>(s.from.llValue) / 1000) / (static_cast<double>(m.llLoad - r.llIdle) / 1e6);
+    }
+    return r;
+}
+
+// The meter's power at which the zone would settle at SUSTAIN_TEMP, else at its highest passive
+// trip point: its idle power, and what the soak's thermal resistance lets it add.
+static SSustain SustainOf(const SSoakSetup& setup, const SSensor& sensor, const SSensorAnalysis& s)
+{
+    SSustain p;
+    const std::vector<tint64>& vllTrips = sensor.vllPassiveTrips;
+    if (setup.limSustainTemp.bSet)
+    {
+        p.llTarget = setup.limSustainTemp.llValue;
+        p.strTarget = "SUSTAIN_TEMP";
+    }
+    else if (!vllTrips.empty())
+    {
+        p.llTarget = vllTrips.back();
+        p.strTarget = "its highest passive trip point";
+    }
+    else
+    {
+        p.strWhy = "no SUSTAIN_TEMP, and no passive trip point under " + sensor.strPath.substr(0, sensor.strPath.rfind('/'));
+        return p;
+    }
+    // The power allocator controls to its last passive trip point and switches on at the first.
+    p.llControl = vllTrips.empty() ? kMissing : vllTrips.back();
+    // With one passive trip point the kernel switches on from 0 C.
+    p.llSwitchOn = vllTrips.size() >= 2 && vllTrips.front() < vllTrips.back() ? vllTrips.front() : vllTrips.empty() ? kMissing : 0;
+    if (!s.resistance.bKnown)
+    {
+        p.strWhy = "no thermal resistance: " + s.resistance.strWhy;
+    }
+    else if (p.llTarget <= s.from.llValue)
+    {
+        p.strWhy = "the target, " + ShowFixed(p.llTarget, 3, 1) + " C, lies below the zone at rest, " + ShowFixed(s.from.llValue, 3, 1) + " C";
+    }
+    else
+    {
+        p.bKnown = true;
+        p.dMilliwatts = (static_cast<double>(s.resistance.llIdle) / 1e6 +
+                         static_cast<double>(p.llTarget - s.from.llValue) / 1000 / s.resistance.dKPerW) * 1000;
+    }
+    return p;
+}
+
 tint64 SSeries::Mean() const
 {
     return static_cast<tint64>(std::llround(ldSum / static_cast<long double>(nGot)));
@@ -225,6 +323,15 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         s.bTail = s.dTailSpan > 0 || s.tail.bKnown;
     }
     a.meter = MeterLoad(setup, trace, a);
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        SSensorAnalysis& s = a.vSensors[k];
+        if (setup.vSensors[k].eKind == ESensorKind::Temp && s.soak.nGot > 0)
+        {
+            s.resistance = ResistanceOf(setup, a, s);
+            s.sustain = SustainOf(setup, setup.vSensors[k], s);
+        }
+    }
     return a;
 }
 

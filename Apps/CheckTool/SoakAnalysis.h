@@ -104,6 +104,29 @@ struct SThrottle
     std::string strSource;
 };
 
+// A zone's thermal resistance on the meter: K/W, or why there is none.
+struct SResistance
+{
+    bool bKnown = false;
+    std::string strWhy;
+    double dKPerW = 0;
+    std::string strMeter;
+    tint64 llIdle = 0;  // the meter at rest, µW
+    tint64 llLoad = 0;  // and under the load
+};
+
+// The power allocator's sustainable-power for a zone, or why there is none.
+struct SSustain
+{
+    bool bKnown = false;
+    std::string strWhy;
+    double dMilliwatts = 0;
+    tint64 llTarget = 0;           // m°C
+    std::string strTarget;         // where the target came from
+    tint64 llControl = kMissing;   // its highest passive trip point
+    tint64 llSwitchOn = kMissing;  // its lowest, where it has two
+};
+
 struct SSensorAnalysis
 {
     SSeries soak;
@@ -114,6 +137,8 @@ struct SSensorAnalysis
     SSlope tail;     // a zone's over the soak's last third, every reading: is it still?
     bool bTail = false;
     double dTailSpan = 0;  // µs from the load's start to its last reading
+    SResistance resistance;  // a zone's
+    SSustain sustain;
 };
 
 // The meter thermal resistance divides by, and what the load added at it.
@@ -146,6 +171,9 @@ struct SSoakAnalysis
 };
 
 SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace);
+
+// ", CPU K N % busy in it": the baseline's busy share, where it had two samples.
+std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& analysis);
 
 // Why a zone's readings cannot be judged, where none of them is plausible.
 extern const char kImplausible[];

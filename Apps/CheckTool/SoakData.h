@@ -48,6 +48,7 @@ struct SSensor
     std::string strPath;  // under the sysfs root
     std::string strName;  // the case name's suffix
     bool bOfCPU = false;  // a cooling device that caps CPU K's clock (cpufreq's, of K's policy)
+    std::vector<tint64> vllPassiveTrips = {};  // a zone's passive trip points, m°C, lowest first
 };
 
 // A parameter's limit in the samples' units (m°C, kHz, µW), exactly.
@@ -90,6 +91,7 @@ struct SSoakSetup
     SLimit limMaxTemp;
     SLimit limMinFreq;
     SLimit limMaxPower;
+    SLimit limSustainTemp;      // the temperature sustainable power is reckoned at, m°C
     std::string strPowerMeter;  // the meter thermal resistance divides by; "": the only one
     std::vector<SSensor> vSensors;
     // CPU K's operating points, highest first, from scaling_available_frequencies or

@@ -222,5 +222,13 @@ std::string FitLines(const SSoakSetup& setup, const SSoakAnalysis& analysis)
                    "\n";
         }
     }
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SSustain& p = analysis.vSensors[k].sustain;
+        if (p.bKnown)
+        {
+            str += "hogspin-dt," + setup.vSensors[k].strName + ",sustainable-power=" + Printed(0, p.dMilliwatts) + "\n";
+        }
+    }
     return str;
 }

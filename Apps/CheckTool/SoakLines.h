@@ -44,5 +44,7 @@ std::string LimitsLine(const SSoakSetup& setup);
 // Sample iSample as a trace line, newline included, into pBuf; its length, 0 if it did not fit.
 size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb);
 
-// "hogspin-fit,ZONE,t0_c=..,tinf_c=..,tau_s=.." for each zone a first-order response describes.
+// "hogspin-fit,ZONE,t0_c=..,tinf_c=..,tau_s=..[,tau_fast_s=..,fast_share=..]" for each zone
+// fitted; "hogspin-dt,ZONE,sustainable-power=MW" for each zone whose sustainable power is
+// known, as a device tree takes it.
 std::string FitLines(const SSoakSetup& setup, const SSoakAnalysis& analysis);

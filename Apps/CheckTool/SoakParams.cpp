@@ -25,6 +25,7 @@ const char kCheckHelp[] =
     "  MAX_TEMP       a zone above it fails limit-temp-ZONE (none, C)\n"
     "  MIN_FREQ       CPU's clock below it fails limit-freq-cpuK (none, MHz)\n"
     "  MAX_POWER      a meter above it fails limit-power-METER (none, W)\n"
+    "  SUSTAIN_TEMP   the temperature sustainable power is reckoned at (the highest passive trip, C)\n"
     "  POWER_METER    the meter thermal resistance divides by, where there are several\n"
     "  BOARD          the board's name in the hogspin-board line\n"
     "  HOGSPIN_SYSFS  the tree the sensors and the clock are read from (/sys)\n"
@@ -202,6 +203,7 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     reader.Limit("MAX_TEMP", true, 3, &p.limMaxTemp);
     reader.Limit("MIN_FREQ", false, 3, &p.limMinFreq);
     reader.Limit("MAX_POWER", false, 6, &p.limMaxPower);
+    reader.Limit("SUSTAIN_TEMP", true, 3, &p.limSustainTemp);
     p.strSysfs = reader.Env("HOGSPIN_SYSFS", "/sys");
     reader.Seconds("BASELINE", reader.Env("BASELINE", "0"), false, &p.usBaseline);
     p.strPowerMeter = reader.Env("POWER_METER");
@@ -242,6 +244,7 @@ SSoakSetup MakeSetup(const SCheckParams& params)
     setup.limMaxTemp = params.limMaxTemp;
     setup.limMinFreq = params.limMinFreq;
     setup.limMaxPower = params.limMaxPower;
+    setup.limSustainTemp = params.limSustainTemp;
     setup.strPowerMeter = params.strPowerMeter;
     return setup;
 }

@@ -21,6 +21,7 @@ struct SCheckParams
     SLimit limMaxTemp;
     SLimit limMinFreq;
     SLimit limMaxPower;
+    SLimit limSustainTemp;
     tint64 usBaseline = 0;
     size_t nBaseline = 0;  // samples before the tool starts
     std::string strPowerMeter;

@@ -65,6 +65,25 @@ std::string ReadFirstLine(const std::string& strPath)
 
 // Whether a cooling device caps CPU nCPU: cpufreq's, named for a CPU of nCPU's policy
 // ("cpufreq-cpu0", "thermal-cpufreq-0"), or for nCPU itself where the policy cannot be read.
+// A zone's passive trip points (trip_point_N_type "passive", trip_point_N_temp in m°C), lowest
+// first: where the kernel's power allocator switches on and what it controls to.
+static std::vector<tint64> PassiveTrips(const std::string& strZone)
+{
+    std::vector<tint64> vll;
+    for (const std::string& strTrip : Entries(strZone, "trip_point_", "_type"))
+    {
+        const std::string strBase = strZone + "/" + strTrip.substr(0, strTrip.size() - 5);
+        const std::string strTemp = ReadFirstLine(strBase + "_temp");
+        const tint64 ll = ParseSensorValue(strTemp.data(), strTemp.data() + strTemp.size());
+        if (ReadFirstLine(strBase + "_type") == "passive" && ll != kMissing)
+        {
+            vll.push_back(ll);
+        }
+    }
+    std::sort(vll.begin(), vll.end());
+    return vll;
+}
+
 static bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU)
 {
     const size_t nDigits = strType.find_last_not_of("0123456789") + 1;
@@ -99,7 +118,8 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
         const std::string strPath = "class/thermal/" + strZone + "/temp";
         if (Exists(strSysfs + "/" + strPath))
         {
-            vRaw.push_back(SRawSensor{ESensorKind::Temp, strPath, ReadFirstLine(strSysfs + "/class/thermal/" + strZone + "/type"), false});
+            vRaw.push_back(SRawSensor{ESensorKind::Temp, strPath, ReadFirstLine(strSysfs + "/class/thermal/" + strZone + "/type"), false,
+                                      PassiveTrips(strSysfs + "/class/thermal/" + strZone)});
         }
     }
     // A cooling device counts the time it spent in each state only where the kernel keeps its statistics.
@@ -109,7 +129,7 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
         if (Exists(strSysfs + "/" + strPath))
         {
             const std::string strType = ReadFirstLine(strSysfs + "/class/thermal/" + strDevice + "/type");
-            vRaw.push_back(SRawSensor{ESensorKind::Cooling, strPath, strType, CapsCPU(strSysfs, strType, nCPU)});
+            vRaw.push_back(SRawSensor{ESensorKind::Cooling, strPath, strType, CapsCPU(strSysfs, strType, nCPU), {}});
         }
     }
     for (const ESensorKind eKind : {ESensorKind::Power, ESensorKind::Energy})
@@ -129,7 +149,7 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
             const std::string strDir = strSysfs + "/" + strPath.substr(0, strPath.rfind('/'));
             const std::string strInput = strPath.substr(strPath.rfind('/') + 1, strPath.size() - strPath.rfind('/') - 1 - 6);
             const std::string strLabel = ReadFirstLine(strDir + "/" + strInput + "_label");
-            vRaw.push_back(SRawSensor{eKind, strPath, ReadFirstLine(strDir + "/name") + "-" + (strLabel.empty() ? strInput : strLabel), false});
+            vRaw.push_back(SRawSensor{eKind, strPath, ReadFirstLine(strDir + "/name") + "-" + (strLabel.empty() ? strInput : strLabel), false, {}});
         }
     }
     return vRaw;

@@ -57,11 +57,6 @@ std::string Settled(const SZoneFit& z, const std::string& strBent)
                         : "the soak lasted " + Printed(1, dLasted) + " τ" + strPole + ", under 3: T∞ is a projection";
 }
 
-std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
-{
-    return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
-}
-
 // Said where the baseline was busy enough to raise the idle figures a little; past half busy
 // they are no idle figures at all.
 std::string BusyRestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
@@ -104,46 +99,40 @@ SCase JudgeBusy(const SSoakSetup& setup, const SSoakAnalysis& a)
 SCase JudgeResistance(const SSoakSetup& setup, const SSoakAnalysis& a, const SSensorAnalysis& s, const std::string& strName)
 {
     const std::string strCase = "thermal-resistance-" + strName;
+    const SResistance& r = s.resistance;
+    if (!r.bKnown)
+    {
+        return Skipped(strCase, r.strWhy);
+    }
     const SZoneFit& z = s.fit;
-    const SMeterLoad& m = a.meter;
-    if (a.rowsBase.Count() == 0)
-    {
-        return Skipped(strCase, "needs a BASELINE: the idle temperature and power");
-    }
-    if (a.dBaselineBusy > 0.5)
-    {
-        return Skipped(strCase, "the baseline was not at rest" + RestNote(setup, a) + ": its temperature and power are not the idle ones");
-    }
-    if (m.iMeter < 0)
-    {
-        return Skipped(strCase, m.strWhy);
-    }
-    if (!z.bFitted)
-    {
-        return Skipped(strCase, "no steady state: " + z.strWhy);
-    }
-    if (!s.from.bBaseline)
-    {
-        return Skipped(strCase, "the zone was not read in the baseline");
-    }
-    const std::string& strMeter = setup.vSensors[static_cast<size_t>(m.iMeter)].strName;
-    const SSeries& idle = a.vSensors[static_cast<size_t>(m.iMeter)].base;
-    if (idle.nGot == 0 || m.load.nGot == 0)
-    {
-        return Skipped(strCase, strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak"));
-    }
-    if (m.llLoad - idle.Mean() < m.llResolution)
-    {
-        return Skipped(strCase, "the load added " + ShowFixed(m.llLoad - idle.Mean(), 6, 1) + " W, less than " + strMeter +
-                                    " resolves (" + ShowFixed(m.llResolution, 6, 1) + " W)");
-    }
-    const double dKelvin = z.model.dSteady - static_cast<double>(s.from.llValue) / 1000;
-    const double dWatts = static_cast<double>(m.llLoad - idle.Mean()) / 1e6;
-    return Measured(strCase, Printed(2, dKelvin / dWatts), "K/W",
+    return Measured(strCase, Printed(2, r.dKPerW), "K/W",
                     ", (T∞ " + Printed(2, z.model.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
-                        ShowFixed(m.llLoad, 6, 1) + " W, its median, − idle " + ShowFixed(idle.Mean(), 6, 1) + " W) on " + strMeter +
+                        ShowFixed(r.llLoad, 6, 1) + " W, its median, − idle " + ShowFixed(r.llIdle, 6, 1) + " W) on " + r.strMeter +
                         (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.model.dTau ? "" : "; T∞ is a projection") +
                         BusyRestNote(setup, a));
+}
+
+// The meter's power at which the zone would settle at its target: the power allocator's
+// sustainable-power, in mW, and the gains the kernel would derive from it.
+SCase JudgeSustainable(const SSensorAnalysis& s, const std::string& strName)
+{
+    const std::string strCase = "sustainable-power-" + strName;
+    const SSustain& p = s.sustain;
+    if (!p.bKnown)
+    {
+        return Skipped(strCase, p.strWhy);
+    }
+    const double dSpan = static_cast<double>(p.llControl - p.llSwitchOn) / 1000;
+    const std::string strGains = p.llSwitchOn == kMissing || p.llControl <= p.llSwitchOn
+                                     ? "; no passive trip point to derive the kernel's gains over"
+                                                          : "; k_po " + Printed(1, p.dMilliwatts / dSpan) + " and k_pu " +
+                                                                Printed(1, 2 * p.dMilliwatts / dSpan) + " mW/C, as the power allocator derives them " +
+                                                                "over its passive trip points, " + ShowFixed(p.llSwitchOn, 3, 1) + " to " +
+                                                                ShowFixed(p.llControl, 3, 1) + " C";
+    return Measured(strCase, Printed(0, p.dMilliwatts), "mW",
+                    ", what " + s.resistance.strMeter + " would read with the zone settled at " + ShowFixed(p.llTarget, 3, 1) + " C (" +
+                        p.strTarget + "): idle " + ShowFixed(s.resistance.llIdle, 6, 1) + " W at " + ShowFixed(s.from.llValue, 3, 1) +
+                        " C, and " + Printed(2, s.resistance.dKPerW) + " K/W above it" + strGains);
 }
 
 // A zone's thermal model: its slow time constant, its fast one where there are two, and T∞
@@ -197,6 +186,7 @@ void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::v
     const SZoneFit& z = s.fit;
     JudgeModel(setup, a, sensor.strName, z, vCases);
     vCases.push_back(JudgeResistance(setup, a, s, sensor.strName));
+    vCases.push_back(JudgeSustainable(s, sensor.strName));
     if (setup.limMaxTemp.bSet)
     {
         // The verdict apart from the figure: a dashboard that keeps a measured case as a

@@ -171,7 +171,7 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
             strName = strBase + "-" + strNumber + (k > 1 ? "-" + std::to_string(k) : "");
         }
         setTaken.insert({nKind, strName});
-        vNamed.push_back(SSensor{raw.eKind, raw.strPath, strName, raw.bOfCPU});
+        vNamed.push_back(SSensor{raw.eKind, raw.strPath, strName, raw.bOfCPU, raw.vllPassiveTrips});
     }
     return vNamed;
 }

@@ -29,6 +29,7 @@ struct SRawSensor
     std::string strPath;
     std::string strType;
     bool bOfCPU = false;
+    std::vector<tint64> vllPassiveTrips = {};
 };
 
 // scaling_available_frequencies ("kHz kHz ..."): the clocks, highest first; none where it is

@@ -14,6 +14,7 @@ FIGURES = [
     ('temp-tau-', 'zone', 's', 'τ s'),
     ('temp-steady-', 'zone', 'C', 'steady C'),
     ('thermal-resistance-', 'zone', 'K/W', 'R K/W'),
+    ('sustainable-power-', 'zone', 'mW', None),
     ('power-idle-', 'meter', 'W', 'idle W'),
     ('power-load-', 'meter', 'W', 'load W'),
     ('throttle-onset-', 'cpu', 's', 'throttle onset s'),
