@@ -10,16 +10,6 @@
 namespace
 {
 
-tint64 Pow10(int nDigits)
-{
-    tint64 ll = 1;
-    while (nDigits-- > 0)
-    {
-        ll *= 10;
-    }
-    return ll;
-}
-
 // ShowFixed into sz, without a string: the soak writes one trace line a sample. Its length.
 int FormatFixed(char* sz, size_t cb, tint64 llValue, int nDigits, int nPlaces)
 {
@@ -67,6 +57,16 @@ std::string DataLine(const SCase& c)
 {
     return "hogspin-case," + c.strName + "," + kResults[static_cast<int>(c.eResult)] + "," + c.strMeasurement + "," +
            c.strUnits + "\n";
+}
+
+tint64 Pow10(int nDigits)
+{
+    tint64 ll = 1;
+    while (nDigits-- > 0)
+    {
+        ll *= 10;
+    }
+    return ll;
 }
 
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)

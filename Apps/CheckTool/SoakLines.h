@@ -10,6 +10,9 @@
 
 struct SSoakAnalysis;
 
+// 10^nDigits, for nDigits up to 18.
+tint64 Pow10(int nDigits);
+
 // v / 10^nDigits with nDigits decimals, trailing zeros dropped down to nPlaces: (85040, 3, 1)
 // is 85.04, (1200000, 3, 0) 1200, (2500000, 6, 1) 2.5.
 std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces);

@@ -2,6 +2,8 @@
 // Reads and checks the check's arguments and environment; one usage text, one help text.
 #include "SoakParams.h"
 
+#include "SoakLines.h"
+
 #include <algorithm>
 #include <string>
 
@@ -36,16 +38,6 @@ const char kCheckHelp[] =
 
 namespace
 {
-
-tint64 Pow10(int nDigits)
-{
-    tint64 ll = 1;
-    while (nDigits-- > 0)
-    {
-        ll *= 10;
-    }
-    return ll;
-}
 
 // Plain digits as the tool prints a number back: no sign, no leading zero, at most 9 of them.
 bool ParseWhole(const std::string& str, int* pn)
