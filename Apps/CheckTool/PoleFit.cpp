@@ -139,7 +139,7 @@ SPoleFit FitTwoPoles(const double* pdT, const double* pdY, size_t nPoints, doubl
     // not: a valley along which the two time constants trade against each other is followed
     // as well as one along either.
     double dSpan = dStep;
-    for (int nRound = 0; nRound < 80 && dSpan > 1e-5; ++nRound)
+    for (int nRound = 0; nRound < 60 && dSpan > 1e-4; ++nRound)
     {
         const double dCentre1 = dLog1, dCentre2 = dLog2;
         for (int i = -2; i <= 2; ++i)

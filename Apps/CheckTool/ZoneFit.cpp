@@ -19,7 +19,7 @@ namespace
 // the readings are one pole and noise).
 const double kPoleF = 10;
 // At most this many readings go into a two-pole fit, evenly spread: its cost stays bounded.
-const size_t kPolePoints = 600;
+const size_t kPolePoints = 400;
 
 // The means of every nWidth readings in a row: one odd reading, or a noisy sensor, moves them
 // little.
