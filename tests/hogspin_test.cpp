@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -618,10 +619,19 @@ std::vector<pid_t> ChildrenNamed(pid_t nParent, const std::string& strName)
     return vChildren;
 }
 
+// One of its tasks runs: a zombie leader may have threads that run on.
 bool IsRunning(pid_t nPid)
 {
-    const std::string strFields = ProcStat(std::to_string(nPid)).second;
-    return !strFields.empty() && strFields[0] != 'Z';
+    const std::string strPid = std::to_string(nPid);
+    for (const std::string& strTid : ProcEntries("/proc/" + strPid + "/task"))
+    {
+        const std::string strFields = ProcStat(strPid + "/task/" + strTid).second;
+        if (!strFields.empty() && strFields[0] != 'Z' && strFields[0] != 'X')
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A directory of the test's own under /tmp, removed with all it holds however the test ends.
@@ -688,7 +698,8 @@ struct SCheckRow
 // mktemp and rm, in a directory of its own: a stand-in /sys with a zone at 95 C and one whose
 // temperature gives EIO; lava/ a lava-test-case that records "case:result:measurement:units";
 // {IDLE}, a tool that says what hogspin says, with a worker pinned to CPU K that only sleeps
-// and a child that spins wherever it is let.
+// and a child that spins wherever it is let; {STRAY}, hogspin behind a wrapper that leaves
+// hogspin-stray running, its PID in stray.pid.
 class HogspinCheck : public ::testing::Test
 {
 protected:
@@ -741,6 +752,13 @@ void HogspinCheck::SetUp()
                 "stop.set()\nprint(f'hogspin {k}, Exit!', flush=True)\n";
     }
     ASSERT_EQ(chmod((strPath + "/idle-tool").c_str(), 0755), 0);
+    {
+        std::ofstream stray(strPath + "/stray-tool");
+        stray << "#!/bin/sh\n'" HOGSPIN_STRAY_EXE "' '" << strPath << "/ready' &\nread -r pid <'" << strPath << "/ready' && echo \"$pid\" >'"
+              << strPath << "/stray.pid'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/stray-tool").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((strPath + "/ready").c_str(), 0600), 0);
 }
 
 // Starts the glue with nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS
@@ -768,7 +786,9 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
             vArgv.push_back(strWord);
         }
     }
-    const std::string strTool = std::string(c.pszTool) == "{IDLE}" ? strPath + "/idle-tool" : c.pszTool;
+    const std::string strTool = std::string(c.pszTool) == "{IDLE}"    ? strPath + "/idle-tool"
+                                : std::string(c.pszTool) == "{STRAY}" ? strPath + "/stray-tool"
+                                                                      : c.pszTool;
     vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
     SChildSetup setup;
     setup.bIgnorePipe = c.bIgnorePipe;
@@ -783,7 +803,7 @@ void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
     EXPECT_EQ(check.Err(), c.pszSays);
     if (c.pszHas != nullptr)
     {
-        EXPECT_NE(check.Out().find(c.pszHas), std::string::npos) << check.Out();
+        EXPECT_NE(check.Out().find(Expand(c.pszHas)), std::string::npos) << check.Out();
         EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
     }
     else if (c.nSignal == 0)
@@ -848,7 +868,7 @@ void HogspinCheck::Run(const SCheckRow& c)
     {
         return;  // sanitizer runtimes add a thread that the check would count as a worker
     }
-    ASSERT_EQ(system(("rm -f " + m_strPath + "/calls").c_str()), 0);
+    ASSERT_EQ(system(("rm -f " + m_strPath + "/calls " + m_strPath + "/stray.pid").c_str()), 0);
     CToolRun writer;
     if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
     {
@@ -893,11 +913,16 @@ void HogspinCheck::Run(const SCheckRow& c)
     EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
     JudgeOutput(c, check);
     JudgeCalls(c);
+    std::ifstream stray(m_strPath + "/stray.pid");
+    for (pid_t nStray; stray >> nStray;)
+    {
+        vTools.push_back(nStray);
+    }
     for (const pid_t nTool : vTools)
     {
         if (IsRunning(nTool))
         {
-            ADD_FAILURE() << "the check left hogspin " << nTool << " running";
+            ADD_FAILURE() << "the check left " << ProcStat(std::to_string(nTool)).first << " " << nTool << " running";
             kill(nTool, SIGKILL);
         }
     }
@@ -944,6 +969,10 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
+        // A helper it left, deaf to SIGINT, its leader thread ended and another running on.
+        {"{STRAY}", "INTERVAL=0.1 STOP_BOUND=0.5", "0.2", 0, 1, "",
+         "hogspin-check: stop-sigint: fail (status 0, but what it started was still running 0.5 s after SIGINT: killed, last line: "
+         "hogspin {K}, Exit!)"},
     };
     for (const SCheckRow& c : aRows)
     {

@@ -232,6 +232,7 @@ void RunSoak(SCheck& c)
     tuint64 qwToolFirst = 0;
     const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolFirst);
     const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
+    c.tool.HoldTree();
     size_t nNextLook = 10;
     for (size_t k = 0; k <= c.params.nSamples; ++k)
     {
@@ -256,6 +257,7 @@ void RunSoak(SCheck& c)
     c.setup.bToolTime = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
     c.setup.usToolTime = static_cast<tint64>((qwToolLast - qwToolFirst) / 1000);
     c.setup.usToolSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
+    c.tool.HoldTree();
     if (c.params.bUntilSteady && c.setup.strEnded.empty())
     {
         c.setup.strEnded = "not steady by SETTLE";

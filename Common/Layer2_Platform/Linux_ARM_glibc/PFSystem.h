@@ -23,11 +23,13 @@ struct STaskInfo
     int nLastCPU = -1;        // stat's processor: the CPU it last ran on
     bool bRunNs = false;
     tuint64 qwRunNs = 0;      // the CPU time it has run: schedstat's, else stat's ticks
+    tuint64 qwStartTicks = 0; // stat's starttime: with the PID, which process this is
 };
 
 // What QueryTask reads: status always; stat and schedstat where asked.
 const unsigned kTaskLastCPU = 1;
 const unsigned kTaskRunTime = 2;
+const unsigned kTaskStartTime = 4;
 
 class CPFSystem
 {
@@ -80,6 +82,10 @@ public:
     // leader thread has ended while others run on counts as live: only a process none of
     // whose threads runs is left out.
     static void ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids);
+
+    // Whether process nPid, started at qwStartTicks (stat's starttime), still has a task that
+    // runs: a PID taken since by another process is not it.
+    static bool IsProcessLive(pid_t nPid, tuint64 qwStartTicks);
 
     // The CPU time the threads below nRoot that may run on nCPU alone have run, in ns, from
     // their schedstat (or stat's ticks without it); false where no thread could be read.
