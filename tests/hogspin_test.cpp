@@ -699,7 +699,8 @@ struct SCheckRow
 // temperature gives EIO; lava/ a lava-test-case that records "case:result:measurement:units";
 // {IDLE}, a tool that says what hogspin says, with a worker pinned to CPU K that only sleeps
 // and a child that spins wherever it is let; {STRAY}, hogspin behind a wrapper that leaves
-// hogspin-stray running, its PID in stray.pid.
+// hogspin-stray running, its PID in stray.pid; {SLOW}, hogspin late, behind a wrapper that
+// first starts a helper of 2000 sleeping threads, which the check walks at the soak's start.
 class HogspinCheck : public ::testing::Test
 {
 protected:
@@ -758,6 +759,15 @@ void HogspinCheck::SetUp()
               << strPath << "/stray.pid'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
     }
     ASSERT_EQ(chmod((strPath + "/stray-tool").c_str(), 0755), 0);
+    {
+        std::ofstream slow(strPath + "/slow-tool");
+        slow << "#!/bin/sh\n'" << strPython << "' -c 'import signal, sys, threading\nsignal.signal(signal.SIGINT, signal.SIG_DFL)\n"
+                "signal.alarm(30)\nthreading.stack_size(1 << 18)\nfor _ in range(2000):\n"
+                "    threading.Thread(target=threading.Event().wait, daemon=True).start()\n"
+                "with open(sys.argv[1], \"w\") as ready:\n    ready.write(\"ready\\n\")\nsignal.pause()' '"
+             << strPath << "/ready' &\nread -r _ <'" << strPath << "/ready'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/slow-tool").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((strPath + "/ready").c_str(), 0600), 0);
 }
 
@@ -788,6 +798,7 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
     }
     const std::string strTool = std::string(c.pszTool) == "{IDLE}"    ? strPath + "/idle-tool"
                                 : std::string(c.pszTool) == "{STRAY}" ? strPath + "/stray-tool"
+                                : std::string(c.pszTool) == "{SLOW}"  ? strPath + "/slow-tool"
                                                                       : c.pszTool;
     vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
     SChildSetup setup;
@@ -969,6 +980,8 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          false, nullptr, "temp-tau-soc=0.5±0.1 temp-steady-soc=50±1 thermal-resistance-soc=10±1.5 power-idle-ina3221-VDD_CPU=0.6±0.4"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
+        // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.
+        {"{SLOW}", "INTERVAL=0.05", "0.1", 0, 0, "", "hogspin-check: cpu-busy: pass (CPU {K} "},
         // A helper it left, deaf to SIGINT, its leader thread ended and another running on.
         {"{STRAY}", "INTERVAL=0.1 STOP_BOUND=0.5", "0.2", 0, 1, "",
          "hogspin-check: stop-sigint: fail (status 0, but what it started was still running 0.5 s after SIGINT: killed, last line: "
