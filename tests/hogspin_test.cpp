@@ -820,7 +820,7 @@ void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
     else if (c.nSignal == 0)
     {
         const std::string strWhy = std::string(c.pszSays).substr(15, strlen(c.pszSays) - 16);
-        const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0;
+        const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0 || strWhy.rfind("cannot make a temporary file", 0) == 0;
         std::string strFailed;
         for (const char* pszCase : {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"})
         {
@@ -954,6 +954,9 @@ TEST_F(HogspinCheck, FailsEveryCaseWhenItCannotStart)
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n"},
         {HOGSPIN_EXE, "MAX_TEMP=85C {LAVA}", "30", 0, 2,
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n", nullptr, false,
+         "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+        {HOGSPIN_EXE, "TMPDIR=/nonexistent {LAVA}", "30", 0, 1,
+         "hogspin-check: cannot make a temporary file for its results in /nonexistent\n", nullptr, false,
          "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
     };
     for (const SCheckRow& c : aRows)
