@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,6 +65,7 @@ struct SChildSetup
     bool bBlockStop = false;    // blocks SIGINT and SIGTERM, as a parent that waits for them does
     int nPendingSignal = 0;     // then raises this one, left pending across the exec
     bool bIgnorePipe = false;   // ignores SIGPIPE, as many a caller does, and the exec keeps it so
+    bool bSmallPipe = false;    // standard output a pipe of one page, soon full
 };
 
 // One run of hogspin; whatever happens, the destructor leaves no process behind.
@@ -147,6 +149,10 @@ public:
             {
                 signal(SIGPIPE, SIG_IGN);
             }
+            if (setup.bSmallPipe)
+            {
+                fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096);
+            }
             execvp(vpArgv[0], vpArgv.data());
             _exit(127);
         }
@@ -171,11 +177,28 @@ public:
     // The reader of standard output goes away, as `| head -n 1` does.
     void CloseOutput() { CloseFd(m_fdOut); }
 
+    // The reader of standard output stops reading, and waits until the pipe holds all but
+    // the room of a line: the writer waits for it.
+    bool StallOutput()
+    {
+        m_bStalled = true;
+        const int cbPipe = fcntl(m_fdOut, F_GETPIPE_SZ);
+        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        for (int cbHeld = 0; steady_clock::now() < tDeadline; std::this_thread::sleep_for(milliseconds(1)))
+        {
+            if (ioctl(m_fdOut, FIONREAD, &cbHeld) == 0 && cbHeld > cbPipe - 256)
+            {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Reads both pipes to their end: the process has ended, but is not reaped yet. A non-zero
     // nResend is sent again if the tool is still there after a few seconds.
     bool WaitOutputClosed(int nResend = 0)
     {
-        const auto bClosed = [&] { return m_fdOut < 0 && m_fdErr < 0; };
+        const auto bClosed = [&] { return (m_fdOut < 0 || m_bStalled) && m_fdErr < 0; };
         if (nResend != 0 && !Pump(bClosed, milliseconds(3000)))
         {
             Signal(nResend);
@@ -226,7 +249,7 @@ private:
             {
                 return false;
             }
-            pollfd apfd[2] = {{m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
+            pollfd apfd[2] = {{m_bStalled ? -1 : m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
             if (poll(apfd, 2, static_cast<int>(msLeft)) < 0 && errno != EINTR)
             {
                 return false;
@@ -256,6 +279,7 @@ private:
     }
 
     pid_t m_nPid = 0;
+    bool m_bStalled = false;
     int m_fdOut = -1;
     int m_fdErr = -1;
     std::string m_strOut;
@@ -682,12 +706,14 @@ struct SCheckRow
 {
     const char* pszTool;
     // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
-    // {BURN}: CPU K kept busy by a process of its own meanwhile
+    // {BURN}: CPU K kept busy by a process of its own meanwhile; {STALL}: its reader stops
+    // reading a pipe of one page before the signal; {RESULTS=FILE}: the check itself, not
+    // its glue, with --results FILE (under the test's directory unless absolute)
     const char* pszEnv;
     const char* pszSettle;
     int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
     int nStatus;
-    const char* pszSays;
+    const char* pszSays;  // {DIR}: the test's directory
     const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
     bool bIgnorePipe = false;
     const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
@@ -769,6 +795,7 @@ void HogspinCheck::SetUp()
     }
     ASSERT_EQ(chmod((strPath + "/slow-tool").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((strPath + "/ready").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((strPath + "/fifo").c_str(), 0600), 0);  // no one reads it
 }
 
 // Starts the glue with nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS
@@ -784,14 +811,21 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
         vArgv.push_back("HOGSPIN_CHECK=" HOGSPIN_CHECK_EXE);
     }
     std::istringstream env(strEnv);
+    std::string strResults;
     for (std::string strWord; env >> strWord;)
     {
+        if (strWord.rfind("{RESULTS=", 0) == 0)
+        {
+            strResults = strWord.substr(strlen("{RESULTS="), strWord.size() - strlen("{RESULTS=}"));
+            strResults = strResults[0] == '/' ? strResults : strPath + "/" + strResults;
+            continue;
+        }
         for (const auto& subst : {std::make_pair("{SYS}", "/sys"), std::make_pair("{HEATS}", "/heats")})
         {
             const size_t n = strWord.find(subst.first);
             strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
         }
-        if (strWord != "{LAVA}" && strWord != "{BURN}")
+        if (strWord != "{LAVA}" && strWord != "{BURN}" && strWord != "{STALL}")
         {
             vArgv.push_back(strWord);
         }
@@ -800,9 +834,18 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
                                 : std::string(c.pszTool) == "{STRAY}" ? strPath + "/stray-tool"
                                 : std::string(c.pszTool) == "{SLOW}"  ? strPath + "/slow-tool"
                                                                       : c.pszTool;
-    vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
+    if (strResults.empty())
+    {
+        vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT});
+    }
+    else
+    {
+        vArgv.insert(vArgv.end(), {HOGSPIN_CHECK_EXE, "--results", strResults});
+    }
+    vArgv.insert(vArgv.end(), {Expand("{K}"), "1", c.pszSettle, strTool});
     SChildSetup setup;
     setup.bIgnorePipe = c.bIgnorePipe;
+    setup.bSmallPipe = strEnv.find("{STALL}") != std::string::npos;
     check.StartCommand(vArgv, setup);
 }
 
@@ -811,15 +854,21 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
 // without).
 void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
 {
-    EXPECT_EQ(check.Err(), c.pszSays);
+    std::string strSays = c.pszSays;
+    for (size_t n = strSays.find("{DIR}"); n != std::string::npos; n = strSays.find("{DIR}"))
+    {
+        strSays.replace(n, strlen("{DIR}"), m_strPath);
+    }
+    EXPECT_EQ(check.Err(), strSays);
     if (c.pszHas != nullptr)
     {
         EXPECT_NE(check.Out().find(Expand(c.pszHas)), std::string::npos) << check.Out();
-        EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
+        // Where it stopped, saying why, the status is that of the stop.
+        EXPECT_TRUE(!strSays.empty() || (c.nStatus == 0) == (check.Out().find(": fail (") == std::string::npos)) << check.Out();
     }
     else if (c.nSignal == 0)
     {
-        const std::string strWhy = std::string(c.pszSays).substr(15, strlen(c.pszSays) - 16);
+        const std::string strWhy = strSays.substr(15, strSays.size() - 16);
         const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0 || strWhy.rfind("cannot make a temporary file", 0) == 0;
         std::string strFailed;
         for (const char* pszCase : {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"})
@@ -916,6 +965,10 @@ void HogspinCheck::Run(const SCheckRow& c)
         EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
         vTools = DescendantsNamed(check.Pid(), "hogspin");
         EXPECT_EQ(vTools.size(), 1u);
+        if (std::string(c.pszEnv).find("{STALL}") != std::string::npos)
+        {
+            ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
+        }
         c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
     }
     int iStatus = -1;
@@ -1005,6 +1058,8 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
+        // Its reader stops reading: the check waits for it, but not through a signal.
+        {HOGSPIN_EXE, "INTERVAL=0.001 {STALL}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",
          nullptr, true},
     };

@@ -231,7 +231,21 @@ bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
     {
         Pump();
     }
-    for (int nSignal; aFds[0].revents != 0 && (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
+    if (aFds[0].revents != 0)
+    {
+        AnswerSignals(bAnswerSignals);
+    }
+    if (aFds[1].revents == 0)
+    {
+        return CPFSystem::QueryTickCountNs() >= qwDueNs;
+    }
+    CPFSystem::ResetWaitableTimer(m_hTimer);
+    return true;
+}
+
+void CToolSupervisor::AnswerSignals(bool bAnswerSignals)
+{
+    for (int nSignal; (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
     {
         if (nSignal == SIGCHLD || !bAnswerSignals)
         {
@@ -245,12 +259,6 @@ bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
         }
         StopBySignal(nSignal);
     }
-    if (aFds[1].revents == 0)
-    {
-        return CPFSystem::QueryTickCountNs() >= qwDueNs;
-    }
-    CPFSystem::ResetWaitableTimer(m_hTimer);
-    return true;
 }
 
 void CToolSupervisor::WaitForFirstLine(tuint64 qwBoundNs)

@@ -62,6 +62,11 @@ public:
     // A pending SIGPIPE, where one came: a write failed because the reader went.
     int PendingPipeSignal();
 
+    // The descriptor that turns readable when a signal comes, and the signals taken from it,
+    // answered as at a wait: a stop signal ends the tool and the check.
+    FDHANDLE SignalHandle() const { return m_hSignal; }
+    void AnswerSignals(bool bAnswerSignals = true);
+
     // "ending the tool it started and stopping", or "stopping" where there is none.
     std::string Ending() const;
 

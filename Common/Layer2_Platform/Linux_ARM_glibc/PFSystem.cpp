@@ -2,6 +2,7 @@
 // CPFSystem on open/pread, fork/exec with process groups, signalfd, timerfd, poll and perf events.
 #include "PFSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,11 @@
 #include <string>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/perf_event.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
@@ -59,6 +62,56 @@ bool CPFSystem::WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb)
         cb -= static_cast<size_t>(cbDone);
     }
     return true;
+}
+
+int CPFSystem::WriteFileEx(FDHANDLE hFile, const char* pBuf, size_t cb, FDHANDLE hAlert, size_t* pcbDone)
+{
+    *pcbDone = 0;
+    const int iFlags = fcntl(hFile, F_GETFL);
+    bool bTry = iFlags >= 0 && (iFlags & O_NONBLOCK) != 0;
+    while (*pcbDone < cb)
+    {
+        pollfd aFds[2] = {{hAlert, POLLIN, 0}, {hFile, POLLOUT, 0}};
+        if (!bTry && poll(aFds, 2, -1) < 0 && errno != EINTR)
+        {
+            return -1;
+        }
+        if (aFds[0].revents != 0)
+        {
+            return 0;
+        }
+        if (!bTry && aFds[1].revents == 0)
+        {
+            continue;
+        }
+        // A blocking pipe with a free page takes up to PIPE_BUF bytes at once; POLLERR and
+        // POLLHUP are for the write to report.
+        const ssize_t cbDone = write(hFile, pBuf + *pcbDone, bTry ? cb - *pcbDone : std::min<size_t>(cb - *pcbDone, PIPE_BUF));
+        bTry = iFlags >= 0 && (iFlags & O_NONBLOCK) != 0 && cbDone > 0;
+        if (cbDone < 0 && (errno == EINTR || errno == EAGAIN))
+        {
+            continue;
+        }
+        if (cbDone <= 0)
+        {
+            return -1;
+        }
+        *pcbDone += static_cast<size_t>(cbDone);
+    }
+    return 1;
+}
+
+FDHANDLE CPFSystem::ReOpenFile(FDHANDLE hFile)
+{
+    struct stat st;
+    if (fstat(hFile, &st) != 0 || !S_ISFIFO(st.st_mode))
+    {
+        return -1;
+    }
+    // Linux opens the pipe itself anew through /proc, as it would a FIFO by its name.
+    char szPath[64];
+    std::snprintf(szPath, sizeof(szPath), "/proc/self/fd/%d", hFile);
+    return open(szPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
 void CPFSystem::CloseHandle(FDHANDLE& hFile)

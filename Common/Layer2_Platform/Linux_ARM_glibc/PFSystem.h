@@ -49,6 +49,17 @@ public:
     // errno when the rest cannot be written.
     static bool WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb);
 
+    // Writes all of cb bytes, waiting for room while hAlert has nothing to read: 1 when all
+    // is written, 0 when hAlert became readable first, -1 with errno when the file refuses.
+    // *pcbDone counts what was written. It never blocks in write on a file opened O_NONBLOCK,
+    // nor on a pipe, whose room poll reports by the page.
+    static int WriteFileEx(FDHANDLE hFile, const char* pBuf, size_t cb, FDHANDLE hAlert, size_t* pcbDone);
+
+    // A descriptor of this process's own on the pipe or FIFO hFile writes to, which does not
+    // block: O_NONBLOCK on hFile itself would reach every process that shares it. -1 where
+    // hFile is no pipe, or it has no reader.
+    static FDHANDLE ReOpenFile(FDHANDLE hFile);
+
     static void CloseHandle(FDHANDLE& hFile);
 
     // A pipe whose read end does not block; both ends close on exec.
