@@ -1038,6 +1038,10 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
         // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.
         {"{SLOW}", "INTERVAL=0.05", "0.1", 0, 0, "", "hogspin-check: cpu-busy: pass (CPU {K} "},
+        {HOGSPIN_EXE, "INTERVAL=0.1 {RESULTS=/dev/full}", "0.2", 0, 1,
+         "hogspin-check: cannot write its results to '/dev/full' (No space left on device): ending the tool it started and "
+         "stopping\n",
+         "hogspin-check: summary-ret: pass"},
         // A helper it left, deaf to SIGINT, its leader thread ended and another running on.
         {"{STRAY}", "INTERVAL=0.1 STOP_BOUND=0.5", "0.2", 0, 1, "",
          "hogspin-check: stop-sigint: fail (status 0, but what it started was still running 0.5 s after SIGINT: killed, last line: "

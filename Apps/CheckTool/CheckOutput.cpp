@@ -77,10 +77,10 @@ void CCheckOutput::Say(const char* psz, size_t cch)
 void CCheckOutput::Report(const SCase& c)
 {
     Say(CaseLine(c) + DataLine(c));
-    if (m_hResults >= 0)
+    const std::string str = ResultLine(c);
+    if (m_hResults >= 0 && !Write(m_hResults, str.data(), str.size()))
     {
-        const std::string str = ResultLine(c);
-        (void)Write(m_hResults, str.data(), str.size());
+        StopUnwritable("its results to '" + m_strResults + "' (" + std::strerror(errno) + ")");
     }
     m_bFailed = m_bFailed || c.eResult == EResult::Fail;
 }
