@@ -1011,6 +1011,9 @@ TEST_F(HogspinCheck, FailsEveryCaseWhenItCannotStart)
         {HOGSPIN_EXE, "TMPDIR=/nonexistent {LAVA}", "30", 0, 1,
          "hogspin-check: cannot make a temporary file for its results in /nonexistent\n", nullptr, false,
          "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+        // Opening a FIFO no one reads would wait, deaf to signals.
+        {HOGSPIN_EXE, "{RESULTS=fifo}", "30", 0, 2,
+         "hogspin-check: cannot check: cannot write the results to '{DIR}/fifo': a FIFO that no one reads\n"},
     };
     for (const SCheckRow& c : aRows)
     {

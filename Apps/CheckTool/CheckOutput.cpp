@@ -33,9 +33,11 @@ CCheckOutput::CCheckOutput(CToolSupervisor& tool) : m_tool(tool)
 
 std::string CCheckOutput::OpenResults(const std::string& strPath)
 {
-    m_hResults = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    // Never blocking: a FIFO no one reads fails at once (ENXIO) rather than wait in open, deaf
+    // to signals. The description is the check's own, so its writes wait in poll instead.
+    m_hResults = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     m_strResults = strPath;
-    return m_hResults >= 0 ? "" : std::strerror(errno);
+    return m_hResults >= 0 ? "" : errno == ENXIO ? "a FIFO that no one reads" : std::strerror(errno);
 }
 
 // Waits for room while the signals are answered: a stop signal ends the tool and the check.
