@@ -35,7 +35,15 @@ command -v lava-test-case >/dev/null 2>&1 || exec "$check" "$@"
 
 # With LAVA it writes a result line per case, "name result [measurement units]", as it judges.
 # A signal to this shell goes on to it, which then ends the tool and stops.
-results=$(mktemp) || { echo "hogspin-check.sh: mktemp failed" >&2; exit 1; }
+if ! results=$(mktemp 2>/dev/null); then
+    why="cannot make a temporary file for its results in ${TMPDIR:-/tmp}"
+    for c in summary-ret workers-pinned cpu-busy stop-sigint; do
+        printf 'hogspin-check: %s: fail (%s)\n' "$c" "$why"
+        report "$c" fail
+    done
+    printf 'hogspin-check: %s\n' "$why" >&2
+    exit 1
+fi
 "$check" --results "$results" "$@" &
 pid=$!
 trap 'kill -TERM "$pid" 2>/dev/null' INT TERM HUP

@@ -18,7 +18,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +65,7 @@ struct SChildSetup
     bool bBlockStop = false;    // blocks SIGINT and SIGTERM, as a parent that waits for them does
     int nPendingSignal = 0;     // then raises this one, left pending across the exec
     bool bIgnorePipe = false;   // ignores SIGPIPE, as many a caller does, and the exec keeps it so
+    bool bSmallPipe = false;    // standard output a pipe of one page, soon full
 };
 
 // One run of hogspin; whatever happens, the destructor leaves no process behind.
@@ -146,6 +149,10 @@ public:
             {
                 signal(SIGPIPE, SIG_IGN);
             }
+            if (setup.bSmallPipe)
+            {
+                fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096);
+            }
             execvp(vpArgv[0], vpArgv.data());
             _exit(127);
         }
@@ -170,11 +177,28 @@ public:
     // The reader of standard output goes away, as `| head -n 1` does.
     void CloseOutput() { CloseFd(m_fdOut); }
 
+    // The reader of standard output stops reading, and waits until the pipe holds all but
+    // the room of a line: the writer waits for it.
+    bool StallOutput()
+    {
+        m_bStalled = true;
+        const int cbPipe = fcntl(m_fdOut, F_GETPIPE_SZ);
+        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        for (int cbHeld = 0; steady_clock::now() < tDeadline; std::this_thread::sleep_for(milliseconds(1)))
+        {
+            if (ioctl(m_fdOut, FIONREAD, &cbHeld) == 0 && cbHeld > cbPipe - 256)
+            {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Reads both pipes to their end: the process has ended, but is not reaped yet. A non-zero
     // nResend is sent again if the tool is still there after a few seconds.
     bool WaitOutputClosed(int nResend = 0)
     {
-        const auto bClosed = [&] { return m_fdOut < 0 && m_fdErr < 0; };
+        const auto bClosed = [&] { return (m_fdOut < 0 || m_bStalled) && m_fdErr < 0; };
         if (nResend != 0 && !Pump(bClosed, milliseconds(3000)))
         {
             Signal(nResend);
@@ -225,7 +249,7 @@ private:
             {
                 return false;
             }
-            pollfd apfd[2] = {{m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
+            pollfd apfd[2] = {{m_bStalled ? -1 : m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
             if (poll(apfd, 2, static_cast<int>(msLeft)) < 0 && errno != EINTR)
             {
                 return false;
@@ -255,6 +279,7 @@ private:
     }
 
     pid_t m_nPid = 0;
+    bool m_bStalled = false;
     int m_fdOut = -1;
     int m_fdErr = -1;
     std::string m_strOut;
@@ -618,10 +643,19 @@ std::vector<pid_t> ChildrenNamed(pid_t nParent, const std::string& strName)
     return vChildren;
 }
 
+// One of its tasks runs: a zombie leader may have threads that run on.
 bool IsRunning(pid_t nPid)
 {
-    const std::string strFields = ProcStat(std::to_string(nPid)).second;
-    return !strFields.empty() && strFields[0] != 'Z';
+    const std::string strPid = std::to_string(nPid);
+    for (const std::string& strTid : ProcEntries("/proc/" + strPid + "/task"))
+    {
+        const std::string strFields = ProcStat(strPid + "/task/" + strTid).second;
+        if (!strFields.empty() && strFields[0] != 'Z' && strFields[0] != 'X')
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A directory of the test's own under /tmp, removed with all it holds however the test ends.
@@ -672,12 +706,14 @@ struct SCheckRow
 {
     const char* pszTool;
     // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
-    // {BURN}: CPU K kept busy by a process of its own meanwhile
+    // {BURN}: CPU K kept busy by a process of its own meanwhile; {STALL}: its reader stops
+    // reading a pipe of one page before the signal; {RESULTS=FILE}: the check itself, not
+    // its glue, with --results FILE (under the test's directory unless absolute)
     const char* pszEnv;
     const char* pszSettle;
     int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
     int nStatus;
-    const char* pszSays;
+    const char* pszSays;  // {DIR}: the test's directory
     const char* pszHas = nullptr;  // a line its output must hold; none: every case failed, saying why
     bool bIgnorePipe = false;
     const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
@@ -689,7 +725,9 @@ struct SCheckRow
 // mktemp and rm, in a directory of its own: a stand-in /sys with a zone at 95 C and one whose
 // temperature gives EIO; lava/ a lava-test-case that records "case:result:measurement:units";
 // {IDLE}, a tool that says what hogspin says, with a worker pinned to CPU K that only sleeps
-// and a child that spins wherever it is let.
+// and a child that spins wherever it is let; {STRAY}, hogspin behind a wrapper that leaves
+// hogspin-stray running, its PID in stray.pid; {SLOW}, hogspin late, behind a wrapper that
+// first starts a helper of 2000 sleeping threads, which the check walks at the soak's start.
 class HogspinCheck : public ::testing::Test
 {
 protected:
@@ -742,6 +780,23 @@ void HogspinCheck::SetUp()
                 "stop.set()\nprint(f'hogspin {k}, Exit!', flush=True)\n";
     }
     ASSERT_EQ(chmod((strPath + "/idle-tool").c_str(), 0755), 0);
+    {
+        std::ofstream stray(strPath + "/stray-tool");
+        stray << "#!/bin/sh\n'" HOGSPIN_STRAY_EXE "' '" << strPath << "/ready' &\nread -r pid <'" << strPath << "/ready' && echo \"$pid\" >'"
+              << strPath << "/stray.pid'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/stray-tool").c_str(), 0755), 0);
+    {
+        std::ofstream slow(strPath + "/slow-tool");
+        slow << "#!/bin/sh\n'" << strPython << "' -c 'import signal, sys, threading\nsignal.signal(signal.SIGINT, signal.SIG_DFL)\n"
+                "signal.alarm(30)\nthreading.stack_size(1 << 18)\nfor _ in range(2000):\n"
+                "    threading.Thread(target=threading.Event().wait, daemon=True).start()\n"
+                "with open(sys.argv[1], \"w\") as ready:\n    ready.write(\"ready\\n\")\nsignal.pause()' '"
+             << strPath << "/ready' &\nread -r _ <'" << strPath << "/ready'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/slow-tool").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((strPath + "/ready").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((strPath + "/fifo").c_str(), 0600), 0);  // no one reads it
 }
 
 // Starts the glue with nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS
@@ -757,22 +812,41 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
         vArgv.push_back("HOGSPIN_CHECK=" HOGSPIN_CHECK_EXE);
     }
     std::istringstream env(strEnv);
+    std::string strResults;
     for (std::string strWord; env >> strWord;)
     {
+        if (strWord.rfind("{RESULTS=", 0) == 0)
+        {
+            strResults = strWord.substr(strlen("{RESULTS="), strWord.size() - strlen("{RESULTS=}"));
+            strResults = strResults[0] == '/' ? strResults : strPath + "/" + strResults;
+            continue;
+        }
         for (const auto& subst : {std::make_pair("{SYS}", "/sys"), std::make_pair("{HEATS}", "/heats")})
         {
             const size_t n = strWord.find(subst.first);
             strWord = n == std::string::npos ? strWord : strWord.replace(n, strlen(subst.first), strPath + subst.second);
         }
-        if (strWord != "{LAVA}" && strWord != "{BURN}")
+        if (strWord != "{LAVA}" && strWord != "{BURN}" && strWord != "{STALL}")
         {
             vArgv.push_back(strWord);
         }
     }
-    const std::string strTool = std::string(c.pszTool) == "{IDLE}" ? strPath + "/idle-tool" : c.pszTool;
-    vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT, Expand("{K}"), "1", c.pszSettle, strTool});
+    const std::string strTool = std::string(c.pszTool) == "{IDLE}"    ? strPath + "/idle-tool"
+                                : std::string(c.pszTool) == "{STRAY}" ? strPath + "/stray-tool"
+                                : std::string(c.pszTool) == "{SLOW}"  ? strPath + "/slow-tool"
+                                                                      : c.pszTool;
+    if (strResults.empty())
+    {
+        vArgv.insert(vArgv.end(), {"sh", HOGSPIN_CHECK_SCRIPT});
+    }
+    else
+    {
+        vArgv.insert(vArgv.end(), {HOGSPIN_CHECK_EXE, "--results", strResults});
+    }
+    vArgv.insert(vArgv.end(), {Expand("{K}"), "1", c.pszSettle, strTool});
     SChildSetup setup;
     setup.bIgnorePipe = c.bIgnorePipe;
+    setup.bSmallPipe = strEnv.find("{STALL}") != std::string::npos;
     check.StartCommand(vArgv, setup);
 }
 
@@ -781,16 +855,22 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
 // without).
 void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
 {
-    EXPECT_EQ(check.Err(), c.pszSays);
+    std::string strSays = c.pszSays;
+    for (size_t n = strSays.find("{DIR}"); n != std::string::npos; n = strSays.find("{DIR}"))
+    {
+        strSays.replace(n, strlen("{DIR}"), m_strPath);
+    }
+    EXPECT_EQ(check.Err(), strSays);
     if (c.pszHas != nullptr)
     {
         EXPECT_NE(check.Out().find(Expand(c.pszHas)), std::string::npos) << check.Out();
-        EXPECT_EQ(c.nStatus == 0, check.Out().find(": fail (") == std::string::npos) << check.Out();
+        // Where it stopped, saying why, the status is that of the stop.
+        EXPECT_TRUE(!strSays.empty() || (c.nStatus == 0) == (check.Out().find(": fail (") == std::string::npos)) << check.Out();
     }
     else if (c.nSignal == 0)
     {
-        const std::string strWhy = std::string(c.pszSays).substr(15, strlen(c.pszSays) - 16);
-        const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0;
+        const std::string strWhy = strSays.substr(15, strSays.size() - 16);
+        const bool bGlue = strWhy.rfind("cannot find hogspin-check", 0) == 0 || strWhy.rfind("cannot make a temporary file", 0) == 0;
         std::string strFailed;
         for (const char* pszCase : {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"})
         {
@@ -849,7 +929,7 @@ void HogspinCheck::Run(const SCheckRow& c)
     {
         return;  // sanitizer runtimes add a thread that the check would count as a worker
     }
-    ASSERT_EQ(system(("rm -f " + m_strPath + "/calls").c_str()), 0);
+    ASSERT_EQ(system(("rm -f " + m_strPath + "/calls " + m_strPath + "/stray.pid").c_str()), 0);
     CToolRun writer;
     if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
     {
@@ -891,6 +971,10 @@ void HogspinCheck::Run(const SCheckRow& c)
         EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
         vTools = DescendantsNamed(check.Pid(), "hogspin");
         EXPECT_EQ(vTools.size(), 1u);
+        if (std::string(c.pszEnv).find("{STALL}") != std::string::npos)
+        {
+            ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
+        }
         c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
     }
     int iStatus = -1;
@@ -899,11 +983,16 @@ void HogspinCheck::Run(const SCheckRow& c)
     EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
     JudgeOutput(c, check);
     JudgeCalls(c);
+    std::ifstream stray(m_strPath + "/stray.pid");
+    for (pid_t nStray; stray >> nStray;)
+    {
+        vTools.push_back(nStray);
+    }
     for (const pid_t nTool : vTools)
     {
         if (IsRunning(nTool))
         {
-            ADD_FAILURE() << "the check left hogspin " << nTool << " running";
+            ADD_FAILURE() << "the check left " << ProcStat(std::to_string(nTool)).first << " " << nTool << " running";
             kill(nTool, SIGKILL);
         }
     }
@@ -925,6 +1014,12 @@ TEST_F(HogspinCheck, FailsEveryCaseWhenItCannotStart)
         {HOGSPIN_EXE, "MAX_TEMP=85C {LAVA}", "30", 0, 2,
          "hogspin-check: cannot check: MAX_TEMP must be a number such as 2 or 0.5, not '85C'\n", nullptr, false,
          "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+        {HOGSPIN_EXE, "TMPDIR=/nonexistent {LAVA}", "30", 0, 1,
+         "hogspin-check: cannot make a temporary file for its results in /nonexistent\n", nullptr, false,
+         "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+        // Opening a FIFO no one reads would wait, deaf to signals.
+        {HOGSPIN_EXE, "{RESULTS=fifo}", "30", 0, 2,
+         "hogspin-check: cannot check: cannot write the results to '{DIR}/fifo': a FIFO that no one reads\n"},
     };
     for (const SCheckRow& c : aRows)
     {
@@ -956,6 +1051,16 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          "--zone soc:33.75:2.5:0.25:10:1.25 --idle 0.5 --load 2 --ramp 600000:0.05"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
+        // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.
+        {"{SLOW}", "INTERVAL=0.05", "0.1", 0, 0, "", "hogspin-check: cpu-busy: pass (CPU {K} "},
+        {HOGSPIN_EXE, "INTERVAL=0.1 {RESULTS=/dev/full}", "0.2", 0, 1,
+         "hogspin-check: cannot write its results to '/dev/full' (No space left on device): ending the tool it started and "
+         "stopping\n",
+         "hogspin-check: summary-ret: pass"},
+        // A helper it left, deaf to SIGINT, its leader thread ended and another running on.
+        {"{STRAY}", "INTERVAL=0.1 STOP_BOUND=0.5", "0.2", 0, 1, "",
+         "hogspin-check: stop-sigint: fail (status 0, but what it started was still running 0.5 s after SIGINT: killed, last line: "
+         "hogspin {K}, Exit!)"},
     };
     for (const SCheckRow& c : aRows)
     {
@@ -972,6 +1077,8 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
+        // Its reader stops reading: the check waits for it, but not through a signal.
+        {HOGSPIN_EXE, "INTERVAL=0.001 {STALL}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",
          nullptr, true},
     };

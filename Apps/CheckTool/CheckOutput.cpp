@@ -24,38 +24,65 @@ void SayError(const std::string& str)
 
 } // namespace
 
-std::string CCheckOutput::OpenResults(const std::string& strPath)
+CCheckOutput::CCheckOutput(CToolSupervisor& tool) : m_tool(tool)
 {
-    m_hResults = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    return m_hResults >= 0 ? "" : std::strerror(errno);
+    // On a pipe, its own descriptor writes as much as a blocking write would before it waits.
+    m_hOut = CPFSystem::ReOpenFile(STDOUT_FILENO);
+    m_hOut = m_hOut >= 0 ? m_hOut : STDOUT_FILENO;
 }
 
-void CCheckOutput::StopUnwritable()
+std::string CCheckOutput::OpenResults(const std::string& strPath)
+{
+    // Never blocking: a FIFO no one reads fails at once (ENXIO) rather than wait in open, deaf
+    // to signals. The description is the check's own, so its writes wait in poll instead.
+    m_hResults = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    m_strResults = strPath;
+    return m_hResults >= 0 ? "" : errno == ENXIO ? "a FIFO that no one reads" : std::strerror(errno);
+}
+
+// Waits for room while the signals are answered: a stop signal ends the tool and the check.
+bool CCheckOutput::Write(FDHANDLE hFile, const char* psz, size_t cch)
+{
+    for (;;)
+    {
+        size_t cchDone = 0;
+        const int iDone = CPFSystem::WriteFileEx(hFile, psz, cch, m_tool.SignalHandle(), &cchDone);
+        if (iDone != 0)
+        {
+            return iDone > 0;
+        }
+        psz += cchDone;
+        cch -= cchDone;
+        m_tool.AnswerSignals();
+    }
+}
+
+void CCheckOutput::StopUnwritable(const std::string& strWhat)
 {
     if (m_tool.PendingPipeSignal() != 0)
     {
         m_tool.StopBySignal(SIGPIPE);
     }
-    SayError("hogspin-check: cannot write its output: " + m_tool.Ending() + "\n");
+    SayError("hogspin-check: cannot write " + strWhat + ": " + m_tool.Ending() + "\n");
     (void)m_tool.End(false);
     std::exit(1);
 }
 
 void CCheckOutput::Say(const char* psz, size_t cch)
 {
-    if (!CPFSystem::WriteFile(STDOUT_FILENO, psz, cch))
+    if (!Write(m_hOut, psz, cch))
     {
-        StopUnwritable();
+        StopUnwritable("its output");
     }
 }
 
 void CCheckOutput::Report(const SCase& c)
 {
     Say(CaseLine(c) + DataLine(c));
-    if (m_hResults >= 0)
+    const std::string str = ResultLine(c);
+    if (m_hResults >= 0 && !Write(m_hResults, str.data(), str.size()))
     {
-        const std::string str = ResultLine(c);
-        (void)CPFSystem::WriteFile(m_hResults, str.data(), str.size());
+        StopUnwritable("its results to '" + m_strResults + "' (" + std::strerror(errno) + ")");
     }
     m_bFailed = m_bFailed || c.eResult == EResult::Fail;
 }

@@ -231,7 +231,21 @@ bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
     {
         Pump();
     }
-    for (int nSignal; aFds[0].revents != 0 && (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
+    if (aFds[0].revents != 0)
+    {
+        AnswerSignals(bAnswerSignals);
+    }
+    if (aFds[1].revents == 0)
+    {
+        return CPFSystem::QueryTickCountNs() >= qwDueNs;
+    }
+    CPFSystem::ResetWaitableTimer(m_hTimer);
+    return true;
+}
+
+void CToolSupervisor::AnswerSignals(bool bAnswerSignals)
+{
+    for (int nSignal; (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
     {
         if (nSignal == SIGCHLD || !bAnswerSignals)
         {
@@ -245,12 +259,6 @@ bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
         }
         StopBySignal(nSignal);
     }
-    if (aFds[1].revents == 0)
-    {
-        return CPFSystem::QueryTickCountNs() >= qwDueNs;
-    }
-    CPFSystem::ResetWaitableTimer(m_hTimer);
-    return true;
 }
 
 void CToolSupervisor::WaitForFirstLine(tuint64 qwBoundNs)
@@ -305,10 +313,40 @@ void CToolSupervisor::SignalTree(int nSignal, std::vector<pid_t>& vTree)
     {
         CPFSystem::SignalProcessGroup(m_nPid, nSignal);
     }
-    CPFSystem::ListDescendants(getpid(), &vTree);
+    ListTree(vTree);
     for (const pid_t nPid : vTree)
     {
         CPFSystem::SignalProcess(nPid, nSignal);
+    }
+}
+
+void CToolSupervisor::HoldTree()
+{
+    std::vector<pid_t> vTree;
+    CPFSystem::ListDescendants(getpid(), &vTree);
+    for (const pid_t nPid : vTree)
+    {
+        STaskInfo info;
+        const bool bHeld = std::any_of(m_vHeld.begin(), m_vHeld.end(), [&](const auto& held) { return held.first == nPid; });
+        if (!bHeld && CPFSystem::QueryTask(nPid, 0, kTaskStartTime, &info))
+        {
+            m_vHeld.emplace_back(nPid, info.qwStartTicks);
+        }
+    }
+}
+
+// The processes below the check, and every one it ever held that still runs: the check's
+// own reaping keeps its tree whole, but one that is not below it any more (a subreaper that
+// could not be had) is no less the tool's.
+void CToolSupervisor::ListTree(std::vector<pid_t>& vTree)
+{
+    CPFSystem::ListDescendants(getpid(), &vTree);
+    for (const auto& held : m_vHeld)
+    {
+        if (std::find(vTree.begin(), vTree.end(), held.first) == vTree.end() && CPFSystem::IsProcessLive(held.first, held.second))
+        {
+            vTree.push_back(held.first);
+        }
     }
 }
 
@@ -324,12 +362,13 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
     std::vector<pid_t> vTree;
     Reap();
     stop.bSignalled = !m_bReaped;
+    HoldTree();
     const tuint64 qwBound = CPFSystem::QueryTickCountNs() + static_cast<tuint64>(m_usStopBound) * 1000U;
     SignalTree(SIGINT, vTree);
     for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
     {
         Reap();
-        CPFSystem::ListDescendants(getpid(), &vTree);
+        ListTree(vTree);
         if (m_bReaped && vTree.empty())
         {
             break;
@@ -338,7 +377,7 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
         WaitUntil(std::min(qwBound, qwNow + 20000000U), bAnswerSignals);
     }
     Reap();
-    CPFSystem::ListDescendants(getpid(), &vTree);
+    ListTree(vTree);
     if (!m_bReaped || !vTree.empty())
     {
         stop.bKilled = !m_bReaped;
@@ -350,7 +389,7 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
         {
             WaitUntil(CPFSystem::QueryTickCountNs() + 10000000U, false);
             Reap();
-            CPFSystem::ListDescendants(getpid(), &vTree);
+            ListTree(vTree);
         }
     }
     Pump();

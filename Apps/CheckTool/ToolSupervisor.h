@@ -45,6 +45,10 @@ public:
     // Each worker's allowed CPUs and the CPU it last ran on; none once the tool has ended.
     std::vector<SWorker> ReadWorkers();
 
+    // Notes every process now below the check: the stop ends, and judges, each that still
+    // runs, wherever it has gone since.
+    void HoldTree();
+
     // SIGINT to the tool's group and whatever it started, then SIGKILL for what is left past
     // the stop bound: how it went.
     SStop End(bool bAnswerSignals);
@@ -58,6 +62,11 @@ public:
     // A pending SIGPIPE, where one came: a write failed because the reader went.
     int PendingPipeSignal();
 
+    // The descriptor that turns readable when a signal comes, and the signals taken from it,
+    // answered as at a wait: a stop signal ends the tool and the check.
+    FDHANDLE SignalHandle() const { return m_hSignal; }
+    void AnswerSignals(bool bAnswerSignals = true);
+
     // "ending the tool it started and stopping", or "stopping" where there is none.
     std::string Ending() const;
 
@@ -66,6 +75,7 @@ private:
     void Pump();
     void PumpPipe(FDHANDLE& hPipe);
     void SignalTree(int nSignal, std::vector<pid_t>& vTree);
+    void ListTree(std::vector<pid_t>& vTree);
 
     FDHANDLE m_hSignal = -1;
     FDHANDLE m_hTimer = -1;
@@ -85,4 +95,5 @@ private:
     std::string m_strErrLine;
     bool m_bEnding = false;  // the tool is being ended
     int m_nLateSignal = 0;   // a stop signal that came meanwhile
+    std::vector<std::pair<pid_t, tuint64>> m_vHeld;  // every process seen below, with its start
 };

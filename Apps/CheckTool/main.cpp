@@ -220,23 +220,30 @@ void CloseCycles(SCheck& c)
     }
 }
 
-// A first sample at the soak's start, then one every INTERVAL, to fixed deadlines.
-// UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
+// The soak starts at its first sample, taken as soon as the summary has confirmed the load;
+// one follows every INTERVAL, to fixed deadlines from that sample's own time: nothing before
+// it (a slow start, the walk of a large tree on a slow board) can shorten the soak, only end
+// it later. UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
 void RunSoak(SCheck& c)
 {
     OpenCycles(c);
     const tuint64 qwIntervalNs = static_cast<tuint64>(c.params.usInterval) * 1000U;
-    const tuint64 qwFirstNs = CPFSystem::QueryTickCountNs();
+    const size_t iFirst = c.trace.nSamples;
+    Sample(c);
+    const tint64 usFirst = c.trace.vllTimeUs[iFirst];
+    const tuint64 qwFirstNs = c.qwStartNs + static_cast<tuint64>(usFirst) * 1000U;
     // The CPU time over the soak of the tool's threads pinned to CPU K, all it started
-    // included: the load it put there.
+    // included: the load it put there. Its span takes in both walks of the tree, whose
+    // threads are read one by one: a share over it is never more than the tool's.
     tuint64 qwToolFirst = 0;
-    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolFirst);
     const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
+    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolFirst);
+    c.tool.HoldTree();
     size_t nNextLook = 10;
     SSteadyWatch watch;
-    for (size_t k = 0; k <= c.params.nSamples; ++k)
+    for (size_t k = 1; k <= c.params.nSamples; ++k)
     {
-        while (k > 0 && !c.tool.WaitUntil(qwFirstNs + k * qwIntervalNs))
+        while (!c.tool.WaitUntil(qwFirstNs + k * qwIntervalNs))
         {
         }
         Sample(c);
@@ -246,8 +253,8 @@ void RunSoak(SCheck& c)
             nNextLook = k + std::max<size_t>(1, k / 20);
             if (SoakIsSteady(c.setup, AnalyseSoak(c.setup, c.trace), &watch, &strSteady))
             {
-                c.setup.strEnded = "ended at " + ShowFixed(c.trace.vllTimeUs[c.trace.nSamples - 1] / 1000, 3, 1) + " s of the " +
-                                   ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;
+                c.setup.strEnded = "ended at " + ShowFixed((c.trace.vllTimeUs[c.trace.nSamples - 1] - usFirst) / 1000, 3, 1) +
+                                   " s of the " + ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;
                 c.setup.usAsked = static_cast<tint64>(k) * c.params.usInterval;
                 break;
             }
@@ -257,6 +264,7 @@ void RunSoak(SCheck& c)
     c.setup.bToolTime = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
     c.setup.usToolTime = static_cast<tint64>((qwToolLast - qwToolFirst) / 1000);
     c.setup.usToolSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
+    c.tool.HoldTree();
     if (c.params.bUntilSteady && c.setup.strEnded.empty())
     {
         c.setup.strEnded = "not steady by SETTLE";

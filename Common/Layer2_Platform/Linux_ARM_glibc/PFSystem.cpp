@@ -2,6 +2,7 @@
 // CPFSystem on open/pread, fork/exec with process groups, signalfd, timerfd, poll and perf events.
 #include "PFSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,11 @@
 #include <string>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/perf_event.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
@@ -59,6 +62,56 @@ bool CPFSystem::WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb)
         cb -= static_cast<size_t>(cbDone);
     }
     return true;
+}
+
+int CPFSystem::WriteFileEx(FDHANDLE hFile, const char* pBuf, size_t cb, FDHANDLE hAlert, size_t* pcbDone)
+{
+    *pcbDone = 0;
+    const int iFlags = fcntl(hFile, F_GETFL);
+    bool bTry = iFlags >= 0 && (iFlags & O_NONBLOCK) != 0;
+    while (*pcbDone < cb)
+    {
+        pollfd aFds[2] = {{hAlert, POLLIN, 0}, {hFile, POLLOUT, 0}};
+        if (!bTry && poll(aFds, 2, -1) < 0 && errno != EINTR)
+        {
+            return -1;
+        }
+        if (aFds[0].revents != 0)
+        {
+            return 0;
+        }
+        if (!bTry && aFds[1].revents == 0)
+        {
+            continue;
+        }
+        // A blocking pipe with a free page takes up to PIPE_BUF bytes at once; POLLERR and
+        // POLLHUP are for the write to report.
+        const ssize_t cbDone = write(hFile, pBuf + *pcbDone, bTry ? cb - *pcbDone : std::min<size_t>(cb - *pcbDone, PIPE_BUF));
+        bTry = iFlags >= 0 && (iFlags & O_NONBLOCK) != 0 && cbDone > 0;
+        if (cbDone < 0 && (errno == EINTR || errno == EAGAIN))
+        {
+            continue;
+        }
+        if (cbDone <= 0)
+        {
+            return -1;
+        }
+        *pcbDone += static_cast<size_t>(cbDone);
+    }
+    return 1;
+}
+
+FDHANDLE CPFSystem::ReOpenFile(FDHANDLE hFile)
+{
+    struct stat st;
+    if (fstat(hFile, &st) != 0 || !S_ISFIFO(st.st_mode))
+    {
+        return -1;
+    }
+    // Linux opens the pipe itself anew through /proc, as it would a FIFO by its name.
+    char szPath[64];
+    std::snprintf(szPath, sizeof(szPath), "/proc/self/fd/%d", hFile);
+    return open(szPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
 void CPFSystem::CloseHandle(FDHANDLE& hFile)
@@ -220,22 +273,23 @@ bool CPFSystem::QueryTask(pid_t nPid, pid_t nTid, unsigned uWhat, STaskInfo* pIn
         pInfo->bRunNs = true;
         uWhat &= ~kTaskRunTime;
     }
-    if ((uWhat & (kTaskLastCPU | kTaskRunTime)) == 0)
+    if ((uWhat & (kTaskLastCPU | kTaskRunTime | kTaskStartTime)) == 0)
     {
         return true;
     }
     // "pid (name) state ...": the name may hold spaces and parentheses. Without schedstat,
-    // the run time is utime and stime, in clock ticks; the last CPU is field 39.
+    // the run time is utime and stime, in clock ticks; the start is field 22, the last CPU 39.
     const char* pClose = ReadSmallFile((strDir + "stat").c_str(), acText, sizeof(acText)) > 0 ? std::strrchr(acText, ')') : nullptr;
-    unsigned long long qwUser = 0, qwSystem = 0;
+    unsigned long long qwUser = 0, qwSystem = 0, qwStart = 0;
     int nLast = -1;
     if (pClose != nullptr &&
-        std::sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %*u %*u %*d %*u %*u "
+        std::sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %llu %*u %*d %*u %*u "
                                 "%*u %*u %*u %*u %*u %*u %*u %*u %*u %*u %*u %*d %d",
-                    &qwUser, &qwSystem, &nLast) >= 2)
+                    &qwUser, &qwSystem, &qwStart, &nLast) >= 3)
     {
         const long lTicks = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
         pInfo->nLastCPU = nLast;
+        pInfo->qwStartTicks = qwStart;
         if ((uWhat & kTaskRunTime) != 0)
         {
             pInfo->qwRunNs = (qwUser + qwSystem) * 1000000000ULL / static_cast<tuint64>(lTicks);
@@ -261,33 +315,50 @@ void CPFSystem::ListProcEntries(const char* pszDir, std::vector<pid_t>* pvIds)
     }
 }
 
+namespace
+{
+
+// A process one of whose tasks runs. A zombie leader may have threads that run on: its
+// tasks tell.
+bool HasLiveTask(pid_t nPid, const STaskInfo& info)
+{
+    if (info.cState != 'Z')
+    {
+        return info.cState != 'X';
+    }
+    char szTasks[64];
+    std::snprintf(szTasks, sizeof(szTasks), "/proc/%d/task", static_cast<int>(nPid));
+    std::vector<pid_t> vTasks;
+    CPFSystem::ListProcEntries(szTasks, &vTasks);
+    for (const pid_t nTid : vTasks)
+    {
+        STaskInfo task;
+        if (CPFSystem::QueryTask(nPid, nTid, 0, &task) && task.cState != 'Z' && task.cState != 'X')
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool CPFSystem::IsProcessLive(pid_t nPid, tuint64 qwStartTicks)
+{
+    STaskInfo info;
+    return QueryTask(nPid, 0, kTaskStartTime, &info) && info.qwStartTicks == qwStartTicks && HasLiveTask(nPid, info);
+}
+
 void CPFSystem::ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids)
 {
     // Every live process's parent, then the tree below nRoot from them.
-    std::vector<pid_t> vAll, vTasks;
+    std::vector<pid_t> vAll;
     ListProcEntries("/proc", &vAll);
     std::vector<std::pair<pid_t, pid_t>> vParents;
     for (const pid_t nPid : vAll)
     {
         STaskInfo info;
-        if (!QueryTask(nPid, 0, 0, &info) || info.cState == 'X')
-        {
-            continue;
-        }
-        // A zombie leader may have threads that run on: its tasks tell.
-        bool bLive = info.cState != 'Z';
-        if (!bLive)
-        {
-            char szTasks[64];
-            std::snprintf(szTasks, sizeof(szTasks), "/proc/%d/task", static_cast<int>(nPid));
-            ListProcEntries(szTasks, &vTasks);
-            for (size_t i = 0; i < vTasks.size() && !bLive; ++i)
-            {
-                STaskInfo task;
-                bLive = QueryTask(nPid, vTasks[i], 0, &task) && task.cState != 'Z' && task.cState != 'X';
-            }
-        }
-        if (bLive)
+        if (QueryTask(nPid, 0, 0, &info) && HasLiveTask(nPid, info))
         {
             vParents.emplace_back(nPid, info.nParent);
         }

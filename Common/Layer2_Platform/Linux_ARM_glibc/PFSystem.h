@@ -23,11 +23,13 @@ struct STaskInfo
     int nLastCPU = -1;        // stat's processor: the CPU it last ran on
     bool bRunNs = false;
     tuint64 qwRunNs = 0;      // the CPU time it has run: schedstat's, else stat's ticks
+    tuint64 qwStartTicks = 0; // stat's starttime: with the PID, which process this is
 };
 
 // What QueryTask reads: status always; stat and schedstat where asked.
 const unsigned kTaskLastCPU = 1;
 const unsigned kTaskRunTime = 2;
+const unsigned kTaskStartTime = 4;
 
 class CPFSystem
 {
@@ -46,6 +48,17 @@ public:
     // Writes all of cb bytes, resuming after a partial write or an interruption; false with
     // errno when the rest cannot be written.
     static bool WriteFile(FDHANDLE hFile, const char* pBuf, size_t cb);
+
+    // Writes all of cb bytes, waiting for room while hAlert has nothing to read: 1 when all
+    // is written, 0 when hAlert became readable first, -1 with errno when the file refuses.
+    // *pcbDone counts what was written. It never blocks in write on a file opened O_NONBLOCK,
+    // nor on a pipe, whose room poll reports by the page.
+    static int WriteFileEx(FDHANDLE hFile, const char* pBuf, size_t cb, FDHANDLE hAlert, size_t* pcbDone);
+
+    // A descriptor of this process's own on the pipe or FIFO hFile writes to, which does not
+    // block: O_NONBLOCK on hFile itself would reach every process that shares it. -1 where
+    // hFile is no pipe, or it has no reader.
+    static FDHANDLE ReOpenFile(FDHANDLE hFile);
 
     static void CloseHandle(FDHANDLE& hFile);
 
@@ -80,6 +93,10 @@ public:
     // leader thread has ended while others run on counts as live: only a process none of
     // whose threads runs is left out.
     static void ListDescendants(pid_t nRoot, std::vector<pid_t>* pvPids);
+
+    // Whether process nPid, started at qwStartTicks (stat's starttime), still has a task that
+    // runs: a PID taken since by another process is not it.
+    static bool IsProcessLive(pid_t nPid, tuint64 qwStartTicks);
 
     // The CPU time the threads below nRoot that may run on nCPU alone have run, in ns, from
     // their schedstat (or stat's ticks without it); false where no thread could be read.
