@@ -628,7 +628,8 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
          {"temp-tau-soc:pass:10±2:the slow pole of a two-pole fit", "temp-steady-soc:pass:64±2:under 3: T∞ is a projection"}},
         {"a vendor kernel that writes whole degrees, under MAX_TEMP=40",
          [&] {
-             SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : 43.0; }, flat);
+             // One reading in range, a fault code read as 65.535 C, vouches for none of the rest.
+             SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : t == 10 ? 65535.0 : 43.0; }, flat);
              SetEnv("MAX_TEMP=40");
              SCheckParams params;
              std::string strWhy;
@@ -636,7 +637,7 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              soak.setup.limMaxTemp = params.limMaxTemp;
              return soak;
          },
-         {"temp-max-soc:pass:0.043±0:its readings cannot be judged", "limit-temp-soc:fail:-:the reading cannot be judged",
+         {"temp-max-soc:skip:-:its readings cannot be judged", "temp-rise-soc:skip:-:they ran from 41 to 65535", "limit-temp-soc:fail:-:the reading cannot be judged",
           "temp-tau-soc:skip:-:its readings cannot be judged"}},
         {"a zone that stays put, a hair lower at the end",
          [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return 45000 - t / 10; }, flat); },
@@ -706,15 +707,19 @@ TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
         SSoak soak;
         double dNotBefore;  // s; HUGE_VAL: never steady
     } aCases[] = {
-        {"a die on a board of τ 10 s, 100 s of it",
-         MakeCurves("temp:soc", 0, 1001, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
-         30},
+        {"a die on a board of τ 10 s, 240 s of it: not before three minutes",
+         MakeCurves("temp:soc", 0, 481, 0.5, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
+         180},
         {"the same cut at 15 s, 1.5 τ", MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
          HUGE_VAL},
         {"a die jump on a board of τ 93 s, 22 s in",
          MakeCurves("temp:soc", 0, 221, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.2)(t) + Rise(0, 16000, 93)(t) + noise(t); }, flat),
          HUGE_VAL},
-        {"one pole of 5 s, 60 s of it", MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + noise(t); }, flat), 15},
+        {"one pole of 5 s, 240 s of it", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + noise(t); }, flat), 180},
+        // A die of 15 C on a board of 3 C and τ 600 s, read in whole degrees: the board's pole
+        // hides in the sensor's steps.
+        {"a slow board read in whole degrees", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) {
+             return 1000 * std::floor((Rise(40000, 55000, 3)(t) + Rise(0, 3000, 600)(t)) / 1000); }, flat), HUGE_VAL},
     };
     for (const auto& c : aCases)
     {

@@ -14,6 +14,7 @@ namespace
 
 const tint64 kPlausibleLow = 1000;
 const double kStillHorizon = 60e6;  // µs
+const tint64 kSteadyFloor = 180000000;  // µs
 const tint64 kPlausibleHigh = 150000;
 
 SSeries Summarise(const SSoakTrace& trace, size_t iSensor, bool bClock, SRows rows)
@@ -160,17 +161,18 @@ SMeterLoad MeterLoad(const SSoakSetup& setup, const SSoakTrace& trace, const SSo
     return m;
 }
 
-// A running board's zone reads between 1 and 150 C in m°C: none of its readings there is a
-// kernel's other unit (whole degrees, 41 for 41 C) or a sensor's fault code.
+// A running board's zone reads between 1 and 150 C in m°C: a reading outside that is a
+// kernel's other unit (whole degrees, 41 for 41 C; tenths) or a sensor's fault code, and one
+// such reading among others is enough to doubt them all.
 bool Implausible(const SSeries& s)
 {
-    return s.nGot > 0 && (s.llHigh < kPlausibleLow || s.llLow > kPlausibleHigh);
+    return s.nGot > 0 && (s.llLow < kPlausibleLow || s.llHigh > kPlausibleHigh);
 }
 
 } // namespace
 
-const char kImplausible[] = "none of its readings lies between 1 and 150 C in the kernel's m°C (a kernel that writes whole "
-                            "degrees gives 41 for 41 C)";
+const char kImplausible[] = "a reading lies outside 1 to 150 C in the kernel's m°C (a kernel that writes whole degrees gives "
+                            "41 for 41 C; a sensor's fault code)";
 
 std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
 {
@@ -309,7 +311,7 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         {
             continue;
         }
-        s.bImplausible = Implausible(s.soak) && (s.base.nGot == 0 || Implausible(s.base));
+        s.bImplausible = Implausible(s.soak) || Implausible(s.base);
         if (s.bImplausible)
         {
             s.fit.strWhy = "its readings cannot be judged: " + std::string(kImplausible);
@@ -319,7 +321,7 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
             s.fit = FitZone(trace, k, Before(trace, soak, a.dBend), static_cast<double>(setup.usInterval), s.from.llValue, a.strBent);
         }
         // Every reading of the soak, for whether the zone has stopped moving.
-        s.tail = TailSlope(trace, k, soak, &s.dTailSpan);
+        s.tail = TailSlope(trace, k, soak, &s.dTailSpan, &s.dStep);
         s.bTail = s.dTailSpan > 0 || s.tail.bKnown;
     }
     a.meter = MeterLoad(setup, trace, a);
@@ -348,10 +350,12 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakAnalysis& analysis, SStead
         {
             continue;
         }
-        // Every zone must have stopped moving: at its last third's pace it would not move
-        // 0.5 C were the soak as long again, nor in the next minute. A board's own slow pole
-        // lasts a minute or more, and early in a short soak it rises too little to be seen.
-        bSteady = bSteady && s.tail.bKnown && std::fabs(s.tail.dSlope) * std::max(s.dTailSpan, kStillHorizon) <= 0.5;
+        // Every zone must have stopped moving: at its last third's pace, as fast as its readings
+        // allow (their noise, a sensor's steps), it would not move 0.5 C were the soak as long
+        // again, nor in the next minute.
+        // A drift a step's worth over the last third hides in a run of equal readings.
+        const double dPace = std::fabs(s.tail.dSlope) + 2 * s.tail.dError + s.dStep / std::max(s.dTailSpan / 3, 1.0);
+        bSteady = bSteady && s.tail.bKnown && dPace * std::max(s.dTailSpan, kStillHorizon) <= 0.5;
         const SZoneFit& z = s.fit;
         std::vector<SSteadyWatch::SLook>& vLooks = pWatch->vvLooks[k];
         vLooks.push_back(SSteadyWatch::SLook{z.bFitted ? z.model.nPoles : 0, z.model.dSteady, z.model.dTau});
@@ -376,7 +380,9 @@ bool SoakIsSteady(const SSoakSetup& setup, const SSoakAnalysis& analysis, SStead
         strZones += (strZones.empty() ? "" : ", ") + setup.vSensors[k].strName;
         dTauMax = std::max(dTauMax, z.model.dTau);
     }
-    if (!bSteady || strZones.empty())
+    // A board's own slow pole lasts a minute or more, and early in a soak it rises too little
+    // to be told from its die's: none is steady before three of them.
+    if (!bSteady || strZones.empty() || analysis.usSoak < kSteadyFloor)
     {
         return false;
     }

@@ -137,6 +137,7 @@ struct SSensorAnalysis
     SSlope tail;     // a zone's over the soak's last third, every reading: is it still?
     bool bTail = false;
     double dTailSpan = 0;  // µs from the load's start to its last reading
+    double dStep = 0;      // C between a zone's readings: its sensor's resolution
     SResistance resistance;  // a zone's
     SSustain sustain;
 };

@@ -63,8 +63,6 @@ std::string ReadFirstLine(const std::string& strPath)
     return nFirst == std::string::npos ? std::string() : strLine.substr(nFirst, nLast - nFirst + 1);
 }
 
-// Whether a cooling device caps CPU nCPU: cpufreq's, named for a CPU of nCPU's policy
-// ("cpufreq-cpu0", "thermal-cpufreq-0"), or for nCPU itself where the policy cannot be read.
 // A zone's passive trip points (trip_point_N_type "passive", trip_point_N_temp in m°C), lowest
 // first: where the kernel's power allocator switches on and what it controls to.
 static std::vector<tint64> PassiveTrips(const std::string& strZone)
@@ -84,10 +82,13 @@ static std::vector<tint64> PassiveTrips(const std::string& strZone)
     return vll;
 }
 
+// Whether a cooling device caps CPU nCPU: cpufreq's, named for the first CPU of nCPU's policy
+// ("cpufreq-cpu0"), or for nCPU itself where the policy cannot be read. An older kernel's
+// "thermal-cpufreq-N" numbers the device, not a CPU, and tells nothing.
 static bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU)
 {
     const size_t nDigits = strType.find_last_not_of("0123456789") + 1;
-    if (strType.find("cpufreq") == std::string::npos || nDigits == strType.size())
+    if (strType.compare(0, 11, "cpufreq-cpu") != 0 || nDigits == strType.size() || nDigits != 11)
     {
         return false;
     }

@@ -15,6 +15,9 @@ namespace
 // Where no table of operating points says how far apart two clocks are, a reading this
 // share below the ceiling is below it: activity counters wobble by thousandths of that.
 const double kClockMargin = 0.02;
+// A governor ramps the clock up within a fraction of a second of the load: below the ceiling
+// after this, the clock is capped, however late it reached the ceiling.
+const double kRampBound = 1e6;  // µs
 
 std::string MHz(tint64 llKHz)
 {
@@ -136,6 +139,11 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
         ++jCeiling;
     }
     jCeiling += llFirstKHz != kMissing && llFirstKHz < th.llCeilingKHz ? 1 : 0;
+    // However late the ceiling came, no ramp lasts past the interval that holds kRampBound.
+    while (jCeiling > 1 && static_cast<double>(trace.vllTimeUs[vRead[jCeiling - 1]]) >= kRampBound)
+    {
+        --jCeiling;
+    }
     th.dCeilingAt = static_cast<double>(jCeiling == 0 ? trace.vllTimeUs[vRead.front()]
                                                       : std::max(trace.vllTimeUs[vRead[jCeiling - 1]],
                                                                  trace.vllTimeUs[vRead[jCeiling]] -
@@ -176,21 +184,38 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
     return th;
 }
 
+// The ceiling of the sampled clock: the highest it held for two readings in a row, so that one
+// odd reading sets none; never above the top of the table of operating points.
+tint64 HeldCeiling(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+{
+    tint64 llCeiling = clock.nGot == 1 ? clock.llHigh : 0;
+    tint64 llPrev = kMissing;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = trace.vllKHz[i];
+        llCeiling = ll != kMissing && llPrev != kMissing ? std::max(llCeiling, std::min(ll, llPrev)) : llCeiling;
+        llPrev = ll != kMissing ? ll : llPrev;
+    }
+    llCeiling = llCeiling == 0 ? clock.llHigh : llCeiling;
+    return setup.vllOppKHz.empty() ? llCeiling : std::min(llCeiling, setup.vllOppKHz.front());
+}
+
 // The sampled clock: below the ceiling only where it stayed below for two readings in a row
 // once it had reached it; a change shorter than INTERVAL may be missed.
 SThrottle SamplesThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     SThrottle th;
     th.bKnown = true;
-    th.llCeilingKHz = clock.llHigh;
+    th.llCeilingKHz = HeldCeiling(setup, trace, rows, clock);
     std::string strResolution;
-    const tint64 llBelow = BelowCeiling(setup, clock.llHigh, &strResolution);
+    const tint64 llBelow = BelowCeiling(setup, th.llCeilingKHz, &strResolution);
     th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq, below it by " + strResolution +
                    " for two samples in a row: a change shorter than INTERVAL may be missed)";
     std::vector<size_t> vRead;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
-        if (trace.vllKHz[i] != kMissing && (!vRead.empty() || trace.vllKHz[i] >= llBelow))
+        if (trace.vllKHz[i] != kMissing &&
+            (!vRead.empty() || trace.vllKHz[i] >= llBelow || static_cast<double>(trace.vllTimeUs[i]) >= kRampBound))
         {
             vRead.push_back(i);
         }

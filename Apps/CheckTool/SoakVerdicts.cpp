@@ -178,11 +178,22 @@ void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::v
     const SSensorAnalysis& s = a.vSensors[k];
     const std::string strHigh = ShowFixed(s.soak.llHigh, 3, 1);
     const std::string strAt = ReadAt(s.soak.nGot, a.rowsSoak.Count());
-    const std::string strFlag = s.bImplausible ? "; its readings cannot be judged: " + std::string(kImplausible) : "";
-    vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt + strFlag));
-    vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
-                              s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
-                                               : " above its first reading"));
+    if (s.bImplausible)
+    {
+        // No figure a report or a dashboard would take for a temperature.
+        const std::string strWhy = "its readings cannot be judged: " + std::string(kImplausible) + "; they ran from " +
+                                   std::to_string(std::min(s.soak.llLow, s.base.nGot > 0 ? s.base.llLow : s.soak.llLow)) + " to " +
+                                   std::to_string(std::max(s.soak.llHigh, s.base.nGot > 0 ? s.base.llHigh : s.soak.llHigh));
+        vCases.push_back(Skipped("temp-max-" + sensor.strName, strWhy));
+        vCases.push_back(Skipped("temp-rise-" + sensor.strName, strWhy));
+    }
+    else
+    {
+        vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
+        vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
+                                  s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
+                                                   : " above its first reading"));
+    }
     const SZoneFit& z = s.fit;
     JudgeModel(setup, a, sensor.strName, z, vCases);
     vCases.push_back(JudgeResistance(setup, a, s, sensor.strName));

@@ -15,9 +15,10 @@ namespace
 {
 
 // The F statistic past which a second pole is real: the sum of squares it saves, per
-// parameter it adds, must be ten times the noise's variance (a chance of about e^-10 where
-// the readings are one pole and noise).
-const double kPoleF = 10;
+// parameter it adds, must be fifty times the noise's variance. White noise reaches ten about
+// once in e^10 soaks, but a sensor's readings are seldom white: quantised in whole degrees, or
+// smoothed by its own filter, their errors run together and save a fit more.
+const double kPoleF = 50;
 // At most this many readings go into a two-pole fit, evenly spread: its cost stays bounded.
 const size_t kPolePoints = 400;
 
@@ -242,7 +243,7 @@ SChoice ChooseModel(const SPoints& pts, const SStepFit& one, double dInterval, d
     }
     const double dSse1 = oneFew.dRms * oneFew.dRms * static_cast<double>(m);
     const double dNoise = Noise(few.vdY);
-    const double dVar = std::max({two.dSse / static_cast<double>(m - 5), dNoise * dNoise, dStep * dStep / 12, 1e-12});
+    const double dVar = std::max({two.dSse / static_cast<double>(m - 5), dNoise * dNoise, dStep * dStep / 4, 1e-12});
     const double dF = (dSse1 - two.dSse) / 2 / dVar;
     const std::string strFigures = " (RMS residual " + Printed(3, oneFew.dRms) + " C with one, " +
                                    Printed(3, std::sqrt(two.dSse / static_cast<double>(m))) + " C with two: F " + Printed(1, dF) +
@@ -389,9 +390,10 @@ SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval
     return z;
 }
 
-SSlope TailSlope(const SSoakTrace& trace, size_t k, SRows rows, double* pdSpan)
+SSlope TailSlope(const SSoakTrace& trace, size_t k, SRows rows, double* pdSpan, double* pdStep)
 {
     const SPoints pts = Points(trace, k, rows, rows.Count());
     *pdSpan = pts.vdT.empty() ? 0 : pts.vdT.back();
+    *pdStep = SensorStep(pts.vllSeen);
     return pts.vdT.empty() ? SSlope() : SlopeFrom(pts.vdT, pts.vdY, *pdSpan * 2 / 3);
 }

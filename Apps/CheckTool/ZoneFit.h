@@ -12,5 +12,5 @@
 SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval, tint64 llRiseFrom, const std::string& strBent);
 
 // The least-squares slope of zone k's readings over the last third of rows, every one of them,
-// and the span from the load's start to the last.
-SSlope TailSlope(const SSoakTrace& trace, size_t k, SRows rows, double* pdSpan);
+// the span from the load's start to the last, and the sensor's step (C) between readings.
+SSlope TailSlope(const SSoakTrace& trace, size_t k, SRows rows, double* pdSpan, double* pdStep);
