@@ -92,30 +92,39 @@ double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, s
 // time_in_state where it was read at every sample with the clocks it began with, and never
 // went back (a reset); else why not, and bKnown false. Time below the ceiling counts from the
 // first interval after the one in which the clock reached it: the ramp is the governor's.
+// The rows whose time_in_state counts: every one, while each was read with the soak's clocks
+// and none went back (a reset); else why it does not count.
+std::string StatesRead(const SSoakTrace& trace, SRows rows, std::vector<size_t>* pvRead)
+{
+    std::vector<size_t>& vRead = *pvRead;
+    for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0; ++i)
+    {
+        if (trace.vllStateTime[i * trace.nStates] == kMissing)
+        {
+            return "cpufreq's time_in_state changed its clocks, or could not be read, " + Seconds(trace.vllTimeUs[i]) + " into the soak";
+        }
+        vRead.push_back(i);
+    }
+    for (size_t j = 1; j < vRead.size(); ++j)
+    {
+        for (size_t s = 0; s < trace.nStates; ++s)
+        {
+            if (trace.vllStateTime[vRead[j] * trace.nStates + s] < trace.vllStateTime[vRead[j - 1] * trace.nStates + s])
+            {
+                return "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) + " into the soak (a reset?)";
+            }
+        }
+    }
+    return "";
+}
+
 SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrNotStates)
 {
     SThrottle th;
     std::vector<size_t> vRead;
     std::string& strNotStates = *pstrNotStates;
-    for (size_t i = rows.iFirst; i < rows.iEnd && trace.nStates > 0 && strNotStates.empty(); ++i)
-    {
-        if (trace.vllStateTime[i * trace.nStates] == kMissing)
-        {
-            strNotStates = "cpufreq's time_in_state changed its clocks, or could not be read, " + Seconds(trace.vllTimeUs[i]) + " into the soak";
-        }
-        vRead.push_back(i);
-    }
+    strNotStates = StatesRead(trace, rows, &vRead);
     const auto at = [&](size_t i, size_t s) { return trace.vllStateTime[i * trace.nStates + s]; };
-    for (size_t j = 1; j < vRead.size() && strNotStates.empty(); ++j)
-    {
-        for (size_t s = 0; s < trace.nStates && strNotStates.empty(); ++s)
-        {
-            if (at(vRead[j], s) < at(vRead[j - 1], s))
-            {
-                strNotStates = "cpufreq's time_in_state went back " + Seconds(trace.vllTimeUs[vRead[j]]) + " into the soak (a reset?)";
-            }
-        }
-    }
     size_t iTop = trace.nStates;
     for (size_t s = 0; s < trace.nStates && vRead.size() >= 2 && strNotStates.empty(); ++s)
     {
