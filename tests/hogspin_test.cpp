@@ -1052,7 +1052,9 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
         // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.
-        {"{SLOW}", "INTERVAL=0.05", "0.1", 0, 0, "", "hogspin-check: cpu-busy: pass (CPU {K} "},
+        // A second of it, so that the tool's share of CPU K is judged on more than a moment
+        // of a machine that has other work.
+        {"{SLOW}", "INTERVAL=0.05", "1", 0, 0, "", "hogspin-check: cpu-busy: pass (CPU {K} "},
         {HOGSPIN_EXE, "INTERVAL=0.1 {RESULTS=/dev/full}", "0.2", 0, 1,
          "hogspin-check: cannot write its results to '/dev/full' (No space left on device): ending the tool it started and "
          "stopping\n",
