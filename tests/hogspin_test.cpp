@@ -933,7 +933,9 @@ void HogspinCheck::Run(const SCheckRow& c)
     CToolRun writer;
     if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
     {
-        // Its tree exists before its first step: the check must find it whole.
+        // Its tree exists before its first step: the check must find it whole, and none of
+        // an earlier row's board left in its place.
+        ASSERT_EQ(system(("rm -rf " + m_strPath + "/heats").c_str()), 0);
         std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "20"};
         std::istringstream heats(c.pszHeats);
         for (std::string strWord; heats >> strWord;)
