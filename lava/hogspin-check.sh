@@ -17,17 +17,21 @@ report() {  # case result [measurement units]
     lava-test-case "$1" --result "$2" ${3:+--measurement "$3" --units "$4"}
 }
 
+# The program cannot run as it should: the four core cases fail, saying why. No data lines:
+# these are not the check's verdicts (see below).
+fail_all() {  # why
+    for c in summary-ret workers-pinned cpu-busy stop-sigint; do
+        printf 'hogspin-check: %s: fail (%s)\n' "$c" "$1"
+        report "$c" fail
+    done
+    printf 'hogspin-check: %s\n' "$1" >&2
+    exit 1
+}
+
 if [ -z "$check" ] || [ -d "$check" ] || [ ! -x "$check" ]; then
     if [ -n "${HOGSPIN_CHECK-}" ]; then why="'$HOGSPIN_CHECK' is not executable"
     else case $hogspin in */*) why="none beside '$hogspin' or in PATH" ;; *) why="none in PATH" ;; esac; fi
-    why="cannot find hogspin-check: $why"
-    # No data lines: these are not the check's verdicts (see below).
-    for c in summary-ret workers-pinned cpu-busy stop-sigint; do
-        printf 'hogspin-check: %s: fail (%s)\n' "$c" "$why"
-        report "$c" fail
-    done
-    printf 'hogspin-check: %s\n' "$why" >&2
-    exit 1
+    fail_all "cannot find hogspin-check: $why"
 fi
 
 # Without LAVA the program is all there is: its lines, its status, its signals.
@@ -35,15 +39,7 @@ command -v lava-test-case >/dev/null 2>&1 || exec "$check" "$@"
 
 # With LAVA it writes a result line per case, "name result [measurement units]", as it judges.
 # A signal to this shell goes on to it, which then ends the tool and stops.
-if ! results=$(mktemp 2>/dev/null); then
-    why="cannot make a temporary file for its results in ${TMPDIR:-/tmp}"
-    for c in summary-ret workers-pinned cpu-busy stop-sigint; do
-        printf 'hogspin-check: %s: fail (%s)\n' "$c" "$why"
-        report "$c" fail
-    done
-    printf 'hogspin-check: %s\n' "$why" >&2
-    exit 1
-fi
+results=$(mktemp 2>/dev/null) || fail_all "cannot make a temporary file for its results in ${TMPDIR:-/tmp}"
 "$check" --results "$results" "$@" &
 pid=$!
 trap 'kill -TERM "$pid" 2>/dev/null' INT TERM HUP
