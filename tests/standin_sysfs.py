@@ -74,6 +74,12 @@ def loaded(root):
     return False
 
 
+def governor(opps, idle_khz, top, ramp_s, loaded_for):
+    """The governor's clock under the load: up its steps from the idle clock over the ramp's time."""
+    steps = [f for f in sorted(opps) if idle_khz <= f <= top]
+    return steps[min(len(steps) - 1, int(len(steps) * loaded_for / ramp_s))] if ramp_s > 0 else top
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("root")
@@ -141,9 +147,7 @@ def main():
         dt, then = now - then, now
         busy = 1.0 if loaded(root) else 0.0
         loaded_for = loaded_for + dt if busy else 0.0
-        # The governor's clock: the lowest at rest, then up its steps over the ramp's time.
-        steps = [f for f in sorted(opps) if idle_khz <= f <= top]
-        wanted = steps[min(len(steps) - 1, int(len(steps) * loaded_for / ramp_s))] if busy and ramp_s > 0 else top if busy else idle_khz
+        wanted = governor(opps, idle_khz, top, ramp_s, loaded_for) if busy else idle_khz
         khz = min(wanted, low) if throttled else wanted
         power = args.idle + busy * args.load * khz / top
         energy += power * dt
