@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../Apps/CheckTool/OppSweep.h"
 #include "../Apps/CheckTool/SoakAnalysis.h"
 #include "../Apps/CheckTool/SoakLines.h"
 #include "../Apps/CheckTool/SoakParams.h"
@@ -68,6 +69,10 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "1", "1"}, "SUSTAIN_TEMP=hot", "SUSTAIN_TEMP must be a number such as 2 or 0.5, not 'hot'"},
         {{"1", "1", "1"}, "BASELINE=-1 UNTIL_STEADY=yes", "BASELINE must be a number such as 2 or 0.5, not '-1'; "
                                                           "UNTIL_STEADY must be 0 or 1, not 'yes'"},
+        {{"1", "1", "1"}, "OPP_SWEEP=yes OPP_HOLD=0", "OPP_SWEEP must be 0 or 1, not 'yes'; OPP_HOLD must be above 0, not '0'"},
+        {{"1", "1", "1"}, "OPP_SWEEP=1 OPP_HOLD=3 INTERVAL=1",
+         "OPP_HOLD / INTERVAL gives 3 samples at each operating point, not 4 to 100000"},
+        {{"1", "1", "1"}, "OPP_HOLD=3 INTERVAL=1", ""},
     };
     for (const auto& c : aCases)
     {
@@ -174,6 +179,16 @@ TEST(SoakFigures, AreShownExactly)
     EXPECT_EQ(allKHz[1], 1400000);
     EXPECT_EQ(allTime[1], 560000);
     EXPECT_EQ(ParseTimeInState(strStates.data(), strStates.data() + strStates.size(), allKHz, allTime, 1), 0u);
+    // A device tree's cell is 4 bytes, big-endian; a debugfs OPP is named for its rate in Hz.
+    EXPECT_EQ(ParseDtCell("\0\0\x02\x12", 4), 530);
+    EXPECT_EQ(ParseDtCell("\0\x02\x12", 3), kMissing);
+    const std::pair<std::string, tint64> aOpps[] = {
+        {"opp:1200000000", 1200000}, {"opp:403200000-3", 403200}, {"opp:", kMissing}, {"opp:12x", kMissing}, {"cpu0", kMissing},
+    };
+    for (const auto& opp : aOpps)
+    {
+        EXPECT_EQ(ParseOppDirKHz(opp.first), opp.second) << opp.first;
+    }
 }
 
 // A soak from words: sensors "kind:name" (temp, power, energy); each sample "ms busy total

@@ -16,12 +16,6 @@ namespace
 
 const char* const kEveryCase[] = {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"};
 
-void SayError(const std::string& str)
-{
-    // Nothing more can be done about a standard error that cannot be written.
-    (void)CPFSystem::WriteFile(STDERR_FILENO, str.data(), str.size());
-}
-
 } // namespace
 
 CCheckOutput::CCheckOutput(CToolSupervisor& tool) : m_tool(tool)

@@ -28,6 +28,8 @@ const char kCheckHelp[] =
     "  MIN_FREQ       CPU's clock below it fails limit-freq-cpuK (none, MHz)\n"
     "  MAX_POWER      a meter above it fails limit-power-METER (none, W)\n"
     "  SUSTAIN_TEMP   the temperature sustainable power is reckoned at (the highest passive trip, C)\n"
+    "  OPP_SWEEP      1 sweeps CPU's operating points after the soak, writing its policy (0)\n"
+    "  OPP_HOLD       time the load is held at each operating point (10, s)\n"
     "  POWER_METER    the meter thermal resistance divides by, where there are several\n"
     "  BOARD          the board's name in the hogspin-board line\n"
     "  HOGSPIN_SYSFS  the tree the sensors and the clock are read from (/sys)\n"
@@ -206,6 +208,13 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         reader.Bad("UNTIL_STEADY must be 0 or 1, not '" + strSteady + "'");
     }
     p.bUntilSteady = strSteady == "1";
+    const std::string strSweep = reader.Env("OPP_SWEEP");
+    if (strSweep != "" && strSweep != "0" && strSweep != "1")
+    {
+        reader.Bad("OPP_SWEEP must be 0 or 1, not '" + strSweep + "'");
+    }
+    p.bOppSweep = strSweep == "1";
+    reader.Seconds("OPP_HOLD", reader.Env("OPP_HOLD", "10"), true, &p.usOppHold);
     if (reader.Why().empty())
     {
         const tint64 llSamples = SamplesIn(p.usSettle, p.usInterval);
@@ -222,6 +231,15 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
                        std::to_string(kMaxSamples - static_cast<size_t>(llSamples)) + " leave");
         }
         p.nBaseline = static_cast<size_t>(llBaseline);
+        // A line through the load's readings at each point wants a few of them, after the
+        // first, which a meter that averages still reads partly at rest.
+        const tint64 llHold = SamplesIn(p.usOppHold, p.usInterval);
+        if (p.bOppSweep && (llHold < 4 || llHold > 100000))
+        {
+            reader.Bad("OPP_HOLD / INTERVAL gives " + std::to_string(llHold) + " samples at each operating point, not 4 to 100000");
+        }
+        p.nOppHold = static_cast<size_t>(llHold);
+        p.nOppRest = std::max<size_t>(3, p.nOppHold / 4);
     }
     *pstrWhy = reader.Why();
     return pstrWhy->empty();

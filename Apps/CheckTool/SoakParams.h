@@ -27,6 +27,10 @@ struct SCheckParams
     std::string strPowerMeter;
     std::string strBoard;
     bool bUntilSteady = false;
+    bool bOppSweep = false;
+    tint64 usOppHold = 10000000;
+    size_t nOppHold = 0;  // samples under the load at each operating point
+    size_t nOppRest = 0;  // and with the load held still, before them
 };
 
 // The usage line, without its newline, and the whole of --help.

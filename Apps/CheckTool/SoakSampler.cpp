@@ -22,8 +22,16 @@ bool Exists(const std::string& strPath)
     return lstat(strPath.c_str(), &st) == 0;
 }
 
-// The entries of a directory that start with strPrefix and end with strSuffix, sorted.
-std::vector<std::string> Entries(const std::string& strDir, const std::string& strPrefix, const std::string& strSuffix)
+tint64 ReadValue(FDHANDLE hFile)
+{
+    char acBuf[64];
+    const ssize_t cb = hFile >= 0 ? CPFSystem::ReadFileAt(hFile, acBuf, sizeof(acBuf)) : -1;
+    return cb > 0 ? ParseSensorValue(acBuf, acBuf + cb) : kMissing;
+}
+
+} // namespace
+
+std::vector<std::string> ListEntries(const std::string& strDir, const std::string& strPrefix, const std::string& strSuffix)
 {
     std::vector<std::string> vNames;
     if (DIR* pDir = opendir(strDir.c_str()))
@@ -43,15 +51,6 @@ std::vector<std::string> Entries(const std::string& strDir, const std::string& s
     return vNames;
 }
 
-tint64 ReadValue(FDHANDLE hFile)
-{
-    char acBuf[64];
-    const ssize_t cb = hFile >= 0 ? CPFSystem::ReadFileAt(hFile, acBuf, sizeof(acBuf)) : -1;
-    return cb > 0 ? ParseSensorValue(acBuf, acBuf + cb) : kMissing;
-}
-
-} // namespace
-
 std::string ReadFirstLine(const std::string& strPath)
 {
     char acBuf[4097];
@@ -68,7 +67,7 @@ std::string ReadFirstLine(const std::string& strPath)
 static std::vector<tint64> PassiveTrips(const std::string& strZone)
 {
     std::vector<tint64> vll;
-    for (const std::string& strTrip : Entries(strZone, "trip_point_", "_type"))
+    for (const std::string& strTrip : ListEntries(strZone, "trip_point_", "_type"))
     {
         const std::string strBase = strZone + "/" + strTrip.substr(0, strTrip.size() - 5);
         const std::string strTemp = ReadFirstLine(strBase + "_temp");
@@ -114,7 +113,7 @@ static bool CapsCPU(const std::string& strSysfs, const std::string& strType, int
 std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
 {
     std::vector<SRawSensor> vRaw;
-    for (const std::string& strZone : Entries(strSysfs + "/class/thermal", "thermal_zone", ""))
+    for (const std::string& strZone : ListEntries(strSysfs + "/class/thermal", "thermal_zone", ""))
     {
         const std::string strPath = "class/thermal/" + strZone + "/temp";
         if (Exists(strSysfs + "/" + strPath))
@@ -124,7 +123,7 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
         }
     }
     // A cooling device counts the time it spent in each state only where the kernel keeps its statistics.
-    for (const std::string& strDevice : Entries(strSysfs + "/class/thermal", "cooling_device", ""))
+    for (const std::string& strDevice : ListEntries(strSysfs + "/class/thermal", "cooling_device", ""))
     {
         const std::string strPath = "class/thermal/" + strDevice + "/stats/time_in_state_ms";
         if (Exists(strSysfs + "/" + strPath))
@@ -137,9 +136,9 @@ std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU)
     {
         const char* pszInput = eKind == ESensorKind::Power ? "power" : "energy";
         std::vector<std::string> vPaths;
-        for (const std::string& strHwmon : Entries(strSysfs + "/class/hwmon", "hwmon", ""))
+        for (const std::string& strHwmon : ListEntries(strSysfs + "/class/hwmon", "hwmon", ""))
         {
-            for (const std::string& strInput : Entries(strSysfs + "/class/hwmon/" + strHwmon, pszInput, "_input"))
+            for (const std::string& strInput : ListEntries(strSysfs + "/class/hwmon/" + strHwmon, pszInput, "_input"))
             {
                 vPaths.push_back("class/hwmon/" + strHwmon + "/" + strInput);
             }

@@ -10,6 +10,9 @@
 #include "SoakData.h"
 #include "SysfsText.h"
 
+// The entries of a directory that start with strPrefix and end with strSuffix, sorted.
+std::vector<std::string> ListEntries(const std::string& strDir, const std::string& strPrefix, const std::string& strSuffix);
+
 // The first line of a file, blanks around it trimmed, or "" when it cannot be read.
 std::string ReadFirstLine(const std::string& strPath);
 

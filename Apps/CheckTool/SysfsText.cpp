@@ -175,3 +175,26 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
     }
     return vNamed;
 }
+
+tint64 ParseDtCell(const char* p, size_t cb)
+{
+    if (cb != 4)
+    {
+        return kMissing;
+    }
+    const unsigned char* pb = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<tint64>((static_cast<tuint64>(pb[0]) << 24) | (static_cast<tuint64>(pb[1]) << 16) |
+                               (static_cast<tuint64>(pb[2]) << 8) | pb[3]);
+}
+
+tint64 ParseOppDirKHz(const std::string& strName)
+{
+    const size_t nEnd = strName.find('-');
+    const std::string strHz = strName.compare(0, 4, "opp:") == 0 ? strName.substr(4, nEnd == std::string::npos ? nEnd : nEnd - 4) : "";
+    // The kernel's cpufreq table holds the OPP's rate in Hz divided by 1000.
+    if (strHz.empty() || strHz.size() > 15 || strHz.find_first_not_of("0123456789") != std::string::npos)
+    {
+        return kMissing;
+    }
+    return std::stoll(strHz) / 1000;
+}

@@ -41,3 +41,10 @@ std::vector<tint64> ParseClockList(const char* p, const char* pEnd);
 // ... added while another sensor of the kind has the name. A path that holds anything else
 // is left out.
 std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw);
+
+// A device tree property of one 32-bit cell, as of_node shows it: 4 bytes, big-endian; kMissing
+// for anything else.
+tint64 ParseDtCell(const char* p, size_t cb);
+
+// A debugfs OPP directory's name, "opp:HZ" or "opp:HZ-LEVEL": its clock in kHz, or kMissing.
+tint64 ParseOppDirKHz(const std::string& strName);

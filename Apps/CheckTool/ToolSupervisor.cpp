@@ -27,12 +27,6 @@ const size_t kToolOutputKept = 65536;
 const size_t kFirstLineKept = 4096;
 const tuint64 kToolOutputRead = 1U << 20;
 
-void SayError(const std::string& str)
-{
-    // Nothing more can be done about a standard error that cannot be written.
-    (void)CPFSystem::WriteFile(STDERR_FILENO, str.data(), str.size());
-}
-
 const char* SignalName(int nSignal)
 {
     for (const auto& stop : kStopSignals)
@@ -320,6 +314,19 @@ void CToolSupervisor::SignalTree(int nSignal, std::vector<pid_t>& vTree)
     }
 }
 
+void SayError(const std::string& str)
+{
+    // Nothing more can be done about a standard error that cannot be written.
+    (void)CPFSystem::WriteFile(STDERR_FILENO, str.data(), str.size());
+}
+
+void CToolSupervisor::HoldStill(bool bStill)
+{
+    std::vector<pid_t> vTree;
+    SignalTree(bStill ? SIGSTOP : SIGCONT, vTree);
+    m_bStill = bStill;
+}
+
 void CToolSupervisor::HoldTree()
 {
     std::vector<pid_t> vTree;
@@ -352,6 +359,12 @@ void CToolSupervisor::ListTree(std::vector<pid_t>& vTree)
 
 SStop CToolSupervisor::End(bool bAnswerSignals)
 {
+    if (m_fnUndo)
+    {
+        const std::function<void()> fnUndo = std::move(m_fnUndo);
+        m_fnUndo = nullptr;
+        fnUndo();
+    }
     SStop stop;
     stop.strBound = m_strStopBound;
     if (m_nPid == 0)
@@ -365,6 +378,11 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
     HoldTree();
     const tuint64 qwBound = CPFSystem::QueryTickCountNs() + static_cast<tuint64>(m_usStopBound) * 1000U;
     SignalTree(SIGINT, vTree);
+    if (m_bStill)
+    {
+        // Stopped, it takes SIGINT once it continues.
+        HoldStill(false);
+    }
     for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
     {
         Reap();

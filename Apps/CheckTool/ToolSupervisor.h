@@ -3,11 +3,15 @@
 // ended with all it started; the check's signals and its timer, taken at its waits.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFSystem.h"
 #include "SoakVerdicts.h"
+
+// A line to standard error, which nothing can be done about where it cannot be written.
+void SayError(const std::string& str);
 
 class CToolSupervisor
 {
@@ -48,6 +52,14 @@ public:
     // Notes every process now below the check: the stop ends, and judges, each that still
     // runs, wherever it has gone since.
     void HoldTree();
+
+    // Stops (SIGSTOP) or continues (SIGCONT) the tool's group and whatever it started: its load
+    // held still, and back. The stop continues it.
+    void HoldStill(bool bStill);
+
+    // What must be undone however the check ends (a clock pinned for a sweep): done first when
+    // the tool is ended, on every path, once; cleared by SetUndo(nullptr).
+    void SetUndo(std::function<void()> fnUndo) { m_fnUndo = std::move(fnUndo); }
 
     // SIGINT to the tool's group and whatever it started, then SIGKILL for what is left past
     // the stop bound: how it went.
@@ -94,6 +106,8 @@ private:
     bool m_bFirstLine = false;
     std::string m_strErrLine;
     bool m_bEnding = false;  // the tool is being ended
+    bool m_bStill = false;   // the tool is stopped
+    std::function<void()> m_fnUndo;
     int m_nLateSignal = 0;   // a stop signal that came meanwhile
     std::vector<std::pair<pid_t, tuint64>> m_vHeld;  // every process seen below, with its start
 };

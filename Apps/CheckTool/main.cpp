@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "CheckOutput.h"
+#include "OppSweep.h"
+#include "PolicyPin.h"
 #include "SoakAnalysis.h"
 #include "SoakLines.h"
 #include "SoakParams.h"
@@ -34,6 +36,10 @@ struct SCheck
     tuint64 qwStartNs = 0;  // when the tool starts: the baseline lies before it
     FDHANDLE hCycles = -1;  // CPU K's cycle counter, where it can be read
     tuint64 qwCyclesFirst = 0;
+    SSoakAnalysis analysis;
+    CPolicyPin policy;        // OPP_SWEEP's: CPU K's policy as it was before the soak
+    std::string strPolicyWhy;  // why it cannot be written
+    SSweep sweep;
 };
 
 // Standard input, output and error open, so that no file opened later takes their numbers:
@@ -127,6 +133,8 @@ void DescribeBoard(SCheck& c)
     }
     c.trace.nBaseline = c.params.nBaseline;
     c.trace.vllStateKHz = c.sampler.StateClocks();
+    // The bounds the sweep puts back, read before the soak's heat can have capped the maximum.
+    c.strPolicyWhy = c.params.bOppSweep ? c.policy.Open(c.params.strSysfs, c.params.nCPU) : "";
     utsname uts;
     const bool bUname = uname(&uts) == 0;
     c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
@@ -272,16 +280,139 @@ void RunSoak(SCheck& c)
     CloseCycles(c);
 }
 
-// The soak's analysis, once, for its fit lines and its verdicts; then the stop.
-void JudgeAndStop(SCheck& c)
+// The soak's analysis, once, for its fit lines and its verdicts.
+void JudgeTheSoak(SCheck& c)
 {
-    const SSoakAnalysis analysis = AnalyseSoak(c.setup, c.trace);
-    c.out.Say(FitLines(c.setup, analysis));
+    c.analysis = AnalyseSoak(c.setup, c.trace);
+    c.out.Say(FitLines(c.setup, c.analysis));
     c.out.Report(JudgePinned(c.tool.ReadWorkers(), c.params.nCPU, c.params.nThreads));
-    for (const SCase& soakCase : JudgeSoak(c.setup, analysis))
+    for (const SCase& soakCase : JudgeSoak(c.setup, c.analysis))
     {
         c.out.Report(soakCase);
     }
+}
+
+// Why the sweep cannot run on this board, or "".
+std::string WhyNoSweep(SCheck& c)
+{
+    const std::string strCPU = "CPU " + std::to_string(c.params.nCPU);
+    return c.analysis.meter.iMeter < 0 ? "needs a power meter: " + c.analysis.meter.strWhy
+           : c.setup.vllOppKHz.empty()
+               ? strCPU + " has no table of operating points (scaling_available_frequencies and time_in_state are " +
+                     c.setup.strStatesWhy + ")"
+           : !c.setup.strCurFreqWhy.empty() ? "scaling_cur_freq is " + c.setup.strCurFreqWhy + ": no clock can be confirmed"
+           : !c.strPolicyWhy.empty()       ? c.strPolicyWhy
+           : c.tool.Reaped()               ? "the tool has ended"
+                                           : "";
+}
+
+// Until scaling_cur_freq shows the clock asked, up to a second or two INTERVALs: "" or what it showed.
+std::string ConfirmClock(SCheck& c, tint64 llKHz)
+{
+    const tuint64 qwFrom = CPFSystem::QueryTickCountNs();
+    const tuint64 qwBound = qwFrom + std::max<tuint64>(1000000000U, 2000U * static_cast<tuint64>(c.params.usInterval));
+    for (;;)
+    {
+        const tint64 llRead = c.policy.ReadClock();
+        const tuint64 qwNow = CPFSystem::QueryTickCountNs();
+        if (llRead != kMissing && HoldsClock(llRead, llKHz, c.setup.vllOppKHz))
+        {
+            return "";
+        }
+        if (qwNow >= qwBound)
+        {
+            return "asked for " + ShowFixed(llKHz, 3, 0) + " MHz, scaling_cur_freq read " +
+                   (llRead == kMissing ? std::string("nothing") : ShowFixed(llRead, 3, 0) + " MHz") + " after " +
+                   ShowSeconds(static_cast<double>(qwNow - qwFrom) / 1000) + " s";
+        }
+        c.tool.WaitUntil(std::min(qwBound, qwNow + 20000000U));
+    }
+}
+
+// nSamples into the sweep's trace, an INTERVAL apart from now.
+void SampleSweep(SCheck& c, size_t nSamples, SRows& rows)
+{
+    const tuint64 qwFrom = CPFSystem::QueryTickCountNs();
+    rows.iFirst = c.sweep.trace.nSamples;
+    for (size_t k = 1; k <= nSamples; ++k)
+    {
+        while (!c.tool.WaitUntil(qwFrom + k * static_cast<tuint64>(c.params.usInterval) * 1000U))
+        {
+        }
+        c.sampler.TakeSample(c.setup, c.sweep.trace, c.qwStartNs);
+    }
+    rows.iEnd = c.sweep.trace.nSamples;
+}
+
+// One operating point: the policy pinned to it and the clock confirmed; the load held still
+// (the board's power at that clock without it), running, and held still again as the die
+// cools through the temperatures the load brought.
+void HoldPoint(SCheck& c, SSweepPoint& pt)
+{
+    pt.strNotHeld = c.policy.Pin(pt.llKHz);
+    pt.strNotHeld = pt.strNotHeld.empty() ? ConfirmClock(c, pt.llKHz) : pt.strNotHeld;
+    if (pt.strNotHeld.empty())
+    {
+        c.tool.HoldStill(true);
+        SampleSweep(c, c.params.nOppRest, pt.rest);
+        c.tool.HoldStill(false);
+        SampleSweep(c, c.params.nOppHold, pt.load);
+        c.tool.HoldStill(true);
+        SampleSweep(c, c.params.nOppRest, pt.after);
+        c.tool.HoldStill(false);
+    }
+}
+
+// OPP_SWEEP: CPU K's operating points, lowest first, under the load; the policy put back as it
+// was on every path, a signal's and a lost output's included.
+void SweepClocks(SCheck& c)
+{
+    SSweep& s = c.sweep;
+    const std::vector<tint64>& vllOpps = c.setup.vllOppKHz;
+    s.strWhy = WhyNoSweep(c);
+    if (s.strWhy.empty() &&
+        !s.trace.Reserve(vllOpps.size() * (2 * c.params.nOppRest + c.params.nOppHold), c.setup.vSensors.size(), c.sampler.StateCount()))
+    {
+        s.strWhy = "its samples would take more than 256 MiB: a longer INTERVAL takes fewer";
+    }
+    if (s.strWhy.empty())
+    {
+        s.iMeter = c.analysis.meter.iMeter;
+        s.strMeter = c.setup.vSensors[static_cast<size_t>(s.iMeter)].strName;
+        s.iZone = ChooseLeakZone(c.setup, c.analysis);
+        s.strZone = s.iZone < 0 ? "" : c.setup.vSensors[static_cast<size_t>(s.iZone)].strName;
+        s.llResolution = c.analysis.meter.llResolution;
+        s.vllOppKHz = vllOpps;
+        s.trace.vllStateKHz = c.sampler.StateClocks();
+        s.strBefore = c.policy.Before();
+        s.llDtCoefficient = ReadDtCoefficient(c.params.strSysfs, c.params.nCPU);
+        CPolicyPin& policy = c.policy;
+        const std::string strPolicy = "hogspin-check: CPU " + std::to_string(c.params.nCPU) + "'s policy ";
+        c.tool.SetUndo([&policy, strPolicy] {
+            const std::string strWhy = policy.Restore();
+            SayError(strPolicy + (strWhy.empty() ? "restored as it was before the sweep\n" : "not restored: " + strWhy + "\n"));
+        });
+        for (auto it = vllOpps.rbegin(); it != vllOpps.rend(); ++it)
+        {
+            SSweepPoint pt;
+            pt.llKHz = *it;
+            pt.llMicroVolts = ReadOppMicroVolts(c.params.strSysfs, c.params.nCPU, pt.llKHz, &s.strVolts);
+            HoldPoint(c, pt);
+            s.vPoints.push_back(pt);
+        }
+        c.tool.SetUndo(nullptr);
+        s.strRestore = c.policy.Restore();
+    }
+    const SSweepAnalysis a = AnalyseSweep(s);
+    for (const SCase& sweepCase : JudgeSweep(c.params.nCPU, s, a))
+    {
+        c.out.Report(sweepCase);
+    }
+    c.out.Say(SweepLines(c.params.nCPU, a));
+}
+
+void Stop(SCheck& c)
+{
     const SStop stop = c.tool.End(true);
     c.tool.AnswerLateSignal();
     c.out.Report(JudgeStop(stop, c.params.nCPU));
@@ -298,6 +429,11 @@ int main(int argc, char** argv)
     TakeBaseline(check);
     StartTool(check);
     RunSoak(check);
-    JudgeAndStop(check);
+    JudgeTheSoak(check);
+    if (check.params.bOppSweep)
+    {
+        SweepClocks(check);
+    }
+    Stop(check);
     return check.out.Failed() ? 1 : 0;
 }

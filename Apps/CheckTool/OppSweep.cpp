@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: MIT
+// Judges an operating-point sweep: each point's step in power, and the coefficient of C·V²·f.
+#include "OppSweep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "SoakLines.h"
+
+namespace
+{
+
+std::string Watts(double dUw)
+{
+    return Printed(3, dUw / 1e6) + " W";
+}
+
+std::string Celsius(double dMc)
+{
+    return Printed(1, dMc / 1000) + " C";
+}
+
+// The clock's readings under the load: each must hold the point, or a cap moved it.
+std::string ClockMoved(const SSweep& s, const SSweepPoint& pt)
+{
+    for (size_t i = pt.load.iFirst; i < pt.load.iEnd; ++i)
+    {
+        const tint64 llRead = s.trace.vllKHz[i];
+        if (llRead != kMissing && !HoldsClock(llRead, pt.llKHz, s.vllOppKHz))
+        {
+            return "held at " + ShowFixed(pt.llKHz, 3, 0) + " MHz, the clock read " + ShowFixed(llRead, 3, 0) + " MHz " +
+                   ShowSeconds(static_cast<double>(s.trace.vllTimeUs[i] - s.trace.vllTimeUs[pt.load.iFirst])) +
+                   " s into the load (a thermal or firmware cap?)";
+        }
+    }
+    return "";
+}
+
+// Readings of the meter and the zone over some rows, each pair read in one sample. The first
+// row after each change is left out: a meter that averages still reads part of the other.
+struct SPairs
+{
+    std::vector<double> vP, vT;
+    bool bAllT = true;  // every reading of the meter had the zone's beside it
+
+    void Add(const SSweep& s, const SRows& rows)
+    {
+        for (size_t i = rows.iFirst + 1; i < rows.iEnd; ++i)
+        {
+            const tint64 llP = s.trace.Value(i, static_cast<size_t>(s.iMeter));
+            const tint64 llT = s.iZone < 0 ? kMissing : s.trace.Value(i, static_cast<size_t>(s.iZone));
+            if (llP != kMissing)
+            {
+                vP.push_back(static_cast<double>(llP));
+                vT.push_back(static_cast<double>(llT));
+                bAllT = bAllT && llT != kMissing;
+            }
+        }
+    }
+    static double Mean(const std::vector<double>& v)
+    {
+        double d = 0;
+        for (const double dx : v)
+        {
+            d += dx / static_cast<double>(v.size());
+        }
+        return d;
+    }
+    static SSpan Span(const std::vector<double>& v)
+    {
+        return SSpan{*std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end())};
+    }
+};
+
+// The board's power without the load is a curve in the die's temperature: its leakage. Read
+// with the tool stopped before the load and again while the die cools after it, it spans the
+// temperatures the load brought; the load's step is its readings less that line at theirs.
+SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
+{
+    SPointPower p;
+    p.strWhy = !pt.strNotHeld.empty() ? pt.strNotHeld : ClockMoved(s, pt);
+    if (!p.strWhy.empty())
+    {
+        return p;
+    }
+    SPairs rest, load;
+    rest.Add(s, pt.rest);
+    rest.Add(s, pt.after);
+    load.Add(s, pt.load);
+    if (rest.vP.empty() || load.vP.size() < 2)
+    {
+        p.strWhy = s.strMeter + " was not read " + (rest.vP.empty() ? "with the load held still" : "under the load, but once or never");
+        return p;
+    }
+    const bool bT = s.iZone >= 0 && rest.bAllT && load.bAllT;
+    p.bFollowed = bT;
+    const double dRestT = bT ? SPairs::Mean(rest.vT) : 0;
+    double dSxx = 0, dSxy = 0;
+    for (size_t i = 0; bT && i < rest.vP.size(); ++i)
+    {
+        dSxx += (rest.vT[i] - dRestT) * (rest.vT[i] - dRestT);
+        dSxy += (rest.vT[i] - dRestT) * (rest.vP[i] - SPairs::Mean(rest.vP));
+    }
+    p.bLeakFitted = dSxx > 0;
+    p.dLeakUwPerMc = p.bLeakFitted ? dSxy / dSxx : 0;
+    const double dLoadT = bT ? SPairs::Mean(load.vT) : 0;
+    p.dStepUw = SPairs::Mean(load.vP) - (SPairs::Mean(rest.vP) + p.dLeakUwPerMc * (dLoadT - dRestT));
+    p.restUw = SPairs::Span(rest.vP);
+    p.loadUw = SPairs::Span(load.vP);
+    p.restMc = bT ? SPairs::Span(rest.vT) : SSpan();
+    p.loadMc = bT ? SPairs::Span(load.vT) : SSpan();
+    if (p.dStepUw < static_cast<double>(s.llResolution))
+    {
+        p.strWhy = "the load added " + Watts(p.dStepUw) + ", less than " + s.strMeter + " resolves (" +
+                   Watts(static_cast<double>(s.llResolution)) + ")";
+    }
+    p.bKnown = p.strWhy.empty();
+    return p;
+}
+
+// Pdyn = C·V²·f through the origin, in µW with f in MHz and V in volts, by least squares.
+SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPower)
+{
+    SCoefficient c;
+    double dSxx = 0, dSxp = 0;
+    size_t nPower = 0, nFollowed = 0;
+    std::vector<std::pair<double, double>> vXP;
+    for (size_t i = 0; i < s.vPoints.size(); ++i)
+    {
+        const tint64 llUv = s.vPoints[i].llMicroVolts;
+        nPower += vPower[i].bKnown ? 1U : 0U;
+        nFollowed += vPower[i].bKnown && vPower[i].bFollowed ? 1U : 0U;
+        // Without the zone, the leakage the load's heat brings stays in its power.
+        if (vPower[i].bKnown && vPower[i].bFollowed && llUv != kMissing && llUv > 0)
+        {
+            const double dVolts = static_cast<double>(llUv) / 1e6;
+            const double dX = static_cast<double>(s.vPoints[i].llKHz) / 1000 * dVolts * dVolts;
+            vXP.emplace_back(dX, vPower[i].dStepUw);
+            dSxx += dX * dX;
+            dSxp += dX * vPower[i].dStepUw;
+        }
+    }
+    c.nPoints = vXP.size();
+    if (c.nPoints < 2)
+    {
+        c.strWhy = "needs two operating points with a voltage and a power measured with the leakage apart, and has " +
+                   std::to_string(c.nPoints) + " (" + std::to_string(nPower) + " with a power, " + std::to_string(nFollowed) +
+                   " of them with a zone's temperature to follow the leakage by; voltages looked for in " + s.strVolts + ")";
+        return c;
+    }
+    c.dValue = dSxp / dSxx;
+    double dSse = 0;
+    for (const auto& xp : vXP)
+    {
+        dSse += (xp.second - c.dValue * xp.first) * (xp.second - c.dValue * xp.first);
+    }
+    c.dRmsUw = std::sqrt(dSse / static_cast<double>(c.nPoints));
+    c.bKnown = true;
+    return c;
+}
+
+std::string PointDetails(const SSweep& s, const SSweepPoint& pt, const SPointPower& p)
+{
+    std::string str = "the load adds " + Watts(p.dStepUw) + " at " + ShowFixed(pt.llKHz, 3, 0) + " MHz";
+    if (pt.llMicroVolts != kMissing && pt.llMicroVolts > 0)
+    {
+        str += " and " + ShowFixed(pt.llMicroVolts, 6, 2) + " V";
+    }
+    auto spanned = [](const SSpan& w, const SSpan& t, bool bT) {
+        return Watts(w.dLow) + " to " + Watts(w.dHigh) + (bT ? " at " + Celsius(t.dLow) + " to " + Celsius(t.dHigh) : "");
+    };
+    str += ": " + s.strMeter + " read " + spanned(p.loadUw, p.loadMc, p.bFollowed) + " under it, " +
+           spanned(p.restUw, p.restMc, p.bFollowed) + " with the tool stopped before and after";
+    if (!p.bFollowed || !p.bLeakFitted)
+    {
+        return str + (!p.bFollowed ? "; on the means, leakage and all: no zone was read beside the meter to follow it by"
+                                   : "; on the means: " + s.strZone + " did not move, nor did the leakage");
+    }
+    return str + "; the leakage its heat brings, " + Printed(2, p.dLeakUwPerMc) + " mW/K on " + s.strZone +
+           " with the tool stopped, is left out";
+}
+
+} // namespace
+
+bool HoldsClock(tint64 llReadKHz, tint64 llKHz, const std::vector<tint64>& vllOppKHz)
+{
+    const tint64 llOff = std::llabs(llReadKHz - llKHz);
+    bool bOther = false;
+    for (const tint64 llOther : vllOppKHz)
+    {
+        if (llOther != llKHz)
+        {
+            bOther = true;
+            if (std::llabs(llReadKHz - llOther) <= llOff)
+            {
+                return false;
+            }
+        }
+    }
+    return bOther || llOff * 50 <= llKHz;
+}
+
+std::string MhzName(tint64 llKHz)
+{
+    std::string str = ShowFixed(llKHz, 3, 0);
+    const size_t nDot = str.find('.');
+    return nDot == std::string::npos ? str : str.replace(nDot, 1, "_");
+}
+
+int ChooseLeakZone(const SSoakSetup& setup, const SSoakAnalysis& soak)
+{
+    int iZone = -1;
+    tint64 llMost = 0;
+    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    {
+        const SSensorAnalysis& z = soak.vSensors[k];
+        if (setup.vSensors[k].eKind == ESensorKind::Temp && !z.bImplausible && z.soak.nGot > 0 && z.soak.llHigh - z.from.llValue > llMost)
+        {
+            llMost = z.soak.llHigh - z.from.llValue;
+            iZone = static_cast<int>(k);
+        }
+    }
+    return iZone;
+}
+
+SSweepAnalysis AnalyseSweep(const SSweep& sweep)
+{
+    SSweepAnalysis a;
+    if (!sweep.strWhy.empty())
+    {
+        return a;
+    }
+    for (const SSweepPoint& pt : sweep.vPoints)
+    {
+        a.vPoints.push_back(MeasurePoint(sweep, pt));
+    }
+    a.coefficient = FitCoefficient(sweep, a.vPoints);
+    return a;
+}
+
+std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a)
+{
+    const std::string strCPU = "cpu" + std::to_string(nCPU);
+    std::vector<SCase> vCases;
+    if (!s.strWhy.empty())
+    {
+        vCases.push_back(SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, "no sweep: " + s.strWhy, "", ""});
+        vCases.push_back(SCase{"opp-restore-" + strCPU, EResult::Skip, "the sweep wrote nothing", "", ""});
+        return vCases;
+    }
+    for (size_t i = 0; i < s.vPoints.size(); ++i)
+    {
+        const SSweepPoint& pt = s.vPoints[i];
+        const SPointPower& p = a.vPoints[i];
+        const std::string strName = "power-opp-" + strCPU + "-" + MhzName(pt.llKHz);
+        vCases.push_back(p.bKnown ? SCase{strName, EResult::Pass, PointDetails(s, pt, p), Printed(3, p.dStepUw / 1e6), "W"}
+                                  : SCase{strName, EResult::Skip, p.strWhy, "", ""});
+    }
+    const SCoefficient& c = a.coefficient;
+    const std::string strDt = s.llDtCoefficient == kMissing ? "; the device tree gives none"
+                                                            : "; the device tree gives " + std::to_string(s.llDtCoefficient);
+    vCases.push_back(c.bKnown ? SCase{"dynamic-power-coefficient-" + strCPU, EResult::Pass,
+                                      "C in C·V²·f over " + std::to_string(c.nPoints) + " operating points, voltages from " + s.strVolts +
+                                          ": residual " + Printed(1, c.dRmsUw / 1000) + " mW rms" + strDt,
+                                      Printed(0, c.dValue), "uW/MHz/V2"}
+                              : SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, c.strWhy + strDt, "", ""});
+    vCases.push_back(s.strRestore.empty()
+                         ? SCase{"opp-restore-" + strCPU, EResult::Pass, "scaling_min_freq and scaling_max_freq read back as before the sweep: " + s.strBefore, "", ""}
+                         : SCase{"opp-restore-" + strCPU, EResult::Fail, s.strRestore + ", where before the sweep: " + s.strBefore, "", ""});
+    return vCases;
+}
+
+std::string SweepLines(int nCPU, const SSweepAnalysis& a)
+{
+    return a.coefficient.bKnown
+               ? "hogspin-dt,cpu" + std::to_string(nCPU) + ",dynamic-power-coefficient=" + Printed(0, a.coefficient.dValue) + "\n"
+               : "";
+}

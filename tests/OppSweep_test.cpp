@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: MIT
+// Tests of the operating-point sweep's judge: boards whose CPU draws C·V²·f and leaks as it heats.
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../Apps/CheckTool/OppSweep.h"
+
+namespace
+{
+
+// A CPU on a board: a die pole and a board pole, leakage that doubles every dDoublingK above
+// ambient, and what does not leak; the sweep as the program would have recorded it.
+struct SBoard
+{
+    const char* pszName;
+    double dCoefficient = 530;  // µW/MHz/V²
+    double dLeakW = 0.4;        // at ambient
+    double dDoublingK = 25;
+    double dOtherW = 0.3;
+    double dDieKPerW = 3, dDieTau = 1.5;    // K/W, s
+    double dBoardKPerW = 7, dBoardTau = 60;
+    int nMeterLag = 1;     // samples a meter averages over
+    bool bZone = true;
+    bool bVolts = true;
+    int iCapped = -1;      // a point whose clock a cap lowers halfway through the load
+    int iNoRest = -1;      // a point whose meter could not be read with the load held still
+    const char* pszNotHeld = nullptr;  // the lowest point's, where the kernel refused it
+    const char* pszRestore = "";
+    const char* pszWhy = "";  // no sweep at all
+    std::map<std::string, const char*> mapResults = {};  // the cases' results: "pass", "skip: TEXT", "fail: TEXT"
+};
+
+const std::vector<std::pair<tint64, tint64>> kOpps = {{600000, 800000}, {1000000, 900000}, {1400000, 1000000}, {1800000, 1100000}};
+
+double Truth(const SBoard& b, size_t i)
+{
+    const double dVolts = static_cast<double>(kOpps[i].second) / 1e6;
+    return b.dCoefficient * dVolts * dVolts * static_cast<double>(kOpps[i].first) / 1000;  // µW
+}
+
+// Each point: 4 samples at rest, 16 under the load, 4 at rest, half a second apart, in 50 ms steps.
+SSweep Simulate(const SBoard& b)
+{
+    SSweep s;
+    s.strWhy = b.pszWhy;
+    s.iMeter = 0;
+    s.iZone = b.bZone ? 1 : -1;
+    s.strMeter = "ina3221-VDD_CPU";
+    s.strZone = b.bZone ? "cpu-thermal" : "";
+    s.strVolts = "/sys/kernel/debug/opp/cpu1";
+    s.strBefore = "600000 and 1800000 kHz";
+    s.strRestore = b.pszRestore;
+    for (auto it = kOpps.rbegin(); it != kOpps.rend(); ++it)
+    {
+        s.vllOppKHz.push_back(it->first);
+    }
+    EXPECT_TRUE(s.trace.Reserve(kOpps.size() * 24, 2));
+    double dDie = 0, dBoard = 0, tUs = 0;
+    std::vector<double> vRecent;
+    for (size_t i = 0; i < kOpps.size() && s.strWhy.empty(); ++i)
+    {
+        SSweepPoint pt;
+        pt.llKHz = kOpps[i].first;
+        pt.llMicroVolts = b.bVolts ? kOpps[i].second : kMissing;
+        pt.strNotHeld = i == 0 && b.pszNotHeld != nullptr ? b.pszNotHeld : "";
+        for (SRows* pRows : {&pt.rest, &pt.load, &pt.after})
+        {
+            pRows->iFirst = s.trace.nSamples;
+            for (int k = 0; k < (pRows == &pt.load ? 16 : 4) && pt.strNotHeld.empty(); ++k)
+            {
+                const bool bCapped = static_cast<int>(i) == b.iCapped && pRows == &pt.load && k >= 8;
+                double dPower = 0;
+                for (int step = 0; step < 10; ++step)
+                {
+                    const double dDyn = pRows == &pt.load ? Truth(b, bCapped ? i - 1 : i) / 1e6 : 0;
+                    dPower = b.dOtherW + b.dLeakW * std::exp2((dDie + dBoard) / b.dDoublingK) + dDyn;
+                    dDie = b.dDieKPerW * dPower + (dDie - b.dDieKPerW * dPower) * std::exp(-0.05 / b.dDieTau);
+                    dBoard = b.dBoardKPerW * dPower + (dBoard - b.dBoardKPerW * dPower) * std::exp(-0.05 / b.dBoardTau);
+                }
+                vRecent.push_back(dPower);
+                double dMeter = 0;
+                for (int n = 0; n < b.nMeterLag; ++n)
+                {
+                    dMeter += vRecent[vRecent.size() - 1 - static_cast<size_t>(std::min<int>(n, static_cast<int>(vRecent.size()) - 1))];
+                }
+                const size_t iRow = s.trace.nSamples++;
+                tUs += 500000;
+                s.trace.vllTimeUs[iRow] = static_cast<tint64>(tUs);
+                s.trace.vllKHz[iRow] = bCapped ? kOpps[i - 1].first : pt.llKHz;
+                const bool bGone = static_cast<int>(i) == b.iNoRest && pRows != &pt.load;
+                s.trace.vllValues[iRow * 2] = bGone ? kMissing : std::llround(dMeter / b.nMeterLag * 1e6);
+                s.trace.vllValues[iRow * 2 + 1] = std::llround((25 + dDie + dBoard) * 1000);
+            }
+            pRows->iEnd = s.trace.nSamples;
+        }
+        s.vPoints.push_back(pt);
+    }
+    return s;
+}
+
+TEST(OppSweep, TheCoefficientLeavesTheLeakageOfItsHeatOut)
+{
+    const SBoard aBoards[] = {
+        {"a die and a board that heat; leakage doubling every 25 K"},
+        {"a hot, leaky SoC: 12 K/W, doubling every 15 K", 530, 0.3, 15, 0.1, 4, 1, 8, 40},
+        {"a meter that averages two readings", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 2},
+        {"a low coefficient on a cool board", 95, 0.2, 25, 0.3, 1, 0.5, 3, 30},
+        {"a cap lowers the top point's clock", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, 3, -1, nullptr, "", "",
+         {{"power-opp-cpu1-1800", "skip: held at 1800 MHz, the clock read 1400 MHz 4.00 s into the load (a thermal or firmware cap?)"}}},
+        {"the kernel refuses the lowest point; a meter silent at another", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1, 2,
+         "scaling_min_freq refused 600000: Invalid argument", "", "",
+         {{"power-opp-cpu1-600", "skip: scaling_min_freq refused 600000: Invalid argument"},
+          {"power-opp-cpu1-1400", "skip: ina3221-VDD_CPU was not read with the load held still"}}},
+        {"no voltages", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, false, -1, -1, nullptr, "", "",
+         {{"dynamic-power-coefficient-cpu1",
+           "skip: needs two operating points with a voltage and a power measured with the leakage apart, and has 0 (4 with a "
+           "power, 4 of them with a zone's temperature to follow the leakage by; voltages looked for in /sys/kernel/debug/opp/cpu1); "
+           "the device tree gives none"}}},
+        // Its power on the means holds the leakage of its heat: a power, but no coefficient.
+        {"no zone", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, false, true, -1, -1, nullptr, "", "",
+         {{"dynamic-power-coefficient-cpu1",
+           "skip: needs two operating points with a voltage and a power measured with the leakage apart, and has 0 (4 with a "
+           "power, 0 of them with a zone's temperature to follow the leakage by; voltages looked for in /sys/kernel/debug/opp/cpu1); "
+           "the device tree gives none"}}},
+        {"the policy did not read back", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1, -1, nullptr,
+         "after the sweep scaling_min_freq read 600000 kHz and scaling_max_freq 1400000 kHz", "",
+         {{"opp-restore-cpu1", "fail: after the sweep scaling_min_freq read 600000 kHz and scaling_max_freq 1400000 kHz, where "
+                               "before the sweep: 600000 and 1800000 kHz"}}},
+        {"not root", 530, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1, -1, nullptr, "",
+         "scaling_min_freq cannot be written: Permission denied (the sweep needs root)",
+         {{"dynamic-power-coefficient-cpu1", "skip: no sweep: scaling_min_freq cannot be written: Permission denied (the sweep needs root)"},
+          {"opp-restore-cpu1", "skip: the sweep wrote nothing"}}},
+    };
+    for (const SBoard& b : aBoards)
+    {
+        SCOPED_TRACE(b.pszName);
+        const SSweep s = Simulate(b);
+        const SSweepAnalysis a = AnalyseSweep(s);
+        const std::vector<SCase> vCases = JudgeSweep(1, s, a);
+        ASSERT_EQ(vCases.size(), *b.pszWhy == '\0' ? kOpps.size() + 2 : 2u);
+        for (size_t i = 0; i < vCases.size(); ++i)
+        {
+            const SCase& c = vCases[i];
+            const auto it = b.mapResults.find(c.strName);
+            const std::string strGot = c.eResult == EResult::Pass ? "pass" : (c.eResult == EResult::Skip ? "skip: " : "fail: ") + c.strDetails;
+            EXPECT_EQ(strGot, it == b.mapResults.end() ? "pass" : it->second) << c.strName << ": " << c.strDetails;
+            // Each point's power within 2 % of C·V²·f, and the coefficient within 1 %: with a
+            // zone to follow the leakage by.
+            if (c.eResult == EResult::Pass && i < kOpps.size() && b.bZone)
+            {
+                EXPECT_NEAR(std::stod(c.strMeasurement) * 1e6, Truth(b, i), Truth(b, i) * 0.02) << c.strName;
+            }
+        }
+        if (a.coefficient.bKnown)
+        {
+            EXPECT_NEAR(a.coefficient.dValue, b.dCoefficient, b.dCoefficient * 0.01);
+            EXPECT_EQ(SweepLines(1, a), "hogspin-dt,cpu1,dynamic-power-coefficient=" + vCases[kOpps.size()].strMeasurement + "\n");
+        }
+    }
+}
+
+// A clock read holds a point when it lies nearer to it than to any other; a name holds no dot.
+TEST(OppSweep, ClocksHeldAndNamed)
+{
+    const std::vector<tint64> vOpps = {1800000, 1400000, 1000000};
+    const struct
+    {
+        tint64 llRead, llKHz;
+        std::vector<tint64> vOpps;
+        bool bHolds;
+    } aRows[] = {
+        {1800000, 1800000, vOpps, true},  {1600001, 1800000, vOpps, true},  {1600000, 1800000, vOpps, false},
+        {1399000, 1400000, vOpps, true},  {1000000, 1400000, vOpps, false}, {1764000, 1800000, {1800000}, true},
+        {1763999, 1800000, {1800000}, false},
+    };
+    for (const auto& r : aRows)
+    {
+        EXPECT_EQ(HoldsClock(r.llRead, r.llKHz, r.vOpps), r.bHolds) << r.llRead << " for " << r.llKHz;
+    }
+    EXPECT_EQ(MhzName(1200000), "1200");
+    EXPECT_EQ(MhzName(403200), "403_2");
+    EXPECT_EQ(MhzName(1036800), "1036_8");
+}
+
+} // namespace
