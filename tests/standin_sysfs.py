@@ -11,9 +11,16 @@ on the machine (another check, another hogspin).
     standin_sysfs.py ROOT --cpu K [--zone TYPE:AMBIENT_C:K_PER_W:TAU_S[:K_PER_W:TAU_S] ...]
                      [--idle W] [--load W] [--clock KHZ[:THROTTLED_KHZ:TRIP_C]]
                      [--ramp IDLE_KHZ:SECONDS] [--model TEXT] [--seconds S]
+                     [--opp KHZ:UV,... --coefficient UW_PER_MHZ_V2 [--leak-doubling K]
+                      [--dt-coefficient N]] [--passive C]
 
 With --ramp a governor keeps the clock at IDLE_KHZ at rest and ramps it to KHZ over SECONDS
 once the load starts, through the clocks between.
+
+With --opp the CPU has that table of operating points (its voltages in debugfs), follows the
+bounds written to its policy's scaling_min_freq and scaling_max_freq, and draws the idle power
+as leakage that doubles every K kelvin above the first zone's ambient, plus under the load
+COEFFICIENT x V^2 x f (uW, f in MHz): the kernel's model of a CPU.
 
 The first zone is the CPU's: above TRIP_C the clock drops to THROTTLED_KHZ (and the load's
 power with it) until it is 2 C below again, and the cooling device is in state 1 meanwhile.
@@ -54,8 +61,8 @@ class Files:
 
 
 def loaded(root):
-    """Whether a hogspin has workers (threads besides its main one) whose parent is a check
-    that reads this tree (its HOGSPIN_SYSFS)."""
+    """Whether a hogspin has workers (threads besides its main one), not stopped, whose parent
+    is a check that reads this tree (its HOGSPIN_SYSFS)."""
     for entry in os.scandir("/proc"):
         if not entry.name.isdigit():
             continue
@@ -64,7 +71,9 @@ def loaded(root):
                 if f.read() != "hogspin\n" or len(os.listdir("/proc/%s/task" % entry.name)) < 2:
                     continue
             with open("/proc/%s/stat" % entry.name) as f:
-                parent = f.read().rsplit(")", 1)[1].split()[1]
+                state, parent = f.read().rsplit(")", 1)[1].split()[:2]
+            if state in "Tt":
+                continue  # stopped: its load held still
             with open("/proc/%s/environ" % parent, "rb") as f:
                 env = [v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v]
             if any(k == b"HOGSPIN_SYSFS" and os.path.realpath(v) == os.fsencode(root) for k, v in env):
@@ -72,6 +81,15 @@ def loaded(root):
         except (OSError, IndexError):
             continue  # ended meanwhile
     return False
+
+
+def read_khz(root, path, before):
+    """A bound a check wrote, or the one before while it is half written."""
+    try:
+        with open(os.path.join(root, path)) as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return before
 
 
 def governor(opps, idle_khz, top, ramp_s, loaded_for):
@@ -91,6 +109,11 @@ def main():
     parser.add_argument("--ramp", default="", metavar="IDLE_KHZ:SECONDS")
     parser.add_argument("--model", default="")
     parser.add_argument("--seconds", type=float, default=3600)
+    parser.add_argument("--opp", default="", metavar="KHZ:UV,...")
+    parser.add_argument("--coefficient", type=float, default=0.0, metavar="UW_PER_MHZ_V2")
+    parser.add_argument("--leak-doubling", type=float, default=25.0, metavar="K")
+    parser.add_argument("--dt-coefficient", type=int, default=None)
+    parser.add_argument("--passive", type=float, default=None, metavar="C", help="the first zone's passive trip point")
     args = parser.parse_args()
 
     stop = []
@@ -103,8 +126,13 @@ def main():
     clock = [int(x) if i < 2 else float(x) for i, x in enumerate(args.clock.split(":"))]
     top, low, trip = (clock + [clock[0], 1e9])[:3]
     idle_khz, ramp_s = (int(args.ramp.split(":")[0]), float(args.ramp.split(":")[1])) if args.ramp else (top, 0.0)
+    volts = {int(k): int(v) for k, v in (pair.split(":") for pair in args.opp.split(","))} if args.opp else {}
+    if volts:
+        top = max(volts)
+        idle_khz = min((f for f in volts if f >= min(idle_khz, top)), default=top)
+        low = max((f for f in volts if f <= low), default=min(volts))
     # The governor's steps, as a table of operating points has them.
-    opps = sorted({top, low, idle_khz} | ({(idle_khz + top) // 2} if args.ramp else set()), reverse=True)
+    opps = sorted(set(volts) or {top, low, idle_khz} | ({(idle_khz + top) // 2} if args.ramp else set()), reverse=True)
     files = Files(args.root)
     root = os.path.realpath(args.root)
     cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu
@@ -117,9 +145,27 @@ def main():
     files.const(cpufreq + "/related_cpus", "%d\n" % args.cpu)
     if args.model:
         files.const("firmware/devicetree/base/model", args.model + "\0")
+    if args.passive is not None:
+        files.const("class/thermal/thermal_zone0/trip_point_0_type", "passive\n")
+        files.const("class/thermal/thermal_zone0/trip_point_0_temp", "%d\n" % round(args.passive * 1000))
+    for khz, uv in volts.items():
+        files.const("kernel/debug/opp/cpu%d/opp:%d/supply-0/u_volt_target" % (args.cpu, khz * 1000), "%d\n" % uv)
+    if args.dt_coefficient is not None:
+        full = os.path.join(args.root, "devices/system/cpu/cpu%d/of_node/dynamic-power-coefficient" % args.cpu)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(args.dt_coefficient.to_bytes(4, "big"))
+    # With a table the policy's bounds are the user's to write: set once, then read.
+    bounds = [min(opps), max(opps)]
+    if volts:
+        files.const(cpufreq + "/scaling_min_freq", "%d\n" % bounds[0])
+        files.const(cpufreq + "/scaling_max_freq", "%d\n" % bounds[1])
 
     # At rest to begin with: every stage of every zone where the idle power holds it.
     rises = [[r * args.idle for r, _ in stages] for _, _, stages in zones]
+    for _ in range(100 if volts else 0):  # where leakage and heat agree
+        leak = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling)
+        rises = [[r * leak for r, _ in stages] for _, _, stages in zones]
     energy = 0.0
     throttled = False
     at_state = {f: 0.0 for f in opps}
@@ -129,7 +175,8 @@ def main():
     def write(power, khz):
         for i, (_, ambient, _) in enumerate(zones):
             files.put("class/thermal/thermal_zone%d/temp" % i, "%d" % round((ambient + sum(rises[i])) * 1000), 8)
-        files.put(cpufreq + "/scaling_max_freq", "%d" % (low if throttled else top), 10)
+        if not volts:
+            files.put(cpufreq + "/scaling_max_freq", "%d" % (low if throttled else top), 10)
         files.put("class/hwmon/hwmon0/power1_input", "%d" % round(power * 1e6), 10)
         files.put("class/hwmon/hwmon0/energy1_input", "%d" % round(energy * 1e6), 14)
         files.put(cpufreq + "/scaling_cur_freq", "%d" % khz, 10)
@@ -148,8 +195,14 @@ def main():
         busy = 1.0 if loaded(root) else 0.0
         loaded_for = loaded_for + dt if busy else 0.0
         wanted = governor(opps, idle_khz, top, ramp_s, loaded_for) if busy else idle_khz
+        if volts:
+            bounds = [read_khz(args.root, cpufreq + "/scaling_min_freq", bounds[0]),
+                      read_khz(args.root, cpufreq + "/scaling_max_freq", bounds[1])]
+            wanted = max(min(wanted, bounds[1]), bounds[0])
+            wanted = min((f for f in opps if f >= wanted), default=top)
         khz = min(wanted, low) if throttled else wanted
-        power = args.idle + busy * args.load * khz / top
+        dynamic = busy * (args.coefficient * 1e-6 * (volts[khz] / 1e6) ** 2 * khz / 1000 if volts else args.load * khz / top)
+        power = (args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) if volts else args.idle) + dynamic
         energy += power * dt
         for i, (_, _, stages) in enumerate(zones):
             for j, (resistance, tau) in enumerate(stages):
@@ -158,6 +211,8 @@ def main():
         throttled = temp0 > trip or (throttled and temp0 > trip - 2)
         at_state[khz] += dt
         cooling[1 if throttled else 0] += dt * 1000
+        if volts:  # the meter reads the leakage of the temperature the zone reads
+            power = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) + dynamic
         write(power, khz)
     return 0
 
