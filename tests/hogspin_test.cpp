@@ -196,20 +196,20 @@ public:
 
     // Reads both pipes to their end: the process has ended, but is not reaped yet. A non-zero
     // nResend is sent again if the tool is still there after a few seconds.
-    bool WaitOutputClosed(int nResend = 0)
+    bool WaitOutputClosed(int nResend = 0, milliseconds msBound = kOutputTimeout)
     {
         const auto bClosed = [&] { return (m_fdOut < 0 || m_bStalled) && m_fdErr < 0; };
         if (nResend != 0 && !Pump(bClosed, milliseconds(3000)))
         {
             Signal(nResend);
         }
-        return Pump(bClosed);
+        return Pump(bClosed, msBound);
     }
 
     // Reads both pipes to their end and reaps the process; false if it outlived the bound.
-    bool WaitExit(int* piStatus, int nResend = 0)
+    bool WaitExit(int* piStatus, int nResend = 0, milliseconds msBound = kOutputTimeout)
     {
-        if (!WaitOutputClosed(nResend))
+        if (!WaitOutputClosed(nResend, msBound))
         {
             return false;
         }
@@ -719,7 +719,17 @@ struct SCheckRow
     const char* pszCalls = nullptr;  // what lava-test-case was called with, sorted
     const char* pszNear = nullptr;   // "case=figure±tolerance ...": {HEATS} figures, as a real board's vary
     const char* pszHeats = "--zone soc:25:10:0.5";  // the {HEATS} stand-in board's own arguments
+    // "FILE=VALUE ...", under the test's directory: each must read VALUE once the check has
+    // ended; a signal waits until the first reads otherwise (the check has written it).
+    const char* pszReadBack = nullptr;
 };
+
+// A CPU that draws 530 µW/MHz/V² at four operating points and leaks twice as much every 25 K,
+// on a die of 3 K/W and τ 1.5 s and a board of 7 K/W and τ 60 s; and its policy as it was.
+const char kOppBoard[] = "--zone soc:25:3:1.5:7:60 --idle 0.4 --coefficient 530 "
+                         "--opp 600000:800000,1000000:900000,1400000:1000000,1800000:1100000";
+const char kOppPolicy[] = "heats/devices/system/cpu/cpu{K}/cpufreq/scaling_max_freq=1800000 "
+                          "heats/devices/system/cpu/cpu{K}/cpufreq/scaling_min_freq=600000";
 
 // The board farm's check through its LAVA glue, with nothing in its PATH but the shell,
 // mktemp and rm, in a directory of its own: a stand-in /sys with a zone at 95 C and one whose
@@ -738,6 +748,7 @@ private:
     void StartCheck(const SCheckRow& c, CToolRun& check);
     void JudgeOutput(const SCheckRow& c, const CToolRun& check);
     void JudgeCalls(const SCheckRow& c);
+    std::string ReadBack(const std::string& strFileValue) const;
 
     CTempDir m_dir;
     std::string m_strPath;
@@ -855,7 +866,7 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
 // without).
 void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
 {
-    std::string strSays = c.pszSays;
+    std::string strSays = Expand(c.pszSays);
     for (size_t n = strSays.find("{DIR}"); n != std::string::npos; n = strSays.find("{DIR}"))
     {
         strSays.replace(n, strlen("{DIR}"), m_strPath);
@@ -880,7 +891,7 @@ void HogspinCheck::JudgeOutput(const SCheckRow& c, const CToolRun& check)
         // What came before the tool was started: the board and the trace's header and limits.
         EXPECT_EQ(check.Out().substr(check.Out().find("hogspin-check: ")), strFailed);
     }
-    std::istringstream near(c.pszNear != nullptr ? c.pszNear : "");
+    std::istringstream near(Expand(c.pszNear != nullptr ? c.pszNear : ""));
     for (std::string strNear; near >> strNear;)
     {
         const std::string strCase = strNear.substr(0, strNear.find('='));
@@ -922,6 +933,15 @@ void HogspinCheck::JudgeCalls(const SCheckRow& c)
     EXPECT_EQ(strCalls, Expand(c.pszCalls));
 }
 
+// "" where FILE=VALUE's file, under the test's directory, holds VALUE; else what it holds.
+std::string HogspinCheck::ReadBack(const std::string& strFileValue) const
+{
+    std::ifstream file(m_strPath + "/" + strFileValue.substr(0, strFileValue.find('=')));
+    std::string strValue;
+    file >> strValue;
+    return strValue == strFileValue.substr(strFileValue.find('=') + 1) ? "" : "reads '" + strValue + "'";
+}
+
 void HogspinCheck::Run(const SCheckRow& c)
 {
     SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal) + (c.bIgnorePipe ? " ignored" : ""));
@@ -936,7 +956,7 @@ void HogspinCheck::Run(const SCheckRow& c)
         // Its tree exists before its first step: the check must find it whole, and none of
         // an earlier row's board left in its place.
         ASSERT_EQ(system(("rm -rf " + m_strPath + "/heats").c_str()), 0);
-        std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "20"};
+        std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "40"};
         std::istringstream heats(c.pszHeats);
         for (std::string strWord; heats >> strWord;)
         {
@@ -977,14 +997,30 @@ void HogspinCheck::Run(const SCheckRow& c)
         {
             ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
         }
+        if (c.pszReadBack != nullptr)
+        {
+            const std::string strFirst = Expand(c.pszReadBack).substr(0, Expand(c.pszReadBack).find(' '));
+            const auto tDeadline = steady_clock::now() + kOutputTimeout;
+            while (ReadBack(strFirst).empty() && steady_clock::now() < tDeadline)
+            {
+                std::this_thread::sleep_for(milliseconds(10));
+            }
+            ASSERT_FALSE(ReadBack(strFirst).empty()) << strFirst << ": the check never wrote it\n" << check.Out();
+        }
         c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
     }
     int iStatus = -1;
-    // Bounded well below the 30 s soak: it must not wait that out.
-    ASSERT_TRUE(check.WaitExit(&iStatus)) << check.Out() << check.Err();
+    // Bounded well below the 30 s soak: it must not wait that out. A sweep of four points
+    // takes ten seconds or so.
+    ASSERT_TRUE(check.WaitExit(&iStatus, 0, c.pszReadBack != nullptr ? milliseconds(30000) : kOutputTimeout)) << check.Out() << check.Err();
     EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == c.nStatus) << "status " << iStatus;
     JudgeOutput(c, check);
     JudgeCalls(c);
+    std::istringstream readBack(Expand(c.pszReadBack != nullptr ? c.pszReadBack : ""));
+    for (std::string strFile; readBack >> strFile;)
+    {
+        EXPECT_EQ(ReadBack(strFile), "") << strFile;
+    }
     std::ifstream stray(m_strPath + "/stray.pid");
     for (pid_t nStray; stray >> nStray;)
     {
@@ -1051,6 +1087,12 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
         {HOGSPIN_EXE, "BASELINE=1 INTERVAL=0.05 HOGSPIN_SYSFS={HEATS}", "5", 0, 0, "", "hogspin-case,throttle-onset-cpu{K},pass,never,s",
          false, nullptr, "temp-tau-soc=1.25±0.25 temp-tau-fast-soc=0.25±0.12 temp-steady-soc=65±1.5",
          "--zone soc:33.75:2.5:0.25:10:1.25 --idle 0.5 --load 2 --ramp 600000:0.05"},
+        // A sweep of its operating points: the coefficient, the leakage of its heat left out,
+        // and the policy put back.
+        {HOGSPIN_EXE, "BASELINE=0.5 INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 HOGSPIN_SYSFS={HEATS}", "0.5", 0, 0, "",
+         "hogspin-check: opp-restore-cpu{K}: pass", false, nullptr,
+         "dynamic-power-coefficient-cpu{K}=530±10 power-opp-cpu{K}-1800=1.154±0.025 power-opp-cpu{K}-600=0.204±0.006", kOppBoard,
+         kOppPolicy},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
         // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.
@@ -1080,6 +1122,11 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
+        // Mid-sweep, the policy pinned and the tool perhaps stopped: both put back.
+        {HOGSPIN_EXE, "INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 HOGSPIN_SYSFS={HEATS}", "0.3", SIGTERM, 143,
+         "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "
+         "before the sweep\n",
+         nullptr, false, nullptr, nullptr, kOppBoard, kOppPolicy},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
         // Its reader stops reading: the check waits for it, but not through a signal.
         {HOGSPIN_EXE, "INTERVAL=0.001 {STALL}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},

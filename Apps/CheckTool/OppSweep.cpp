@@ -105,15 +105,43 @@ SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
     p.bLeakFitted = dSxx > 0;
     p.dLeakUwPerMc = p.bLeakFitted ? dSxy / dSxx : 0;
     const double dLoadT = bT ? SPairs::Mean(load.vT) : 0;
+    auto without = [&](double dP, double dT) { return dP - SPairs::Mean(rest.vP) - p.dLeakUwPerMc * (dT - dRestT); };
     p.dStepUw = SPairs::Mean(load.vP) - (SPairs::Mean(rest.vP) + p.dLeakUwPerMc * (dLoadT - dRestT));
     p.restUw = SPairs::Span(rest.vP);
     p.loadUw = SPairs::Span(load.vP);
     p.restMc = bT ? SPairs::Span(rest.vT) : SSpan();
     p.loadMc = bT ? SPairs::Span(load.vT) : SSpan();
-    if (p.dStepUw < static_cast<double>(s.llResolution))
+    // The least step it resolves: the meter's own quantum, or twice the step's standard error
+    // from the readings' scatter about the line, whichever is more: noise is not the load.
+    double dVarRest = 0, dVarLoad = 0;
+    for (size_t i = 0; i < rest.vP.size(); ++i)
     {
-        p.strWhy = "the load added " + Watts(p.dStepUw) + ", less than " + s.strMeter + " resolves (" +
-                   Watts(static_cast<double>(s.llResolution)) + ")";
+        const double dOff = without(rest.vP[i], bT ? rest.vT[i] : 0);
+        dVarRest += dOff * dOff / static_cast<double>(std::max<size_t>(1, rest.vP.size() - 1));
+    }
+    std::vector<double> vSorted = rest.vP;
+    std::sort(vSorted.begin(), vSorted.end());
+    double dQuantum = 0;
+    for (size_t i = 1; i < vSorted.size(); ++i)
+    {
+        const double dGap = vSorted[i] - vSorted[i - 1];
+        dQuantum = dGap > 0 && (dQuantum == 0 || dGap < dQuantum) ? dGap : dQuantum;
+    }
+    dQuantum = std::max(1.0, dQuantum);  // 1 µW, its unit, where it read one value
+    for (size_t i = 0; i < load.vP.size(); ++i)
+    {
+        const double dOff = without(load.vP[i], bT ? load.vT[i] : 0) - p.dStepUw;
+        dVarLoad += dOff * dOff / static_cast<double>(load.vP.size() - 1);
+    }
+    // The leakage's slope is uncertain too, and moves the step by as much as the load's
+    // temperatures lie from the rest's.
+    const double dVarSlope = p.bLeakFitted ? dVarRest / dSxx * (dLoadT - dRestT) * (dLoadT - dRestT) : 0;
+    p.dErrorUw = 2 * std::sqrt(dVarRest / static_cast<double>(rest.vP.size()) + dVarLoad / static_cast<double>(load.vP.size()) + dVarSlope);
+    const double dResolution = std::max(dQuantum, p.dErrorUw);
+    if (p.dStepUw < dResolution)
+    {
+        p.strWhy = "the load added " + Watts(p.dStepUw) + ", less than " + s.strMeter + " resolves here (" + Watts(dResolution) +
+                   ": its quantum, or twice the step's standard error)";
     }
     p.bKnown = p.strWhy.empty();
     return p;
@@ -123,7 +151,7 @@ SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
 SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPower)
 {
     SCoefficient c;
-    double dSxx = 0, dSxp = 0;
+    double dSxx = 0, dSxp = 0, dSxxEE = 0;
     size_t nPower = 0, nFollowed = 0;
     std::vector<std::pair<double, double>> vXP;
     for (size_t i = 0; i < s.vPoints.size(); ++i)
@@ -139,6 +167,7 @@ SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPo
             vXP.emplace_back(dX, vPower[i].dStepUw);
             dSxx += dX * dX;
             dSxp += dX * vPower[i].dStepUw;
+            dSxxEE += dX * dX * vPower[i].dErrorUw * vPower[i].dErrorUw;
         }
     }
     c.nPoints = vXP.size();
@@ -150,6 +179,7 @@ SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPo
         return c;
     }
     c.dValue = dSxp / dSxx;
+    c.dError = std::sqrt(dSxxEE) / dSxx;
     double dSse = 0;
     for (const auto& xp : vXP)
     {
@@ -162,7 +192,7 @@ SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPo
 
 std::string PointDetails(const SSweep& s, const SSweepPoint& pt, const SPointPower& p)
 {
-    std::string str = "the load adds " + Watts(p.dStepUw) + " at " + ShowFixed(pt.llKHz, 3, 0) + " MHz";
+    std::string str = "the load adds " + Watts(p.dStepUw) + " ± " + Printed(3, p.dErrorUw / 1e6) + " at " + ShowFixed(pt.llKHz, 3, 0) + " MHz";
     if (pt.llMicroVolts != kMissing && pt.llMicroVolts > 0)
     {
         str += " and " + ShowFixed(pt.llMicroVolts, 6, 2) + " V";
@@ -261,8 +291,9 @@ std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a
     const std::string strDt = s.llDtCoefficient == kMissing ? "; the device tree gives none"
                                                             : "; the device tree gives " + std::to_string(s.llDtCoefficient);
     vCases.push_back(c.bKnown ? SCase{"dynamic-power-coefficient-" + strCPU, EResult::Pass,
-                                      "C in C·V²·f over " + std::to_string(c.nPoints) + " operating points, voltages from " + s.strVolts +
-                                          ": residual " + Printed(1, c.dRmsUw / 1000) + " mW rms" + strDt,
+                                      "C in C·V²·f, ± " + Printed(1, c.dError) + " from the points' own, over " + std::to_string(c.nPoints) +
+                                          " operating points, voltages from " + s.strVolts + ": residual " + Printed(1, c.dRmsUw / 1000) +
+                                          " mW rms" + strDt,
                                       Printed(0, c.dValue), "uW/MHz/V2"}
                               : SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, c.strWhy + strDt, "", ""});
     vCases.push_back(s.strRestore.empty()

@@ -30,7 +30,6 @@ struct SSweep
     int iZone = -1;      // the zone whose temperature the leakage follows; -1: none
     std::string strMeter;
     std::string strZone;
-    tint64 llResolution = 1;  // µW the meter resolves
     std::vector<tint64> vllOppKHz;  // every operating point, highest first
     SSoakTrace trace;
     std::vector<SSweepPoint> vPoints;  // lowest first
@@ -53,6 +52,7 @@ struct SPointPower
     bool bKnown = false;
     std::string strWhy;
     double dStepUw = 0;       // what the load adds, the leakage its heat brings left out
+    double dErrorUw = 0;      // twice its standard error, from the readings' scatter
     bool bFollowed = false;    // a zone was read beside every reading of the meter
     bool bLeakFitted = false;  // and the power without the load moved with it
     double dLeakUwPerMc = 0;  // its slope: µW/m°C, mW/K
@@ -65,6 +65,7 @@ struct SCoefficient
     bool bKnown = false;
     std::string strWhy;
     double dValue = 0;  // µW/MHz/V²
+    double dError = 0;  // twice its standard error, from the points' own
     double dRmsUw = 0;  // of the residuals
     size_t nPoints = 0;
 };

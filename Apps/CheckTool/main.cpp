@@ -381,7 +381,6 @@ void SweepClocks(SCheck& c)
         s.strMeter = c.setup.vSensors[static_cast<size_t>(s.iMeter)].strName;
         s.iZone = ChooseLeakZone(c.setup, c.analysis);
         s.strZone = s.iZone < 0 ? "" : c.setup.vSensors[static_cast<size_t>(s.iZone)].strName;
-        s.llResolution = c.analysis.meter.llResolution;
         s.vllOppKHz = vllOpps;
         s.trace.vllStateKHz = c.sampler.StateClocks();
         s.strBefore = c.policy.Before();
