@@ -25,6 +25,8 @@ FIGURES = [
     ('energy-', 'meter', 'J', None),
     ('freq-min-', 'cpu', 'MHz', None),
     ('cooling-', 'cooling', 's', None),
+    ('dynamic-power-coefficient-', 'cpu', 'uW/MHz/V2', None),
+    ('power-opp-', 'opp', 'W', None),  # its owner is cpuK-MHZ
 ]
 
 

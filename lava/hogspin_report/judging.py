@@ -148,7 +148,7 @@ def judge(boards, notes):
 
 
 def describe(kinds):
-    words = {'zone': 'zone', 'meter': 'meter', 'cpu': 'CPU', 'cooling': 'cooling device'}
+    words = {'zone': 'zone', 'meter': 'meter', 'cpu': 'CPU', 'cooling': 'cooling device', 'opp': 'operating point'}
     parts = []
     for kind, word in words.items():
         mine = sorted((n for k, n in kinds if k == kind), key=natural)

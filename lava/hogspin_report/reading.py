@@ -14,7 +14,7 @@ CASE = re.compile(r'hogspin-check: ([A-Za-z0-9_-]+): (pass|fail|skip) \((.*)\)$'
 # The check's first figures go on in words after a space: "34.783 C above its first reading".
 FIGURE = re.compile(r'(?:(-?[0-9]+(?:\.([0-9]+))?)|never)(?: ([^ ,;]+))?(?:[,; ]|$)')
 # The data line after each case line: its name, result, measurement and units.
-DATA = re.compile(r'hogspin-case,([A-Za-z0-9_-]+),(pass|fail|skip),((-?[0-9]+(?:\.([0-9]+))?)|never|),(C|W|mW|s|K/W|MHz|J|)$')
+DATA = re.compile(r'hogspin-case,([A-Za-z0-9_-]+),(pass|fail|skip),((-?[0-9]+(?:\.([0-9]+))?)|never|),(C|W|mW|s|K/W|MHz|J|uW/MHz/V2|)$')
 # What the LAVA glue says of a case that the check never judged: in an older check's log,
 # where no data line tells the check's own cases apart, these words do.
 GLUE = re.compile(r'the check ended, with status -?[0-9]+, before it judged this$|cannot find hogspin-check: ')

@@ -99,6 +99,9 @@ CASES = [
     # A rerun cut short under LAVA, its unjudged cases failed by the glue: the complete soak counts.
     ('a complete soak, then a rerun cut short', ('copies', HOT, 'cut'), 1,
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
+    # Swept boards: their coefficient is a figure as the others are, each point's power too.
+    ('a board whose CPU draws more', ('copies', [('pass,536,uW', 'pass,690,uW'), ('pass (536 ', 'pass (690 ')], 'sweep'), 1,
+     ['- copy-6 ({d}/copy-6.log): dynamic-power-coefficient-cpu1 690 uW/MHz/V2, median 533', '| power-opp-cpu1-600 | W | 6 |'], []),
     ('the same in older checks\' logs', ('copies', HOT, 'cut old'), 1,
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
 ]
@@ -171,7 +174,7 @@ class Report(unittest.TestCase):
         """Six copies of board-01 as copy-N.log under names of their own, the last one changed
         (a pattern's every line). How: anonymous, with no BOARD; all, every one changed; dirs,
         each as jobN/soak.log; cut, the last one soaked again and cut short under LAVA; old, no
-        data lines, as an older check wrote."""
+        data lines, as an older check wrote; sweep, each swept, its coefficient 530 + N."""
         with open(os.path.join(HERE, 'board-01.log'), encoding='utf-8') as f:
             text = f.read()
         glue = ''.join(f'hogspin-check: {c}: fail (the check ended, with status 143, before it judged this)\n'
@@ -179,6 +182,11 @@ class Report(unittest.TestCase):
         how, paths = how.split(), []
         for n in range(1, 7):
             mine = text.replace('board=board-01', 'board=' if 'anonymous' in how else f'board=copy-{n}')
+            if 'sweep' in how:
+                swept = (f'hogspin-check: power-opp-cpu1-600: pass (0.20{n} W)\nhogspin-case,power-opp-cpu1-600,pass,0.20{n},W\n'
+                         f'hogspin-check: dynamic-power-coefficient-cpu1: pass ({530 + n} uW/MHz/V2)\n'
+                         f'hogspin-case,dynamic-power-coefficient-cpu1,pass,{530 + n},uW/MHz/V2\n')
+                mine = mine.replace('hogspin-check: stop-sigint:', swept + 'hogspin-check: stop-sigint:')
             for old, new in changes if n == 6 or 'all' in how else []:
                 new = new.replace('{d}', d)
                 mine = old.sub(new, mine) if isinstance(old, re.Pattern) else mine.replace(old, new)
