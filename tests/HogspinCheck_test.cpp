@@ -431,6 +431,11 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
          "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "
          "before the sweep\n",
          nullptr, false, nullptr, nullptr, kOppBoard, kOppPolicy},
+        // ... and through the LAVA glue, which hands its SIGINT on as SIGTERM.
+        {HOGSPIN_EXE, "INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 HOGSPIN_SYSFS={HEATS} {LAVA}", "0.3", SIGINT, 143,
+         "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "
+         "before the sweep\n",
+         nullptr, false, nullptr, nullptr, kOppBoard, kOppPolicy},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
         // Its reader stops reading: the check waits for it, but not through a signal.
         {HOGSPIN_EXE, "INTERVAL=0.001 {STALL}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
