@@ -397,6 +397,12 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          "hogspin-check: opp-restore-cpu{K}: pass", false, nullptr,
          "dynamic-power-coefficient-cpu{K}=530±10 power-opp-cpu{K}-1800=1.154±0.025 power-opp-cpu{K}-600=0.204±0.006", kOppBoard,
          kOppPolicy},
+        // Capped as it starts: the maximum it reads is the cap, which it must not put back as the bound.
+        {HOGSPIN_EXE, "INTERVAL=0.1 OPP_SWEEP=1 HOGSPIN_SYSFS={HEATS}", "0.3", 0, 0, "",
+         "hogspin-check: dynamic-power-coefficient-cpu{K}: skip (no sweep: cpufreq-cpu{K} is at state 1: scaling_max_freq reads its "
+         "cap (1800000 kHz), not the bound the sweep would put back)",
+         false, nullptr, nullptr, "--zone soc:25:10:1 --clock 1800000:1400000:20 --idle 0.4 --coefficient 530 --opp 1400000:1000000,1800000:1100000",
+         "heats/devices/system/cpu/cpu{K}/cpufreq/scaling_max_freq=1800000 heats/devices/system/cpu/cpu{K}/cpufreq/scaling_min_freq=1400000"},
         // CPU K busy, the tool's tree busy elsewhere, its worker on K idle: no soak.
         {"{IDLE}", "INTERVAL=0.1 {BURN}", "0.3", 0, 1, "", "0.0 % of a CPU the tool's)"},
         // A slow start and a long walk of the tool's tree: they delay the soak, never shorten it.

@@ -167,7 +167,7 @@ def main():
         leak = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling)
         rises = [[r * leak for r, _ in stages] for _, _, stages in zones]
     energy = 0.0
-    throttled = False
+    throttled = zones[0][1] + sum(rises[0]) > trip  # a board hot as it starts is capped at once
     at_state = {f: 0.0 for f in opps}
     loaded_for = 0.0  # s under the load: the governor's ramp
     cooling = [0.0, 0.0]  # ms in state 0 and 1
@@ -182,6 +182,7 @@ def main():
         files.put(cpufreq + "/scaling_cur_freq", "%d" % khz, 10)
         files.put(cpufreq + "/stats/time_in_state",
                   "".join("%d %-10d\n" % (f, round(at_state[f] * 100)) for f in sorted(at_state, reverse=True)))
+        files.put("class/thermal/cooling_device0/cur_state", "%d" % throttled, 2)
         files.put("class/thermal/cooling_device0/stats/time_in_state_ms",
                   "state0\t%-12d\nstate1\t%-12d\n" % (round(cooling[0]), round(cooling[1])))
 

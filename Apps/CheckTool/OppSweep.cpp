@@ -73,6 +73,46 @@ struct SPairs
     }
 };
 
+// Under the load CPU K is busy nine tenths of the time at least, where /proc/stat was read:
+// else the tool ended, or was never continued.
+std::string LoadMissed(const SSweep& s, const SSweepPoint& pt)
+{
+    const std::vector<tint64>& vBusy = s.trace.vllBusy;
+    const std::vector<tint64>& vTotal = s.trace.vllTotal;
+    const size_t iFirst = pt.load.iFirst + 1, iLast = pt.load.iEnd - 1;
+    if (pt.load.Count() < 2 || vBusy[iFirst] == kMissing || vBusy[iLast] == kMissing || vTotal[iLast] <= vTotal[iFirst])
+    {
+        return "";
+    }
+    const double dShare = static_cast<double>(vBusy[iLast] - vBusy[iFirst]) / static_cast<double>(vTotal[iLast] - vTotal[iFirst]);
+    return dShare >= 0.9 ? "" : "CPU " + s.strCPU + " was " + Printed(1, 100 * dShare) + " % busy under the load: the tool ended, or did not run";
+}
+
+// The smallest step between a meter's readings: its quantum, 1 µW (its unit) where it read one value.
+double Quantum(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    double dQuantum = 0;
+    for (size_t i = 1; i < v.size(); ++i)
+    {
+        const double dGap = v[i] - v[i - 1];
+        dQuantum = dGap > 0 && (dQuantum == 0 || dGap < dQuantum) ? dGap : dQuantum;
+    }
+    return std::max(1.0, dQuantum);
+}
+
+// The variance of readings about a line through (dT0, dP0) of slope dSlope, less dLess.
+double Scatter(const SPairs& pairs, bool bT, double dP0, double dT0, double dSlope, double dLess)
+{
+    double dVar = 0;
+    for (size_t i = 0; i < pairs.vP.size(); ++i)
+    {
+        const double dOff = pairs.vP[i] - dP0 - dSlope * ((bT ? pairs.vT[i] : 0) - dT0) - dLess;
+        dVar += dOff * dOff / static_cast<double>(std::max<size_t>(1, pairs.vP.size() - 1));
+    }
+    return dVar;
+}
+
 // The board's power without the load is a curve in the die's temperature: its leakage. Read
 // with the tool stopped before the load and again while the die cools after it, it spans the
 // temperatures the load brought; the load's step is its readings less that line at theirs.
@@ -80,65 +120,76 @@ SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
 {
     SPointPower p;
     p.strWhy = !pt.strNotHeld.empty() ? pt.strNotHeld : ClockMoved(s, pt);
-    if (!p.strWhy.empty())
-    {
-        return p;
-    }
+    p.strWhy = p.strWhy.empty() ? LoadMissed(s, pt) : p.strWhy;
     SPairs rest, load;
     rest.Add(s, pt.rest);
     rest.Add(s, pt.after);
     load.Add(s, pt.load);
-    if (rest.vP.empty() || load.vP.size() < 2)
+    if (p.strWhy.empty() && (rest.vP.empty() || load.vP.size() < 2))
     {
         p.strWhy = s.strMeter + " was not read " + (rest.vP.empty() ? "with the load held still" : "under the load, but once or never");
+    }
+    if (!p.strWhy.empty())
+    {
         return p;
     }
     const bool bT = s.iZone >= 0 && rest.bAllT && load.bAllT;
     p.bFollowed = bT;
-    const double dRestT = bT ? SPairs::Mean(rest.vT) : 0;
+    const double dRestP = SPairs::Mean(rest.vP), dRestT = bT ? SPairs::Mean(rest.vT) : 0, dLoadT = bT ? SPairs::Mean(load.vT) : 0;
     double dSxx = 0, dSxy = 0;
     for (size_t i = 0; bT && i < rest.vP.size(); ++i)
     {
         dSxx += (rest.vT[i] - dRestT) * (rest.vT[i] - dRestT);
-        dSxy += (rest.vT[i] - dRestT) * (rest.vP[i] - SPairs::Mean(rest.vP));
+        dSxy += (rest.vT[i] - dRestT) * (rest.vP[i] - dRestP);
     }
     p.bLeakFitted = dSxx > 0;
     p.dLeakUwPerMc = p.bLeakFitted ? dSxy / dSxx : 0;
-    const double dLoadT = bT ? SPairs::Mean(load.vT) : 0;
-    auto without = [&](double dP, double dT) { return dP - SPairs::Mean(rest.vP) - p.dLeakUwPerMc * (dT - dRestT); };
-    p.dStepUw = SPairs::Mean(load.vP) - (SPairs::Mean(rest.vP) + p.dLeakUwPerMc * (dLoadT - dRestT));
+    p.dStepUw = SPairs::Mean(load.vP) - (dRestP + p.dLeakUwPerMc * (dLoadT - dRestT));
     p.restUw = SPairs::Span(rest.vP);
     p.loadUw = SPairs::Span(load.vP);
     p.restMc = bT ? SPairs::Span(rest.vT) : SSpan();
     p.loadMc = bT ? SPairs::Span(load.vT) : SSpan();
-    // The least step it resolves: the meter's own quantum, or twice the step's standard error
-    // from the readings' scatter about the line, whichever is more: noise is not the load.
-    double dVarRest = 0, dVarLoad = 0;
-    for (size_t i = 0; i < rest.vP.size(); ++i)
+    // Twice the step's standard error: the readings' scatter about the line, and the line's
+    // slope, which moves the step by as much as the load's temperatures lie from the rest's.
+    const double dVarRest = Scatter(rest, bT, dRestP, dRestT, p.dLeakUwPerMc, 0);
+    const double dVarSlope = p.bLeakFitted ? dVarRest / dSxx : 0;
+    const double dVarLoad = Scatter(load, bT, dRestP, dRestT, p.dLeakUwPerMc, p.dStepUw);
+    p.dErrorUw = 2 * std::sqrt(dVarRest / static_cast<double>(rest.vP.size()) + dVarLoad / static_cast<double>(load.vP.size()) +
+                               dVarSlope * (dLoadT - dRestT) * (dLoadT - dRestT));
+    const double dResolution = std::max(Quantum(rest.vP), p.dErrorUw);
+    // Under the load the readings follow the same leakage, the load's own power a constant.
+    double dLxx = 0, dLxy = 0;
+    for (size_t i = 0; bT && i < load.vP.size(); ++i)
     {
-        const double dOff = without(rest.vP[i], bT ? rest.vT[i] : 0);
-        dVarRest += dOff * dOff / static_cast<double>(std::max<size_t>(1, rest.vP.size() - 1));
+        dLxx += (load.vT[i] - dLoadT) * (load.vT[i] - dLoadT);
+        dLxy += (load.vT[i] - dLoadT) * (load.vP[i] - SPairs::Mean(load.vP));
     }
-    std::vector<double> vSorted = rest.vP;
-    std::sort(vSorted.begin(), vSorted.end());
-    double dQuantum = 0;
-    for (size_t i = 1; i < vSorted.size(); ++i)
-    {
-        const double dGap = vSorted[i] - vSorted[i - 1];
-        dQuantum = dGap > 0 && (dQuantum == 0 || dGap < dQuantum) ? dGap : dQuantum;
-    }
-    dQuantum = std::max(1.0, dQuantum);  // 1 µW, its unit, where it read one value
+    const double dLoadSlope = dLxx > 0 ? dLxy / dLxx : p.dLeakUwPerMc;
+    const double dVarLoadSlope = dLxx > 0 ? Scatter(load, bT, SPairs::Mean(load.vP), dLoadT, dLoadSlope, 0) / dLxx : 0;
+    // Nor do they drift in time from that line: a meter that averages creeps up to the step.
+    double dIxx = 0, dIxy = 0;
+    const double dMidI = static_cast<double>(load.vP.size() - 1) / 2;
     for (size_t i = 0; i < load.vP.size(); ++i)
     {
-        const double dOff = without(load.vP[i], bT ? load.vT[i] : 0) - p.dStepUw;
-        dVarLoad += dOff * dOff / static_cast<double>(load.vP.size() - 1);
+        const double dOff = load.vP[i] - dRestP - p.dLeakUwPerMc * ((bT ? load.vT[i] : 0) - dRestT) - p.dStepUw;
+        dIxx += (static_cast<double>(i) - dMidI) * (static_cast<double>(i) - dMidI);
+        dIxy += (static_cast<double>(i) - dMidI) * dOff;
     }
-    // The leakage's slope is uncertain too, and moves the step by as much as the load's
-    // temperatures lie from the rest's.
-    const double dVarSlope = p.bLeakFitted ? dVarRest / dSxx * (dLoadT - dRestT) * (dLoadT - dRestT) : 0;
-    p.dErrorUw = 2 * std::sqrt(dVarRest / static_cast<double>(rest.vP.size()) + dVarLoad / static_cast<double>(load.vP.size()) + dVarSlope);
-    const double dResolution = std::max(dQuantum, p.dErrorUw);
-    if (p.dStepUw < dResolution)
+    const double dDrift = dIxy / dIxx * static_cast<double>(load.vP.size() - 1);
+    const bool bApart = (p.bLeakFitted && std::fabs(dLoadSlope - p.dLeakUwPerMc) >
+                                              2 * std::sqrt(dVarSlope + dVarLoadSlope) + 0.5 * std::fabs(p.dLeakUwPerMc) + 1) ||
+                        std::fabs(dDrift) > std::max(p.dErrorUw, 0.05 * p.dStepUw);
+    // Leakage doubles every 10 K at the steepest: power that grows surely faster with the zone
+    // is the load's, read late by a meter that averages over more than an INTERVAL; and so is
+    // a load whose readings follow another leakage than the rest's.
+    if (bApart || p.dLeakUwPerMc - 2 * std::sqrt(dVarSlope) > dRestP * std::log(2.0) / 10000)
+    {
+        p.strWhy = s.strMeter + " read " + Printed(1, p.dLeakUwPerMc) + " mW/K more as " + s.strZone + " rose with the tool stopped and " +
+                   Printed(1, dLoadSlope) + " mW/K under the load, drifting " + Watts(dDrift) + " from that line over the hold: one "
+                   "leakage grows alike in both, no faster than twice every 10 K, and the load's own power holds still; a meter "
+                   "that averages over more than an INTERVAL reads each change late, and a longer INTERVAL lets it settle";
+    }
+    else if (p.dStepUw < dResolution)
     {
         p.strWhy = "the load added " + Watts(p.dStepUw) + ", less than " + s.strMeter + " resolves here (" + Watts(dResolution) +
                    ": its quantum, or twice the step's standard error)";
@@ -151,16 +202,19 @@ SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
 SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPower)
 {
     SCoefficient c;
-    double dSxx = 0, dSxp = 0, dSxxEE = 0;
-    size_t nPower = 0, nFollowed = 0;
+    double dSxx = 0, dSxp = 0, dSxxEE = 0, dSee = 0, dSp = 0;
+    size_t nPower = 0, nFollowed = 0, nOdd = 0;
     std::vector<std::pair<double, double>> vXP;
     for (size_t i = 0; i < s.vPoints.size(); ++i)
     {
         const tint64 llUv = s.vPoints[i].llMicroVolts;
         nPower += vPower[i].bKnown ? 1U : 0U;
         nFollowed += vPower[i].bKnown && vPower[i].bFollowed ? 1U : 0U;
-        // Without the zone, the leakage the load's heat brings stays in its power.
-        if (vPower[i].bKnown && vPower[i].bFollowed && llUv != kMissing && llUv > 0)
+        // Without the zone, the leakage the load's heat brings stays in its power. A CPU's rail
+        // lies between 0.2 and 3 V: anything else is another supply's, or garbage.
+        const bool bVolts = llUv != kMissing && llUv >= 200000 && llUv <= 3000000;
+        nOdd += llUv != kMissing && !bVolts ? 1U : 0U;
+        if (vPower[i].bKnown && vPower[i].bFollowed && bVolts)
         {
             const double dVolts = static_cast<double>(llUv) / 1e6;
             const double dX = static_cast<double>(s.vPoints[i].llKHz) / 1000 * dVolts * dVolts;
@@ -168,14 +222,17 @@ SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPo
             dSxx += dX * dX;
             dSxp += dX * vPower[i].dStepUw;
             dSxxEE += dX * dX * vPower[i].dErrorUw * vPower[i].dErrorUw;
+            dSee += vPower[i].dErrorUw * vPower[i].dErrorUw / 4;
+            dSp += vPower[i].dStepUw;
         }
     }
+    const std::string strOdd = nOdd == 0 ? "" : "; " + std::to_string(nOdd) + " voltages outside 0.2 to 3 V left out";
     c.nPoints = vXP.size();
     if (c.nPoints < 2)
     {
         c.strWhy = "needs two operating points with a voltage and a power measured with the leakage apart, and has " +
                    std::to_string(c.nPoints) + " (" + std::to_string(nPower) + " with a power, " + std::to_string(nFollowed) +
-                   " of them with a zone's temperature to follow the leakage by; voltages looked for in " + s.strVolts + ")";
+                   " of them with a zone's temperature to follow the leakage by; voltages looked for in " + s.strVolts + ")" + strOdd;
         return c;
     }
     c.dValue = dSxp / dSxx;
@@ -186,7 +243,14 @@ SCoefficient FitCoefficient(const SSweep& s, const std::vector<SPointPower>& vPo
         dSse += (xp.second - c.dValue * xp.first) * (xp.second - c.dValue * xp.first);
     }
     c.dRmsUw = std::sqrt(dSse / static_cast<double>(c.nPoints));
-    c.bKnown = true;
+    // The points lie on C·V²·f within their own errors, or within 5 % of their mean: else the
+    // voltages are not the rail the CPU draws from, or something else changed with the clock.
+    const double dFits = std::max(3 * std::sqrt(dSee / static_cast<double>(c.nPoints)), 0.05 * dSp / static_cast<double>(c.nPoints));
+    c.bKnown = c.dRmsUw <= dFits;
+    c.strWhy = c.bKnown ? strOdd
+                        : "C·V²·f does not describe the " + std::to_string(c.nPoints) + " points: " + Printed(1, c.dRmsUw / 1000) +
+                              " mW rms off the fit, more than " + Printed(1, dFits / 1000) +
+                              " mW (their own errors, or 5 % of their power); are " + s.strVolts + "'s voltages the CPU's rail?" + strOdd;
     return c;
 }
 
@@ -293,7 +357,7 @@ std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a
     vCases.push_back(c.bKnown ? SCase{"dynamic-power-coefficient-" + strCPU, EResult::Pass,
                                       "C in C·V²·f, ± " + Printed(1, c.dError) + " from the points' own, over " + std::to_string(c.nPoints) +
                                           " operating points, voltages from " + s.strVolts + ": residual " + Printed(1, c.dRmsUw / 1000) +
-                                          " mW rms" + strDt,
+                                          " mW rms" + c.strWhy + strDt,
                                       Printed(0, c.dValue), "uW/MHz/V2"}
                               : SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, c.strWhy + strDt, "", ""});
     vCases.push_back(s.strRestore.empty()

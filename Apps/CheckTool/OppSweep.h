@@ -28,6 +28,7 @@ struct SSweep
     std::string strWhy;  // why nothing was swept; "" where it was
     int iMeter = -1;     // the sensor whose power is measured
     int iZone = -1;      // the zone whose temperature the leakage follows; -1: none
+    std::string strCPU;  // K
     std::string strMeter;
     std::string strZone;
     std::vector<tint64> vllOppKHz;  // every operating point, highest first

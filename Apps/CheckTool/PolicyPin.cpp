@@ -51,6 +51,19 @@ std::string CPolicyPin::Open(const std::string& strSysfs, int nCPU)
     {
         return "scaling_min_freq and scaling_max_freq cannot be read under " + m_strDir;
     }
+    // Since 5.3 scaling_max_freq reads the bound in force, a thermal cap's included: one read
+    // under a cap would be written back as the user's own, and the board left capped.
+    for (const std::string& strDevice : ListEntries(strSysfs + "/class/thermal", "cooling_device", ""))
+    {
+        const std::string strDevDir = strSysfs + "/class/thermal/" + strDevice;
+        const std::string strType = ReadFirstLine(strDevDir + "/type");
+        const tint64 llState = ReadNumber(strDevDir + "/cur_state");
+        if (CapsCPU(strSysfs, strType, nCPU) && llState != kMissing && llState > 0)
+        {
+            return strType + " is at state " + std::to_string(llState) + ": scaling_max_freq reads its cap (" + std::to_string(m_llMax) +
+                   " kHz), not the bound the sweep would put back";
+        }
+    }
     for (const char* pszFile : {"scaling_min_freq", "scaling_max_freq"})
     {
         const int fd = open((m_strDir + pszFile).c_str(), O_WRONLY | O_CLOEXEC);
@@ -70,10 +83,9 @@ std::string CPolicyPin::WriteBounds(tint64 llMin, tint64 llMax)
     m_bWritten = true;
     const bool bUp = llMin > m_llNowMax;
     std::string strWhy = bUp ? WriteNumber(m_strDir + "scaling_max_freq", llMax) : WriteNumber(m_strDir + "scaling_min_freq", llMin);
-    if (strWhy.empty())
-    {
-        strWhy = bUp ? WriteNumber(m_strDir + "scaling_min_freq", llMin) : WriteNumber(m_strDir + "scaling_max_freq", llMax);
-    }
+    // The other is written even so: a restore puts back what it can.
+    const std::string strOther = bUp ? WriteNumber(m_strDir + "scaling_min_freq", llMin) : WriteNumber(m_strDir + "scaling_max_freq", llMax);
+    strWhy = strWhy.empty() ? strOther : strWhy;
     // What the kernel holds now, whatever it took.
     m_llNowMin = ReadNumber(m_strDir + "scaling_min_freq");
     m_llNowMax = ReadNumber(m_strDir + "scaling_max_freq");
@@ -98,9 +110,10 @@ std::string CPolicyPin::Restore()
         return "";
     }
     // A thermal cap shows in scaling_max_freq too, over what was written.
+    const bool bCapped = strWhy.empty() && m_llNowMin == m_llMin && m_llNowMax != kMissing && m_llNowMax < m_llMax;
     return "after the sweep scaling_min_freq read " + (m_llNowMin == kMissing ? "nothing" : std::to_string(m_llNowMin) + " kHz") +
            " and scaling_max_freq " + (m_llNowMax == kMissing ? "nothing" : std::to_string(m_llNowMax) + " kHz") +
-           (strWhy.empty() ? std::string(" (a thermal cap lowers the maximum read; look again once the board is cool)") : ": " + strWhy);
+           (!strWhy.empty() ? ": " + strWhy : bCapped ? std::string(" (a thermal cap lowers the maximum read; look again once the board is cool)") : "");
 }
 
 tint64 CPolicyPin::ReadClock() const

@@ -81,10 +81,7 @@ static std::vector<tint64> PassiveTrips(const std::string& strZone)
     return vll;
 }
 
-// Whether a cooling device caps CPU nCPU: cpufreq's, named for the first CPU of nCPU's policy
-// ("cpufreq-cpu0"), or for nCPU itself where the policy cannot be read. An older kernel's
-// "thermal-cpufreq-N" numbers the device, not a CPU, and tells nothing.
-static bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU)
+bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU)
 {
     const size_t nDigits = strType.find_last_not_of("0123456789") + 1;
     if (strType.compare(0, 11, "cpufreq-cpu") != 0 || nDigits == strType.size() || nDigits != 11)

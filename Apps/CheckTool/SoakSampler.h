@@ -21,6 +21,11 @@ std::string ReadFirstLine(const std::string& strPath);
 // CPU nCPU's clock marked.
 std::vector<SRawSensor> FindSensors(const std::string& strSysfs, int nCPU);
 
+// Whether a cooling device of type strType caps CPU nCPU: cpufreq's, named for the first CPU
+// of nCPU's policy ("cpufreq-cpu0"), or for nCPU itself where the policy cannot be read. An
+// older kernel's "thermal-cpufreq-N" numbers the device, not a CPU, and tells nothing.
+bool CapsCPU(const std::string& strSysfs, const std::string& strType, int nCPU);
+
 // Which board this is: the device tree's model or the firmware's product name.
 std::string ReadBoardModel(const std::string& strSysfs);
 

@@ -19,8 +19,10 @@ const struct
 {
     int nSignal;
     const char* pszName;
-} kStopSignals[] = {{SIGINT, "INT"},   {SIGTERM, "TERM"}, {SIGHUP, "HUP"},   {SIGPIPE, "PIPE"},
-                    {SIGQUIT, "QUIT"}, {SIGALRM, "ALRM"}, {SIGUSR1, "USR1"}, {SIGUSR2, "USR2"}};
+} kStopSignals[] = {{SIGINT, "INT"},   {SIGTERM, "TERM"}, {SIGHUP, "HUP"},       {SIGPIPE, "PIPE"},
+                    {SIGQUIT, "QUIT"}, {SIGALRM, "ALRM"}, {SIGUSR1, "USR1"},      {SIGUSR2, "USR2"},
+                    {SIGXCPU, "XCPU"}, {SIGXFSZ, "XFSZ"}, {SIGVTALRM, "VTALRM"}, {SIGPROF, "PROF"},
+                    {SIGPWR, "PWR"}};
 
 // What the tool wrote is kept up to this much: its first line and its last are what count.
 const size_t kToolOutputKept = 65536;

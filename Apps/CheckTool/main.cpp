@@ -378,6 +378,7 @@ void SweepClocks(SCheck& c)
     if (s.strWhy.empty())
     {
         s.iMeter = c.analysis.meter.iMeter;
+        s.strCPU = std::to_string(c.params.nCPU);
         s.strMeter = c.setup.vSensors[static_cast<size_t>(s.iMeter)].strName;
         s.iZone = ChooseLeakZone(c.setup, c.analysis);
         s.strZone = s.iZone < 0 ? "" : c.setup.vSensors[static_cast<size_t>(s.iZone)].strName;
