@@ -44,7 +44,18 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
                                [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
          },
          {"temp-rise-soc:pass:29.9±0.1:above its baseline mean of 40.0 C", "power-idle-ina:pass:0.5±0:before the load, CPU 1 0.0 % busy",
-          "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W, its median, − idle 0.5 W) on ina"}},
+          "power-load-ina:pass:2±0:what the load added", "thermal-resistance-soc:pass:15±0:(T∞ 70.00 C − idle 40.0 C) / (load 2.5 W, the median of its later half, − idle 0.5 W) on ina"}},
+        // A die's leakage grows as it heats, 20 mW/K here: the zone settles with the last power.
+        {"leakage that grows with the zone: K/W from the power it settles with",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) {
+                                   const double dT = Rise(40000, 70000, 15)(t);
+                                   return k == 0 ? dT : t < 0 ? 500000.0 : 2500000.0 + 20 * (dT - 40000);
+                               },
+                               flat);
+         },
+         {"thermal-resistance-soc:pass:11.54±0.04:W at T∞, on a line through its later readings"}},
         {"time_in_state sees what the samples miss; a cooling device; the cycles",
          [&] {
              SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000000 * (t - 6.5); }, flat, 2);

@@ -142,9 +142,9 @@ SMeterLoad MeterLoad(const SSoakSetup& setup, const SSoakTrace& trace, const SSo
         return m;
     }
     const size_t k = static_cast<size_t>(m.iMeter);
-    // The load's power where the fit's rise was: before anything bent it. Its plateau, the
-    // median: a meter that averages lags the step, and its first readings of the load are
-    // still the idle power.
+    // The load's power where the fit's rise was: before anything bent it. The median of its
+    // later half: a meter that averages lags the step, and a die's leakage grows as it heats,
+    // so that the power the zone settles with is the last, not the first.
     const SRows rows = Before(trace, a.rowsSoak, a.dBend);
     m.load = Summarise(trace, k, false, rows);
     std::vector<tint64> vll;
@@ -155,6 +155,8 @@ SMeterLoad MeterLoad(const SSoakSetup& setup, const SSoakTrace& trace, const SSo
             vll.push_back(trace.Value(i, k));
         }
     }
+    vll.erase(vll.begin(), vll.begin() + static_cast<std::ptrdiff_t>(vll.size() / 2));
+    m.rowsLate = SRows{rows.iFirst + rows.Count() / 2, rows.iEnd};
     std::sort(vll.begin(), vll.end());
     m.llLoad = vll.empty() ? 0 : (vll[(vll.size() - 1) / 2] + vll[vll.size() / 2]) / 2;
     m.llResolution = Resolution(trace, k, a);
@@ -179,8 +181,37 @@ std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
     return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
 }
 
+// A die's leakage grows as it heats, so the zone settles with more power than it rose with: the
+// meter's at T∞ (m°C), on a line through the later readings against the zone's, where the zone
+// moved enough (0.5 C) to draw one and the power surely grew with it; else their median.
+static tint64 LoadAtSteady(const SSoakTrace& trace, const SMeterLoad& m, size_t kZone, double dSteadyMc, bool* pbAtSteady)
+{
+    double dN = 0, dP = 0, dT = 0, dTT = 0, dTP = 0, dPP = 0;
+    for (size_t i = m.rowsLate.iFirst; i < m.rowsLate.iEnd; ++i)
+    {
+        const tint64 llP = trace.Value(i, static_cast<size_t>(m.iMeter)), llT = trace.Value(i, kZone);
+        if (llP != kMissing && llT != kMissing)
+        {
+            dN += 1;
+            dP += static_cast<double>(llP);
+            dT += static_cast<double>(llT);
+            dTT += static_cast<double>(llT) * static_cast<double>(llT);
+            dTP += static_cast<double>(llT) * static_cast<double>(llP);
+            dPP += static_cast<double>(llP) * static_cast<double>(llP);
+        }
+    }
+    const double dSxx = dN > 2 ? dTT - dT * dT / dN : 0;
+    const double dSxy = dN > 2 ? dTP - dT * dP / dN : 0;
+    const double dSlope = dSxx > 0 ? dSxy / dSxx : 0;
+    // The slope surely above 0: twice its standard error.
+    const double dSse = dSxx > 0 ? std::max(0.0, dPP - dP * dP / dN - dSxy * dSlope) : 0;
+    *pbAtSteady = dSxx > dN * 250000 && dSlope > 2 * std::sqrt(dSse / (dN - 2) / dSxx);
+    return *pbAtSteady ? std::llround(dP / dN + dSlope * (dSteadyMc - dT / dN)) : m.llLoad;
+}
+
 // The zone's thermal resistance on the meter, or why there is none.
-static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakAnalysis& a, const SSensorAnalysis& s)
+static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace, const SSoakAnalysis& a, const SSensorAnalysis& s,
+                                size_t kZone)
 {
     SResistance r;
     const SZoneFit& z = s.fit;
@@ -212,20 +243,20 @@ static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakAnalysis& a,
     r.strMeter = setup.vSensors[static_cast<size_t>(m.iMeter)].strName;
     const SSeries& idle = a.vSensors[static_cast<size_t>(m.iMeter)].base;
     r.llIdle = idle.nGot > 0 ? idle.Mean() : 0;
-    r.llLoad = m.llLoad;
+    r.llLoad = LoadAtSteady(trace, m, kZone, z.model.dSteady * 1000, &r.bAtSteady);
     if (idle.nGot == 0 || m.load.nGot == 0)
     {
         r.strWhy = r.strMeter + " was not read in the " + (idle.nGot == 0 ? "baseline" : "soak");
     }
-    else if (m.llLoad - r.llIdle < m.llResolution)
+    else if (r.llLoad - r.llIdle < m.llResolution)
     {
-        r.strWhy = "the load added " + ShowFixed(m.llLoad - r.llIdle, 6, 1) + " W, less than " + r.strMeter + " resolves (" +
+        r.strWhy = "the load added " + ShowFixed(r.llLoad - r.llIdle, 6, 1) + " W, less than " + r.strMeter + " resolves (" +
                    ShowFixed(m.llResolution, 6, 1) + " W)";
     }
     else
     {
         r.bKnown = true;
-        r.dKPerW = (z.model.dSteady - static_cast<double>(s.from.llValue) / 1000) / (static_cast<double>(m.llLoad - r.llIdle) / 1e6);
+        r.dKPerW = (z.model.dSteady - static_cast<double>(s.from.llValue) / 1000) / (static_cast<double>(r.llLoad - r.llIdle) / 1e6);
     }
     return r;
 }
@@ -330,7 +361,7 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         SSensorAnalysis& s = a.vSensors[k];
         if (setup.vSensors[k].eKind == ESensorKind::Temp && s.soak.nGot > 0)
         {
-            s.resistance = ResistanceOf(setup, a, s);
+            s.resistance = ResistanceOf(setup, trace, a, s, k);
             s.sustain = SustainOf(setup, setup.vSensors[k], s);
         }
     }

@@ -112,7 +112,8 @@ struct SResistance
     double dKPerW = 0;
     std::string strMeter;
     tint64 llIdle = 0;  // the meter at rest, µW
-    tint64 llLoad = 0;  // and under the load
+    tint64 llLoad = 0;  // and under the load: as the zone settles
+    bool bAtSteady = false;  // at T∞ on a line through the later readings; else their median
 };
 
 // The power allocator's sustainable-power for a zone, or why there is none.
@@ -148,7 +149,8 @@ struct SMeterLoad
     int iMeter = -1;  // -1: none, strWhy says why
     std::string strWhy;
     SSeries load;     // its readings in the soak before anything bent the rise
-    tint64 llLoad = 0;        // their median: a meter that averages lags the step
+    SRows rowsLate;   // the later half of their rows
+    tint64 llLoad = 0;        // the median of the later half: a meter that averages lags the step
     tint64 llResolution = 1;  // the least difference of means it resolves
 };
 

@@ -107,7 +107,10 @@ SCase JudgeResistance(const SSoakSetup& setup, const SSoakAnalysis& a, const SSe
     const SZoneFit& z = s.fit;
     return Measured(strCase, Printed(2, r.dKPerW), "K/W",
                     ", (T∞ " + Printed(2, z.model.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
-                        ShowFixed(r.llLoad, 6, 1) + " W, its median, − idle " + ShowFixed(r.llIdle, 6, 1) + " W) on " + r.strMeter +
+                        ShowFixed(r.llLoad, 6, 1) +
+                        (r.bAtSteady ? " W at T∞, on a line through its later readings against the zone's: leakage grows as it heats"
+                                     : " W, the median of its later half") +
+                        ", − idle " + ShowFixed(r.llIdle, 6, 1) + " W) on " + r.strMeter +
                         (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.model.dTau ? "" : "; T∞ is a projection") +
                         BusyRestNote(setup, a));
 }
