@@ -113,6 +113,43 @@ double Scatter(const SPairs& pairs, bool bT, double dP0, double dT0, double dSlo
     return dVar;
 }
 
+// Why the readings do not follow one leakage, or "": under the load they grow with the zone as
+// they did with the tool stopped, their own power a constant that does not drift in time (a
+// meter that averages creeps up to each step); and at rest no faster than leakage can, twice
+// every 10 K. dSlopeError: the rest's slope's standard error.
+std::string OneLeakage(const SSweep& s, const SPointPower& p, const SPairs& rest, const SPairs& load, bool bT, double dSlopeError)
+{
+    const double dRestP = SPairs::Mean(rest.vP), dRestT = bT ? SPairs::Mean(rest.vT) : 0, dLoadT = bT ? SPairs::Mean(load.vT) : 0;
+    double dLxx = 0, dLxy = 0;
+    for (size_t i = 0; bT && i < load.vP.size(); ++i)
+    {
+        dLxx += (load.vT[i] - dLoadT) * (load.vT[i] - dLoadT);
+        dLxy += (load.vT[i] - dLoadT) * (load.vP[i] - SPairs::Mean(load.vP));
+    }
+    const double dLoadSlope = dLxx > 0 ? dLxy / dLxx : p.dLeakUwPerMc;
+    const double dVarLoadSlope = dLxx > 0 ? Scatter(load, bT, SPairs::Mean(load.vP), dLoadT, dLoadSlope, 0) / dLxx : 0;
+    double dIxx = 0, dIxy = 0;
+    const double dMidI = static_cast<double>(load.vP.size() - 1) / 2;
+    for (size_t i = 0; i < load.vP.size(); ++i)
+    {
+        const double dOff = load.vP[i] - dRestP - p.dLeakUwPerMc * ((bT ? load.vT[i] : 0) - dRestT) - p.dStepUw;
+        dIxx += (static_cast<double>(i) - dMidI) * (static_cast<double>(i) - dMidI);
+        dIxy += (static_cast<double>(i) - dMidI) * dOff;
+    }
+    const double dDrift = dIxy / dIxx * static_cast<double>(load.vP.size() - 1);
+    const bool bApart = (p.bLeakFitted && std::fabs(dLoadSlope - p.dLeakUwPerMc) >
+                                              2 * std::sqrt(dSlopeError * dSlopeError + dVarLoadSlope) + 0.5 * std::fabs(p.dLeakUwPerMc) + 1) ||
+                        std::fabs(dDrift) > std::max(p.dErrorUw, 0.05 * p.dStepUw);
+    if (!bApart && p.dLeakUwPerMc - 2 * dSlopeError <= dRestP * std::log(2.0) / 10000)
+    {
+        return "";
+    }
+    return s.strMeter + " read " + Printed(1, p.dLeakUwPerMc) + " mW/K more as " + s.strZone + " rose with the tool stopped and " +
+           Printed(1, dLoadSlope) + " mW/K under the load, drifting " + Watts(dDrift) + " from that line over the hold: one "
+           "leakage grows alike in both, no faster than twice every 10 K, and the load's own power holds still; a meter "
+           "that averages over more than an INTERVAL reads each change late, and a longer INTERVAL lets it settle";
+}
+
 // The board's power without the load is a curve in the die's temperature: its leakage. Read
 // with the tool stopped before the load and again while the die cools after it, it spans the
 // temperatures the load brought; the load's step is its readings less that line at theirs.
@@ -157,37 +194,10 @@ SPointPower MeasurePoint(const SSweep& s, const SSweepPoint& pt)
     p.dErrorUw = 2 * std::sqrt(dVarRest / static_cast<double>(rest.vP.size()) + dVarLoad / static_cast<double>(load.vP.size()) +
                                dVarSlope * (dLoadT - dRestT) * (dLoadT - dRestT));
     const double dResolution = std::max(Quantum(rest.vP), p.dErrorUw);
-    // Under the load the readings follow the same leakage, the load's own power a constant.
-    double dLxx = 0, dLxy = 0;
-    for (size_t i = 0; bT && i < load.vP.size(); ++i)
+    const std::string strApart = OneLeakage(s, p, rest, load, bT, std::sqrt(dVarSlope));
+    if (!strApart.empty())
     {
-        dLxx += (load.vT[i] - dLoadT) * (load.vT[i] - dLoadT);
-        dLxy += (load.vT[i] - dLoadT) * (load.vP[i] - SPairs::Mean(load.vP));
-    }
-    const double dLoadSlope = dLxx > 0 ? dLxy / dLxx : p.dLeakUwPerMc;
-    const double dVarLoadSlope = dLxx > 0 ? Scatter(load, bT, SPairs::Mean(load.vP), dLoadT, dLoadSlope, 0) / dLxx : 0;
-    // Nor do they drift in time from that line: a meter that averages creeps up to the step.
-    double dIxx = 0, dIxy = 0;
-    const double dMidI = static_cast<double>(load.vP.size() - 1) / 2;
-    for (size_t i = 0; i < load.vP.size(); ++i)
-    {
-        const double dOff = load.vP[i] - dRestP - p.dLeakUwPerMc * ((bT ? load.vT[i] : 0) - dRestT) - p.dStepUw;
-        dIxx += (static_cast<double>(i) - dMidI) * (static_cast<double>(i) - dMidI);
-        dIxy += (static_cast<double>(i) - dMidI) * dOff;
-    }
-    const double dDrift = dIxy / dIxx * static_cast<double>(load.vP.size() - 1);
-    const bool bApart = (p.bLeakFitted && std::fabs(dLoadSlope - p.dLeakUwPerMc) >
-                                              2 * std::sqrt(dVarSlope + dVarLoadSlope) + 0.5 * std::fabs(p.dLeakUwPerMc) + 1) ||
-                        std::fabs(dDrift) > std::max(p.dErrorUw, 0.05 * p.dStepUw);
-    // Leakage doubles every 10 K at the steepest: power that grows surely faster with the zone
-    // is the load's, read late by a meter that averages over more than an INTERVAL; and so is
-    // a load whose readings follow another leakage than the rest's.
-    if (bApart || p.dLeakUwPerMc - 2 * std::sqrt(dVarSlope) > dRestP * std::log(2.0) / 10000)
-    {
-        p.strWhy = s.strMeter + " read " + Printed(1, p.dLeakUwPerMc) + " mW/K more as " + s.strZone + " rose with the tool stopped and " +
-                   Printed(1, dLoadSlope) + " mW/K under the load, drifting " + Watts(dDrift) + " from that line over the hold: one "
-                   "leakage grows alike in both, no faster than twice every 10 K, and the load's own power holds still; a meter "
-                   "that averages over more than an INTERVAL reads each change late, and a longer INTERVAL lets it settle";
+        p.strWhy = strApart;
     }
     else if (p.dStepUw < dResolution)
     {
