@@ -48,14 +48,21 @@ struct SSoak
     SSoakTrace trace;
 };
 
-inline SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, const std::string& strEnv,
-               const char* pszSettle = "3")
+// "NAME=VALUE ..." as the check reads its parameters, for CPU 1, one thread and SETTLE pszSettle.
+inline SCheckParams ParamsFrom(const std::string& strEnv, const char* pszSettle)
 {
-    SSoak soak;
     SetEnv(strEnv);
     SCheckParams params;
     std::string strWhy;
     EXPECT_TRUE(ParseParams({"1", "1", pszSettle}, FakeGetEnv, &params, &strWhy)) << strWhy;
+    return params;
+}
+
+inline SSoak MakeSoak(const std::string& strSensors, const std::string& strSamples, const std::string& strEnv,
+               const char* pszSettle = "3")
+{
+    SSoak soak;
+    const SCheckParams params = ParamsFrom(strEnv, pszSettle);
     soak.setup = MakeSetup(params);
     // TOOL_PCT, the test's own: how much of a CPU the tool's pinned threads took ('-' unread).
     const char* pszTool = FakeGetEnv("TOOL_PCT");

@@ -5,16 +5,58 @@
 namespace
 {
 
-TEST(SoakJudge, ThermalFiguresFromOneSoak)
+// A clock at 1.2 GHz all through, and ±0.08 C of noise, the same every run.
+const auto flat = [](double) { return 1200000.0; };
+const auto noise = [](double t) { return 80 * std::sin(7.3 * t); };
+
+// A soak, and the cases it must give: "case:result:figure±tolerance:details-fragment"; figure may be "-".
+struct SThermalRow
 {
-    const auto flat = [](double) { return 1200000.0; };
-    const auto noise = [](double t) { return 80 * std::sin(7.3 * t); };  // ±0.08 C, the same every run
-    const struct
+    const char* pszName;
+    std::function<SSoak()> fnSoak;
+    std::vector<std::string> vExpected;
+};
+
+void JudgeRows(const std::vector<SThermalRow>& aCases)
+{
+    for (const auto& c : aCases)
     {
-        const char* pszName;
-        std::function<SSoak()> fnSoak;
-        std::vector<std::string> vExpected;  // "case:result:figure±tolerance:details-fragment"; figure may be "-"
-    } aCases[] = {
+        SCOPED_TRACE(c.pszName);
+        const SSoak soak = c.fnSoak();
+        std::map<std::string, SCase> mapCases;
+        for (const SCase& got : JudgeSoak(soak.setup, AnalyseSoak(soak.setup, soak.trace)))
+        {
+            mapCases.emplace(got.strName, got);
+        }
+        for (const std::string& strWant : c.vExpected)
+        {
+            std::istringstream fields(strWant);
+            std::string strName, strResult, strFigure, strFragment;
+            std::getline(fields, strName, ':');
+            std::getline(fields, strResult, ':');
+            std::getline(fields, strFigure, ':');
+            std::getline(fields, strFragment);
+            ASSERT_EQ(mapCases.count(strName), 1u) << strName;
+            const SCase& got = mapCases[strName];
+            const char* const kResults[] = {"pass", "fail", "skip"};
+            EXPECT_EQ(kResults[static_cast<int>(got.eResult)], strResult) << strName << ": " << got.strDetails;
+            EXPECT_NE(got.strDetails.find(strFragment), std::string::npos) << strName << ": " << got.strDetails;
+            if (strFigure == "-" || strFigure == "never")
+            {
+                EXPECT_EQ(got.strMeasurement, strFigure == "-" ? "" : strFigure) << strName;
+                continue;
+            }
+            const double dWant = std::stod(strFigure.substr(0, strFigure.find("±")));
+            const double dTolerance = std::stod(strFigure.substr(strFigure.find("±") + strlen("±")));
+            EXPECT_NEAR(std::stod(got.strMeasurement), dWant, dTolerance) << strName << ": " << got.strDetails;
+        }
+    }
+}
+
+// Each zone's rise: one pole or two, a projection, a bend, a glitch, whole degrees.
+TEST(SoakJudge, ZonesRiseWithOnePoleOrTwo)
+{
+    JudgeRows({
         {"a first-order rise over 5 τ, a little noise",
          [&] { return MakeCurves("temp:soc", 0, 101, 1, [&](size_t, double t) { return Rise(40000, 70000, 20)(t) + noise(t); }, flat); },
          {"temp-tau-soc:pass:20±0.6:it settled", "temp-steady-soc:pass:70±0.2:from 40.", "thermal-resistance-soc:skip:-:needs a BASELINE",
@@ -38,6 +80,51 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
          {"temp-tau-soc:skip:-:shorter than INTERVAL"}},
         {"τ far beyond the soak", [&] { return MakeCurves("temp:soc", 0, 31, 1, [&](size_t, double t) { return Rise(40000, 90000, 300)(t); }, flat); },
          {"temp-tau-soc:skip:-:soak longer"}},
+        {"a die on a slow heatsink: one time constant fits it closely, and is wrong",
+         [&] {
+             return MakeCurves("temp:soc", 0, 41, 1, [&](size_t, double t) { return Rise(40000, 55000, 5)(t) + Rise(0, 25000, 300)(t); }, flat);
+         },
+         {"temp-tau-soc:skip:-:soak longer", "temp-steady-soc:skip:-:soak longer"}},
+        {"one glitch, and a noisy sensor, on a healthy rise",
+         [&] {
+             return MakeCurves("temp:soc temp:gpu", 0, 121, 1,
+                               [&](size_t k, double t) {
+                                   return k == 0 ? Rise(40000, 60000, 20)(t) + (t == 100 ? 4000 : 0)
+                                                 : Rise(40000, 60000, 20)(t) + 1400 * std::sin(37.1 * t);
+                               },
+                               flat);
+         },
+         {"temp-tau-soc:pass:20±0.5:it settled", "temp-tau-gpu:pass:20±3:it settled", "temp-steady-gpu:pass:60±1:"}},
+        {"two poles: a die that jumps 4 C with τ 0.5 s on a board whose pole is 20 times slower",
+         [&] {
+             return MakeCurves("temp:soc", 0, 601, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t) / 4; }, flat);
+         },
+         {"temp-tau-soc:pass:10±0.3:the slow pole of a two-pole fit", "temp-tau-fast-soc:pass:0.5±0.05:the fast pole, 17 % of the rise",
+          "temp-steady-soc:pass:64±0.2:the soak lasted 6.0 τ of the slow pole: it settled"}},
+        {"two poles, the soak cut at 1.5 τ of the slow one",
+         [&] {
+             return MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat);
+         },
+         {"temp-tau-soc:pass:10±2:the slow pole of a two-pole fit", "temp-steady-soc:pass:64±2:under 3: T∞ is a projection"}},
+        {"a vendor kernel that writes whole degrees, under MAX_TEMP=40",
+         [&] {
+             // One reading in range, a fault code read as 65.535 C, vouches for none of the rest.
+             SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : t == 10 ? 65535.0 : 43.0; }, flat);
+             soak.setup.limMaxTemp = ParamsFrom("MAX_TEMP=40", "30").limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:skip:-:its readings cannot be judged", "temp-rise-soc:skip:-:they ran from 41 to 65535", "limit-temp-soc:fail:-:the reading cannot be judged",
+          "temp-tau-soc:skip:-:its readings cannot be judged"}},
+        {"a zone that stays put, a hair lower at the end",
+         [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return 45000 - t / 10; }, flat); },
+         {"temp-tau-soc:skip:-:it rose only 0.00 C"}},
+    });
+}
+
+// Thermal resistance and sustainable power, from a baseline and a meter.
+TEST(SoakJudge, ResistanceAndSustainablePower)
+{
+    JudgeRows({
         {"a baseline with idle and load power: K/W exact",
          [&] {
              return MakeCurves("temp:soc power:ina", 10, 61, 1,
@@ -56,74 +143,6 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
                                flat);
          },
          {"thermal-resistance-soc:pass:11.54±0.04:W at T∞, on a line through its later readings"}},
-        {"time_in_state sees what the samples miss; a cooling device; the cycles",
-         [&] {
-             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000000 * (t - 6.5); }, flat, 2);
-             soak.trace.vllStateKHz = {1800000, 1400000};
-             for (size_t i = 0; i < 11; ++i)
-             {
-                 soak.trace.vllStateTime[2 * i] = 1000000 * static_cast<tint64>(i) - (i >= 8 ? 300000 : 0);
-                 soak.trace.vllStateTime[2 * i + 1] = i >= 8 ? 300000 : 0;
-             }
-             soak.setup.bCycles = true;
-             soak.setup.qwCycles = 19400000000;  // 1940 MHz over the 10 s busy
-             return soak;
-         },
-         {"throttle-onset-cpu1:pass:7.7±0:0.30 s below it in the sample from 7.00 to 8.00 s (cpufreq's time_in_state",
-          "throttle-time-cpu1:pass:0.3±0:below 1800 MHz", "cooling-fan:pass:3.5±0:above state 0, of 10.00 s",
-          "clock-measured-cpu1:pass:1940±0:over the 10.00 s CPU 1 was busy; cpufreq's mean claim 1200 MHz"}},
-        {"time_in_state and a cooling device that went back",
-         [&] {
-             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 5 ? 1000000 * t : 0; }, flat, 1);
-             soak.trace.vllStateKHz = {1800000};
-             for (size_t i = 0; i < 11; ++i)
-             {
-                 soak.trace.vllStateTime[i] = i == 4 ? 0 : 1000000 * static_cast<tint64>(i);
-             }
-             return soak;
-         },
-         {"throttle-onset-cpu1:pass:never:a change shorter than INTERVAL may be missed; cpufreq's "
-          "time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:pass:0±0:went back",
-          "cooling-fan:skip:-:the counter went back 5.00 s into the soak, from 4000 to 0 ms"}},
-        {"a die on a slow heatsink: one time constant fits it closely, and is wrong",
-         [&] {
-             return MakeCurves("temp:soc", 0, 41, 1, [&](size_t, double t) { return Rise(40000, 55000, 5)(t) + Rise(0, 25000, 300)(t); }, flat);
-         },
-         {"temp-tau-soc:skip:-:soak longer", "temp-steady-soc:skip:-:soak longer"}},
-        {"one glitch, and a noisy sensor, on a healthy rise",
-         [&] {
-             return MakeCurves("temp:soc temp:gpu", 0, 121, 1,
-                               [&](size_t k, double t) {
-                                   return k == 0 ? Rise(40000, 60000, 20)(t) + (t == 100 ? 4000 : 0)
-                                                 : Rise(40000, 60000, 20)(t) + 1400 * std::sin(37.1 * t);
-                               },
-                               flat);
-         },
-         {"temp-tau-soc:pass:20±0.5:it settled", "temp-tau-gpu:pass:20±3:it settled", "temp-steady-gpu:pass:60±1:"}},
-        {"a fan that ran from the start bends nothing",
-         [&] {
-             return MakeCurves("temp:soc cooling:fan", 0, 61, 1,
-                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 10)(t) : 1000000 * (t + 60); }, flat);
-         },
-         {"temp-tau-soc:pass:10±0.2:it settled", "cooling-fan:pass:60±0:above state 0"}},
-        {"a clock that time_in_state saw and no sample did",
-         [&] {
-             SSoak soak = MakeCurves("", 0, 61, 1, [](size_t, double) { return 0.0; }, flat, 2);
-             soak.trace.vllStateKHz = {1200000, 600000};
-             for (size_t i = 0; i < 61; ++i)
-             {
-                 soak.trace.vllStateTime[2 * i] = 970000 * static_cast<tint64>(i);  // 30 ms a second at 600 MHz
-                 soak.trace.vllStateTime[2 * i + 1] = 30000 * static_cast<tint64>(i);
-             }
-             SetEnv("MIN_FREQ=1000");
-             SCheckParams params;
-             std::string strWhy;
-             EXPECT_TRUE(ParseParams({"1", "1", "60"}, FakeGetEnv, &params, &strWhy));
-             soak.setup.limMinFreq = params.limMinFreq;
-             return soak;
-         },
-         {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
-          "throttle-time-cpu1:pass:1.8±0:below 1200 MHz"}},
         {"a baseline that was not at rest",
          [&] {
              SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
@@ -160,11 +179,7 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
                                      [&](size_t k, double t) { return k < 2 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
              soak.setup.vSensors[0].vllPassiveTrips = {70000};
-             SetEnv("SUSTAIN_TEMP=65");
-             SCheckParams params;
-             std::string strWhy;
-             EXPECT_TRUE(ParseParams({"1", "1", "60"}, FakeGetEnv, &params, &strWhy));
-             soak.setup.limSustainTemp = params.limSustainTemp;
+             soak.setup.limSustainTemp = ParamsFrom("SUSTAIN_TEMP=65", "60").limSustainTemp;
              soak.setup.vSensors[1].vllPassiveTrips.clear();
              return soak;
          },
@@ -177,6 +192,62 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
                                [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
          },
          {"sustainable-power-soc:skip:-:no SUSTAIN_TEMP, and no passive trip point under class/x"}},
+    });
+}
+
+// CPU K's clock, its throttling, cooling devices and cycles.
+TEST(SoakJudge, ClocksThrottlingAndCooling)
+{
+    JudgeRows({
+        {"time_in_state sees what the samples miss; a cooling device; the cycles",
+         [&] {
+             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000000 * (t - 6.5); }, flat, 2);
+             soak.trace.vllStateKHz = {1800000, 1400000};
+             for (size_t i = 0; i < 11; ++i)
+             {
+                 soak.trace.vllStateTime[2 * i] = 1000000 * static_cast<tint64>(i) - (i >= 8 ? 300000 : 0);
+                 soak.trace.vllStateTime[2 * i + 1] = i >= 8 ? 300000 : 0;
+             }
+             soak.setup.bCycles = true;
+             soak.setup.qwCycles = 19400000000;  // 1940 MHz over the 10 s busy
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:7.7±0:0.30 s below it in the sample from 7.00 to 8.00 s (cpufreq's time_in_state",
+          "throttle-time-cpu1:pass:0.3±0:below 1800 MHz", "cooling-fan:pass:3.5±0:above state 0, of 10.00 s",
+          "clock-measured-cpu1:pass:1940±0:over the 10.00 s CPU 1 was busy; cpufreq's mean claim 1200 MHz"}},
+        {"time_in_state and a cooling device that went back",
+         [&] {
+             SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 5 ? 1000000 * t : 0; }, flat, 1);
+             soak.trace.vllStateKHz = {1800000};
+             for (size_t i = 0; i < 11; ++i)
+             {
+                 soak.trace.vllStateTime[i] = i == 4 ? 0 : 1000000 * static_cast<tint64>(i);
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:never:a change shorter than INTERVAL may be missed; cpufreq's "
+          "time_in_state went back 4.00 s into the soak", "throttle-time-cpu1:pass:0±0:went back",
+          "cooling-fan:skip:-:the counter went back 5.00 s into the soak, from 4000 to 0 ms"}},
+        {"a fan that ran from the start bends nothing",
+         [&] {
+             return MakeCurves("temp:soc cooling:fan", 0, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 10)(t) : 1000000 * (t + 60); }, flat);
+         },
+         {"temp-tau-soc:pass:10±0.2:it settled", "cooling-fan:pass:60±0:above state 0"}},
+        {"a clock that time_in_state saw and no sample did",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 61, 1, [](size_t, double) { return 0.0; }, flat, 2);
+             soak.trace.vllStateKHz = {1200000, 600000};
+             for (size_t i = 0; i < 61; ++i)
+             {
+                 soak.trace.vllStateTime[2 * i] = 970000 * static_cast<tint64>(i);  // 30 ms a second at 600 MHz
+                 soak.trace.vllStateTime[2 * i + 1] = 30000 * static_cast<tint64>(i);
+             }
+             soak.setup.limMinFreq = ParamsFrom("MIN_FREQ=1000", "60").limMinFreq;
+             return soak;
+         },
+         {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
+          "throttle-time-cpu1:pass:1.8±0:below 1200 MHz"}},
         // Real boards' clocks and dies.
         {"a governor's ramp from 600 MHz as the load starts, then a steady clock",
          [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 70000, 10)(t); }, [](double t) { return t < 0.5 ? 600000.0 : 1800000.0; }); },
@@ -199,33 +270,6 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
          },
          {"throttle-onset-cpu1:pass:19.5±0:found by the kernel: cooling device cpufreq-cpu1 above state 0 from 19.50 s; scaling_max_freq",
           "throttle-time-cpu1:pass:40±0:below 1800 MHz", "temp-tau-soc:pass:10±0.3:before the throttle onset at 19.50 s"}},
-        {"two poles: a die that jumps 4 C with τ 0.5 s on a board whose pole is 20 times slower",
-         [&] {
-             return MakeCurves("temp:soc", 0, 601, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t) / 4; }, flat);
-         },
-         {"temp-tau-soc:pass:10±0.3:the slow pole of a two-pole fit", "temp-tau-fast-soc:pass:0.5±0.05:the fast pole, 17 % of the rise",
-          "temp-steady-soc:pass:64±0.2:the soak lasted 6.0 τ of the slow pole: it settled"}},
-        {"two poles, the soak cut at 1.5 τ of the slow one",
-         [&] {
-             return MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat);
-         },
-         {"temp-tau-soc:pass:10±2:the slow pole of a two-pole fit", "temp-steady-soc:pass:64±2:under 3: T∞ is a projection"}},
-        {"a vendor kernel that writes whole degrees, under MAX_TEMP=40",
-         [&] {
-             // One reading in range, a fault code read as 65.535 C, vouches for none of the rest.
-             SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : t == 10 ? 65535.0 : 43.0; }, flat);
-             SetEnv("MAX_TEMP=40");
-             SCheckParams params;
-             std::string strWhy;
-             EXPECT_TRUE(ParseParams({"1", "1", "30"}, FakeGetEnv, &params, &strWhy));
-             soak.setup.limMaxTemp = params.limMaxTemp;
-             return soak;
-         },
-         {"temp-max-soc:skip:-:its readings cannot be judged", "temp-rise-soc:skip:-:they ran from 41 to 65535", "limit-temp-soc:fail:-:the reading cannot be judged",
-          "temp-tau-soc:skip:-:its readings cannot be judged"}},
-        {"a zone that stays put, a hair lower at the end",
-         [&] { return MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return 45000 - t / 10; }, flat); },
-         {"temp-tau-soc:skip:-:it rose only 0.00 C"}},
         {"no cpufreq at all",
          [&] {
              SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);
@@ -244,47 +288,16 @@ TEST(SoakJudge, ThermalFiguresFromOneSoak)
              return soak;
          },
          {"throttle-time-cpu1:skip:-:time_in_state was read at every sample but never advanced"}},
-    };
-    for (const auto& c : aCases)
-    {
-        SCOPED_TRACE(c.pszName);
-        const SSoak soak = c.fnSoak();
-        std::map<std::string, SCase> mapCases;
-        for (const SCase& got : JudgeSoak(soak.setup, AnalyseSoak(soak.setup, soak.trace)))
-        {
-            mapCases.emplace(got.strName, got);
-        }
-        for (const std::string& strWant : c.vExpected)
-        {
-            std::istringstream fields(strWant);
-            std::string strName, strResult, strFigure, strFragment;
-            std::getline(fields, strName, ':');
-            std::getline(fields, strResult, ':');
-            std::getline(fields, strFigure, ':');
-            std::getline(fields, strFragment);
-            ASSERT_EQ(mapCases.count(strName), 1u) << strName;
-            const SCase& got = mapCases[strName];
-            const char* const kResults[] = {"pass", "fail", "skip"};
-            EXPECT_EQ(kResults[static_cast<int>(got.eResult)], strResult) << strName << ": " << got.strDetails;
-            EXPECT_NE(got.strDetails.find(strFragment), std::string::npos) << strName << ": " << got.strDetails;
-            if (strFigure == "-" || strFigure == "never")
-            {
-                EXPECT_EQ(got.strMeasurement, strFigure == "-" ? "" : strFigure) << strName;
-                continue;
-            }
-            const double dWant = std::stod(strFigure.substr(0, strFigure.find("±")));
-            const double dTolerance = std::stod(strFigure.substr(strFigure.find("±") + strlen("±")));
-            EXPECT_NEAR(std::stod(got.strMeasurement), dWant, dTolerance) << strName << ": " << got.strDetails;
-        }
-    }
+    });
 }
+
 
 // UNTIL_STEADY's looks at a growing soak, as the check takes them: never steady before 3 τ of
 // the slowest pole, and steady once the model has held.
 TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
 {
-    const auto flat = [](double) { return 1800000.0; };
-    const auto noise = [](double t) { return 30 * std::sin(7.3 * t); };
+    const auto flatTop = [](double) { return 1800000.0; };
+    const auto smallNoise = [](double t) { return 30 * std::sin(7.3 * t); };
     const struct
     {
         const char* pszName;
@@ -292,18 +305,18 @@ TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
         double dNotBefore;  // s; HUGE_VAL: never steady
     } aCases[] = {
         {"a die on a board of τ 10 s, 240 s of it: not before three minutes",
-         MakeCurves("temp:soc", 0, 481, 0.5, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
+         MakeCurves("temp:soc", 0, 481, 0.5, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + smallNoise(t); }, flatTop),
          180},
-        {"the same cut at 15 s, 1.5 τ", MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat),
+        {"the same cut at 15 s, 1.5 τ", MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + smallNoise(t); }, flatTop),
          HUGE_VAL},
         {"a die jump on a board of τ 93 s, 22 s in",
-         MakeCurves("temp:soc", 0, 221, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.2)(t) + Rise(0, 16000, 93)(t) + noise(t); }, flat),
+         MakeCurves("temp:soc", 0, 221, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.2)(t) + Rise(0, 16000, 93)(t) + smallNoise(t); }, flatTop),
          HUGE_VAL},
-        {"one pole of 5 s, 240 s of it", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + noise(t); }, flat), 180},
+        {"one pole of 5 s, 240 s of it", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + smallNoise(t); }, flatTop), 180},
         // A die of 15 C on a board of 3 C and τ 600 s, read in whole degrees: the board's pole
         // hides in the sensor's steps.
         {"a slow board read in whole degrees", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) {
-             return 1000 * std::floor((Rise(40000, 55000, 3)(t) + Rise(0, 3000, 600)(t)) / 1000); }, flat), HUGE_VAL},
+             return 1000 * std::floor((Rise(40000, 55000, 3)(t) + Rise(0, 3000, 600)(t)) / 1000); }, flatTop), HUGE_VAL},
     };
     for (const auto& c : aCases)
     {

@@ -89,16 +89,9 @@ std::string LoadMissed(const SSweep& s, const SSweepPoint& pt)
 }
 
 // The smallest step between a meter's readings: its quantum, 1 µW (its unit) where it read one value.
-double Quantum(std::vector<double> v)
+double Quantum(const std::vector<double>& v)
 {
-    std::sort(v.begin(), v.end());
-    double dQuantum = 0;
-    for (size_t i = 1; i < v.size(); ++i)
-    {
-        const double dGap = v[i] - v[i - 1];
-        dQuantum = dGap > 0 && (dQuantum == 0 || dGap < dQuantum) ? dGap : dQuantum;
-    }
-    return std::max(1.0, dQuantum);
+    return static_cast<double>(std::max<tint64>(1, SmallestStep(std::vector<tint64>(v.begin(), v.end()))));
 }
 
 // The variance of readings about a line through (dT0, dP0) of slope dSlope, less dLess.

@@ -81,12 +81,7 @@ tint64 Resolution(const SSoakTrace& trace, size_t k, const SSoakAnalysis& a)
             aldVar[nPhase] += (static_cast<long double>(ll) - aldMean[nPhase]) * (static_cast<long double>(ll) - aldMean[nPhase]);
         }
         aldVar[nPhase] /= vll.size() > 1 ? static_cast<long double>(vll.size() - 1) : 1;
-        std::sort(vll.begin(), vll.end());
-        for (size_t i = 1; i < vll.size() && nPhase == 0; ++i)
-        {
-            const tint64 llGap = vll[i] - vll[i - 1];
-            llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
-        }
+        llStep = nPhase == 0 ? SmallestStep(vll) : llStep;
         ++nPhase;
     }
     const long double ldError = anGot[0] > 0 && anGot[1] > 0

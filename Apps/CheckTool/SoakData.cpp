@@ -2,6 +2,8 @@
 // The soak's samples: room for all of them, taken before the first.
 #include "SoakData.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -30,4 +32,16 @@ bool SSoakTrace::Reserve(size_t nRows, size_t nSensorsPerRow, size_t nStatesPerR
     vllStateKHz.assign(nStatesPerRow, 0);
     vllStateTime.assign(nRows * nStatesPerRow, kMissing);
     return true;
+}
+
+tint64 SmallestStep(std::vector<tint64> vll)
+{
+    std::sort(vll.begin(), vll.end());
+    tint64 llStep = 0;
+    for (size_t i = 1; i < vll.size(); ++i)
+    {
+        const tint64 llGap = vll[i] - vll[i - 1];
+        llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
+    }
+    return llStep;
 }

@@ -111,3 +111,7 @@ struct SSoakSetup
     tint64 usToolTime = 0;
     tint64 usToolSpan = 0;  // between the two readings of it; the soak's length where 0
 };
+
+// The least positive difference between readings: a sensor's or a meter's step; 0 where they
+// hold one value.
+tint64 SmallestStep(std::vector<tint64> vll);

@@ -134,16 +134,9 @@ SPoints Points(const SSoakTrace& trace, size_t k, SRows rows, size_t nMost)
 }
 
 // The sensor's own step: readings that move in whole degrees cannot fit closer than that.
-double SensorStep(std::vector<tint64> vllSeen)
+double SensorStep(const std::vector<tint64>& vllSeen)
 {
-    std::sort(vllSeen.begin(), vllSeen.end());
-    tint64 llStep = 0;
-    for (size_t i = 1; i < vllSeen.size(); ++i)
-    {
-        const tint64 llGap = vllSeen[i] - vllSeen[i - 1];
-        llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
-    }
-    return static_cast<double>(llStep) / 1000;
+    return static_cast<double>(SmallestStep(vllSeen)) / 1000;
 }
 
 // Why the readings are no first-order rise to fit, judged on their smoothed values and
