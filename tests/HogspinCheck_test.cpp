@@ -53,6 +53,8 @@ private:
     void JudgeOutput(const SCheckRow& c, const CToolRun& check);
     void JudgeCalls(const SCheckRow& c);
     std::string ReadBack(const std::string& strFileValue) const;
+    void StartBoard(const SCheckRow& c, CToolRun& writer);
+    void Interrupt(const SCheckRow& c, CToolRun& check, std::vector<pid_t>& vTools);
 
     CTempDir m_dir;
     std::string m_strPath;
@@ -246,6 +248,65 @@ std::string HogspinCheck::ReadBack(const std::string& strFileValue) const
     return strValue == strFileValue.substr(strFileValue.find('=') + 1) ? "" : "reads '" + strValue + "'";
 }
 
+// {HEATS}: the stand-in board, started with the row's arguments.
+void HogspinCheck::StartBoard(const SCheckRow& c, CToolRun& writer)
+{
+    if (std::string(c.pszEnv).find("{HEATS}") == std::string::npos)
+    {
+        return;
+    }
+    // Its tree exists before its first step: the check must find it whole, and none of
+    // an earlier row's board left in its place.
+    ASSERT_EQ(system(("rm -rf " + m_strPath + "/heats").c_str()), 0);
+    std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "40"};
+    std::istringstream heats(c.pszHeats);
+    for (std::string strWord; heats >> strWord;)
+    {
+        vArgv.push_back(strWord);
+    }
+    writer.StartCommand(vArgv);
+    const std::string strLast = m_strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
+    const auto tDeadline = steady_clock::now() + kOutputTimeout;
+    while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
+    {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
+}
+
+// Once the summary line was judged (and the row's file written), the row's signal; or its
+// reader goes away. The tools it started, for the end to look for.
+void HogspinCheck::Interrupt(const SCheckRow& c, CToolRun& check, std::vector<pid_t>& vTools)
+{
+    // The board, the trace's header and limits, the summary: the trace may follow at
+    // any moment, so the fourth line is judged alone.
+    ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
+    std::istringstream lines(check.Out());
+    std::string strLine;
+    for (int i = 0; i < 4; ++i)
+    {
+        std::getline(lines, strLine);
+    }
+    EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
+    vTools = DescendantsNamed(check.Pid(), "hogspin");
+    EXPECT_EQ(vTools.size(), 1u);
+    if (std::string(c.pszEnv).find("{STALL}") != std::string::npos)
+    {
+        ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
+    }
+    if (c.pszReadBack != nullptr)
+    {
+        const std::string strFirst = Expand(c.pszReadBack).substr(0, Expand(c.pszReadBack).find(' '));
+        const auto tDeadline = steady_clock::now() + kOutputTimeout;
+        while (ReadBack(strFirst).empty() && steady_clock::now() < tDeadline)
+        {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        ASSERT_FALSE(ReadBack(strFirst).empty()) << strFirst << ": the check never wrote it\n" << check.Out();
+    }
+    c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
+}
+
 void HogspinCheck::Run(const SCheckRow& c)
 {
     SCOPED_TRACE(std::string(c.pszTool) + " " + c.pszEnv + " " + std::to_string(c.nSignal) + (c.bIgnorePipe ? " ignored" : ""));
@@ -255,26 +316,7 @@ void HogspinCheck::Run(const SCheckRow& c)
     }
     ASSERT_EQ(system(("rm -f " + m_strPath + "/calls " + m_strPath + "/stray.pid").c_str()), 0);
     CToolRun writer;
-    if (std::string(c.pszEnv).find("{HEATS}") != std::string::npos)
-    {
-        // Its tree exists before its first step: the check must find it whole, and none of
-        // an earlier row's board left in its place.
-        ASSERT_EQ(system(("rm -rf " + m_strPath + "/heats").c_str()), 0);
-        std::vector<std::string> vArgv = {HOGSPIN_PYTHON, HOGSPIN_STANDIN_SCRIPT, m_strPath + "/heats", "--cpu", Expand("{K}"), "--seconds", "40"};
-        std::istringstream heats(c.pszHeats);
-        for (std::string strWord; heats >> strWord;)
-        {
-            vArgv.push_back(strWord);
-        }
-        writer.StartCommand(vArgv);
-        const std::string strLast = m_strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
-        const auto tDeadline = steady_clock::now() + kOutputTimeout;
-        while (access(strLast.c_str(), R_OK) != 0 && steady_clock::now() < tDeadline)
-        {
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        ASSERT_EQ(access(strLast.c_str(), R_OK), 0) << "the stand-in board never made its tree";
-    }
+    ASSERT_NO_FATAL_FAILURE(StartBoard(c, writer));
     CToolRun burner;
     if (std::string(c.pszEnv).find("{BURN}") != std::string::npos)
     {
@@ -285,33 +327,7 @@ void HogspinCheck::Run(const SCheckRow& c)
     std::vector<pid_t> vTools;
     if (c.nSignal != 0)
     {
-        // The board, the trace's header and limits, the summary: the trace may follow at
-        // any moment, so the fourth line is judged alone.
-        ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
-        std::istringstream lines(check.Out());
-        std::string strLine;
-        for (int i = 0; i < 4; ++i)
-        {
-            std::getline(lines, strLine);
-        }
-        EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
-        vTools = DescendantsNamed(check.Pid(), "hogspin");
-        EXPECT_EQ(vTools.size(), 1u);
-        if (std::string(c.pszEnv).find("{STALL}") != std::string::npos)
-        {
-            ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
-        }
-        if (c.pszReadBack != nullptr)
-        {
-            const std::string strFirst = Expand(c.pszReadBack).substr(0, Expand(c.pszReadBack).find(' '));
-            const auto tDeadline = steady_clock::now() + kOutputTimeout;
-            while (ReadBack(strFirst).empty() && steady_clock::now() < tDeadline)
-            {
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-            ASSERT_FALSE(ReadBack(strFirst).empty()) << strFirst << ": the check never wrote it\n" << check.Out();
-        }
-        c.nSignal == SIGPIPE ? check.CloseOutput() : check.Signal(c.nSignal);
+        ASSERT_NO_FATAL_FAILURE(Interrupt(c, check, vTools));
     }
     int iStatus = -1;
     // Bounded well below the 30 s soak: it must not wait that out. A sweep of four points

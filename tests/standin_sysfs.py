@@ -98,7 +98,22 @@ def governor(opps, idle_khz, top, ramp_s, loaded_for):
     return steps[min(len(steps) - 1, int(len(steps) * loaded_for / ramp_s))] if ramp_s > 0 else top
 
 
-def main():
+def at_rest(args, zones, volts):
+    """Every stage of every zone where the idle power holds it, its leakage at that heat included."""
+    rises = [[r * args.idle for r, _ in stages] for _, _, stages in zones]
+    for _ in range(100 if volts else 0):  # where leakage and heat agree
+        leak = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling)
+        rises = [[r * leak for r, _ in stages] for _, _, stages in zones]
+    return rises
+
+
+def within(wanted, bounds, opps):
+    """The governor's clock held within the policy's bounds, at a clock of the table."""
+    wanted = max(min(wanted, bounds[1]), bounds[0])
+    return min((f for f in opps if f >= wanted), default=max(opps))
+
+
+def arguments():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("root")
     parser.add_argument("--cpu", type=int, default=1, help="the CPU whose cpufreq files it writes")
@@ -114,7 +129,34 @@ def main():
     parser.add_argument("--leak-doubling", type=float, default=25.0, metavar="K")
     parser.add_argument("--dt-coefficient", type=int, default=None)
     parser.add_argument("--passive", type=float, default=None, metavar="C", help="the first zone's passive trip point")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def write_constants(files, args, zones, opps, volts, cpufreq):
+    """The files that never change: names, types, the table, trip points, voltages."""
+    for i, zone in enumerate(zones):
+        files.const("class/thermal/thermal_zone%d/type" % i, zone[0] + "\n")
+    files.const("class/hwmon/hwmon0/name", "ina3221\n")
+    files.const("class/hwmon/hwmon0/power1_label", "VDD_CPU\n")
+    files.const("class/thermal/cooling_device0/type", "cpufreq-cpu%d\n" % args.cpu)
+    files.const(cpufreq + "/scaling_available_frequencies", " ".join("%d" % f for f in opps) + "\n")
+    files.const(cpufreq + "/related_cpus", "%d\n" % args.cpu)
+    if args.model:
+        files.const("firmware/devicetree/base/model", args.model + "\0")
+    if args.passive is not None:
+        files.const("class/thermal/thermal_zone0/trip_point_0_type", "passive\n")
+        files.const("class/thermal/thermal_zone0/trip_point_0_temp", "%d\n" % round(args.passive * 1000))
+    for khz, uv in volts.items():
+        files.const("kernel/debug/opp/cpu%d/opp:%d/supply-0/u_volt_target" % (args.cpu, khz * 1000), "%d\n" % uv)
+    if args.dt_coefficient is not None:
+        full = os.path.join(args.root, "devices/system/cpu/cpu%d/of_node/dynamic-power-coefficient" % args.cpu)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(args.dt_coefficient.to_bytes(4, "big"))
+
+
+def main():
+    args = arguments()
 
     stop = []
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -136,36 +178,14 @@ def main():
     files = Files(args.root)
     root = os.path.realpath(args.root)
     cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu
-    for i, zone in enumerate(zones):
-        files.const("class/thermal/thermal_zone%d/type" % i, zone[0] + "\n")
-    files.const("class/hwmon/hwmon0/name", "ina3221\n")
-    files.const("class/hwmon/hwmon0/power1_label", "VDD_CPU\n")
-    files.const("class/thermal/cooling_device0/type", "cpufreq-cpu%d\n" % args.cpu)
-    files.const(cpufreq + "/scaling_available_frequencies", " ".join("%d" % f for f in opps) + "\n")
-    files.const(cpufreq + "/related_cpus", "%d\n" % args.cpu)
-    if args.model:
-        files.const("firmware/devicetree/base/model", args.model + "\0")
-    if args.passive is not None:
-        files.const("class/thermal/thermal_zone0/trip_point_0_type", "passive\n")
-        files.const("class/thermal/thermal_zone0/trip_point_0_temp", "%d\n" % round(args.passive * 1000))
-    for khz, uv in volts.items():
-        files.const("kernel/debug/opp/cpu%d/opp:%d/supply-0/u_volt_target" % (args.cpu, khz * 1000), "%d\n" % uv)
-    if args.dt_coefficient is not None:
-        full = os.path.join(args.root, "devices/system/cpu/cpu%d/of_node/dynamic-power-coefficient" % args.cpu)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(args.dt_coefficient.to_bytes(4, "big"))
+    write_constants(files, args, zones, opps, volts, cpufreq)
     # With a table the policy's bounds are the user's to write: set once, then read.
     bounds = [min(opps), max(opps)]
     if volts:
         files.const(cpufreq + "/scaling_min_freq", "%d\n" % bounds[0])
         files.const(cpufreq + "/scaling_max_freq", "%d\n" % bounds[1])
 
-    # At rest to begin with: every stage of every zone where the idle power holds it.
-    rises = [[r * args.idle for r, _ in stages] for _, _, stages in zones]
-    for _ in range(100 if volts else 0):  # where leakage and heat agree
-        leak = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling)
-        rises = [[r * leak for r, _ in stages] for _, _, stages in zones]
+    rises = at_rest(args, zones, volts)
     energy = 0.0
     throttled = zones[0][1] + sum(rises[0]) > trip  # a board hot as it starts is capped at once
     at_state = {f: 0.0 for f in opps}
@@ -199,8 +219,7 @@ def main():
         if volts:
             bounds = [read_khz(args.root, cpufreq + "/scaling_min_freq", bounds[0]),
                       read_khz(args.root, cpufreq + "/scaling_max_freq", bounds[1])]
-            wanted = max(min(wanted, bounds[1]), bounds[0])
-            wanted = min((f for f in opps if f >= wanted), default=top)
+            wanted = within(wanted, bounds, opps)
         khz = min(wanted, low) if throttled else wanted
         dynamic = busy * (args.coefficient * 1e-6 * (volts[khz] / 1e6) ** 2 * khz / 1000 if volts else args.load * khz / top)
         power = (args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) if volts else args.idle) + dynamic
