@@ -113,14 +113,15 @@ double Scatter(const SPairs& pairs, bool bT, double dP0, double dT0, double dSlo
 std::string OneLeakage(const SSweep& s, const SPointPower& p, const SPairs& rest, const SPairs& load, bool bT, double dSlopeError)
 {
     const double dRestP = SPairs::Mean(rest.vP), dRestT = bT ? SPairs::Mean(rest.vT) : 0, dLoadT = bT ? SPairs::Mean(load.vT) : 0;
+    const double dLoadP = SPairs::Mean(load.vP);
     double dLxx = 0, dLxy = 0;
     for (size_t i = 0; bT && i < load.vP.size(); ++i)
     {
         dLxx += (load.vT[i] - dLoadT) * (load.vT[i] - dLoadT);
-        dLxy += (load.vT[i] - dLoadT) * (load.vP[i] - SPairs::Mean(load.vP));
+        dLxy += (load.vT[i] - dLoadT) * (load.vP[i] - dLoadP);
     }
     const double dLoadSlope = dLxx > 0 ? dLxy / dLxx : p.dLeakUwPerMc;
-    const double dVarLoadSlope = dLxx > 0 ? Scatter(load, bT, SPairs::Mean(load.vP), dLoadT, dLoadSlope, 0) / dLxx : 0;
+    const double dVarLoadSlope = dLxx > 0 ? Scatter(load, bT, dLoadP, dLoadT, dLoadSlope, 0) / dLxx : 0;
     double dIxx = 0, dIxy = 0;
     const double dMidI = static_cast<double>(load.vP.size() - 1) / 2;
     for (size_t i = 0; i < load.vP.size(); ++i)
