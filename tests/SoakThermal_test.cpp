@@ -143,6 +143,22 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
                                flat);
          },
          {"thermal-resistance-soc:pass:11.54±0.04:W at T∞, on a line through its later readings"}},
+        // A second load on the meter's rail, or a fan, that starts part-way is a step, not leakage.
+        {"a second load of 1 W on the meter's rail from 50 s, not on this zone",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 15)(t) : t < 0 ? 500000.0 : t < 50 ? 2500000.0 : 3500000.0; },
+                               flat);
+         },
+         {"thermal-resistance-soc:pass:15±0.1:the median of its later half"}},
+        // The fan's power is the meter's as the zone settles: 30 C over 2.3 W.
+        {"a fan of 0.3 W on the rail from 45 s",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 15)(t) : t < 0 ? 500000.0 : t < 45 ? 2500000.0 : 2800000.0; },
+                               flat);
+         },
+         {"thermal-resistance-soc:pass:13.04±0.01:the median of its later half"}},
         {"a baseline that was not at rest",
          [&] {
              SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,

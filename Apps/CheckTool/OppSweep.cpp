@@ -138,6 +138,11 @@ std::string OneLeakage(const SSweep& s, const SPointPower& p, const SPairs& rest
     {
         return "";
     }
+    if (!bT)
+    {
+        return s.strMeter + "'s readings under the load drifted " + Watts(dDrift) + " over the hold, and no zone was read beside "
+               "them to tell the leakage its heat brings from a meter that averages over more than an INTERVAL";
+    }
     return s.strMeter + " read " + Printed(1, p.dLeakUwPerMc) + " mW/K more as " + s.strZone + " rose with the tool stopped and " +
            Printed(1, dLoadSlope) + " mW/K under the load, drifting " + Watts(dDrift) + " from that line over the hold: one "
            "leakage grows alike in both, no faster than twice every 10 K, and the load's own power holds still; a meter "

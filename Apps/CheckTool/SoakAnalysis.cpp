@@ -176,9 +176,29 @@ std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
     return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
 }
 
+// Whether the readings lie on the line rather than beside it in turns: their residuals, in time
+// order, change sign as often as noise's do (a runs test, two standard deviations). A second
+// load, or a fan, that starts part-way is a step the line would take for leakage.
+static bool OnTheLine(const SSoakTrace& trace, const SMeterLoad& m, size_t kZone, double dMeanP, double dMeanT, double dSlope)
+{
+    double dRuns = 0, dN = 0;
+    int nLast = 0;
+    for (size_t i = m.rowsLate.iFirst; i < m.rowsLate.iEnd; ++i)
+    {
+        const tint64 llP = trace.Value(i, static_cast<size_t>(m.iMeter)), llT = trace.Value(i, kZone);
+        const double dOff = static_cast<double>(llP) - dMeanP - dSlope * (static_cast<double>(llT) - dMeanT);
+        const int nSign = llP == kMissing || llT == kMissing || dOff == 0 ? 0 : dOff > 0 ? 1 : -1;
+        dRuns += nSign != 0 && nSign != nLast ? 1 : 0;
+        dN += nSign != 0 ? 1 : 0;
+        nLast = nSign != 0 ? nSign : nLast;
+    }
+    return dN < 3 || dRuns >= (dN + 1) / 2 - std::sqrt(dN - 1);
+}
+
 // A die's leakage grows as it heats, so the zone settles with more power than it rose with: the
 // meter's at T∞ (m°C), on a line through the later readings against the zone's, where the zone
-// moved enough (0.5 C) to draw one and the power surely grew with it; else their median.
+// moved enough (0.5 C) to draw one, the power surely grew with it and the readings lie on it;
+// else their median.
 static tint64 LoadAtSteady(const SSoakTrace& trace, const SMeterLoad& m, size_t kZone, double dSteadyMc, bool* pbAtSteady)
 {
     double dN = 0, dP = 0, dT = 0, dTT = 0, dTP = 0, dPP = 0;
@@ -200,7 +220,7 @@ static tint64 LoadAtSteady(const SSoakTrace& trace, const SMeterLoad& m, size_t 
     const double dSlope = dSxx > 0 ? dSxy / dSxx : 0;
     // The slope surely above 0: twice its standard error.
     const double dSse = dSxx > 0 ? std::max(0.0, dPP - dP * dP / dN - dSxy * dSlope) : 0;
-    *pbAtSteady = dSxx > dN * 250000 && dSlope > 2 * std::sqrt(dSse / (dN - 2) / dSxx);
+    *pbAtSteady = dSxx > dN * 250000 && dSlope > 2 * std::sqrt(dSse / (dN - 2) / dSxx) && OnTheLine(trace, m, kZone, dP / dN, dT / dN, dSlope);
     return *pbAtSteady ? std::llround(dP / dN + dSlope * (dSteadyMc - dT / dN)) : m.llLoad;
 }
 
