@@ -286,6 +286,18 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
          },
          {"throttle-onset-cpu1:pass:19.5±0:found by the kernel: cooling device cpufreq-cpu1 above state 0 from 19.50 s; scaling_max_freq",
           "throttle-time-cpu1:pass:40±0:below 1800 MHz", "temp-tau-soc:pass:10±0.3:before the throttle onset at 19.50 s"}},
+        {"a cap that lands between the baseline and the first soak sample, as the governor ramps",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); },
+                                     [](double t) { return t < 0.5 ? 600000.0 : 1400000.0; });
+             soak.setup.vllOppKHz = {1800000, 1400000, 1000000, 600000};
+             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             {
+                 soak.trace.vllMaxKHz[i] = i < 5 ? 1800000 : 1400000;
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 1800 MHz to 1400 MHz"}},
         {"no cpufreq at all",
          [&] {
              SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);

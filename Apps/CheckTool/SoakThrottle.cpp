@@ -40,12 +40,27 @@ tint64 BelowCeiling(const SSoakSetup& setup, tint64 llCeiling, std::string* pstr
     return static_cast<tint64>(static_cast<double>(llCeiling) * (1 - kClockMargin));
 }
 
+// The last row before the soak's that read a value (vllMaxKHz, or sensor k), else the soak's
+// first: where it stood as the load began, which a cap landing before the first soak sample
+// has already moved.
+size_t RowBefore(const SSoakTrace& trace, SRows rows, bool bMax, size_t k)
+{
+    for (size_t i = rows.iFirst; i > 0; --i)
+    {
+        if ((bMax ? trace.vllMaxKHz[i - 1] : trace.Value(i - 1, k)) != kMissing)
+        {
+            return i - 1;
+        }
+    }
+    return rows.iFirst;
+}
+
 // The kernel's own word on a cap, the earliest: scaling_max_freq lowered from where it was as
 // the load began, or a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
 double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
 {
     double dAt = HUGE_VAL;
-    tint64 llStart = kMissing;
+    tint64 llStart = rows.Count() > 0 ? trace.vllMaxKHz[RowBefore(trace, rows, true, 0)] : kMissing;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllMaxKHz[i];
@@ -64,7 +79,8 @@ double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, s
         {
             continue;
         }
-        size_t iPrev = rows.iEnd;
+        const size_t iBefore = RowBefore(trace, rows, false, k);
+        size_t iPrev = iBefore < rows.iFirst ? iBefore : rows.iEnd;
         for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
         {
             const tint64 ll = trace.Value(i, k);
