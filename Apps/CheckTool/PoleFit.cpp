@@ -2,11 +2,16 @@
 // The two-pole fit: linear least squares inside, a log grid over the two time constants outside.
 #include "PoleFit.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace
 {
+
+// How many of the grid's valleys the descent starts from.
+const size_t kStarts = 2;
 
 // The sums of one pair of columns e₁ = e^(−t/τ₁), e₂ = e^(−t/τ₂) with each other and with the
 // values, taken about the values' mean so that large temperatures lose no precision.
@@ -95,6 +100,34 @@ private:
     double m_syy = 0;
 };
 
+// A 5×5 pattern about the pair (log τ₁, log τ₂), moved while it finds better and halved when
+// it does not: a valley along which the two time constants trade against each other is
+// followed as well as one along either. The pair's sum of squares.
+double Descend(const CPoleData& data, double dSpan, double dBestSse, double* pdLog1, double* pdLog2)
+{
+    SPoleFit fit;
+    for (int nRound = 0; nRound < 60 && dSpan > 1e-4; ++nRound)
+    {
+        const double dCentre1 = *pdLog1, dCentre2 = *pdLog2;
+        for (int i = -2; i <= 2; ++i)
+        {
+            for (int j = -2; j <= 2; ++j)
+            {
+                const double d1 = dCentre1 + dSpan * i / 2, d2 = dCentre2 + dSpan * j / 2;
+                const double dSse = (i == 0 && j == 0) ? HUGE_VAL : data.Fit(d1, d2, &fit);
+                if (dSse < dBestSse)
+                {
+                    dBestSse = dSse;
+                    *pdLog1 = d1;
+                    *pdLog2 = d2;
+                }
+            }
+        }
+        dSpan = *pdLog1 == dCentre1 && *pdLog2 == dCentre2 ? dSpan / 2 : dSpan;
+    }
+    return dBestSse;
+}
+
 } // namespace
 
 SPoleFit FitTwoPoles(const double* pdT, const double* pdY, size_t nPoints, double dTauLow, double dTauHigh)
@@ -105,8 +138,7 @@ SPoleFit FitTwoPoles(const double* pdT, const double* pdY, size_t nPoints, doubl
         return best;
     }
     const CPoleData data(pdT, pdY, nPoints);
-    // A grid in log τ, its columns made once; then golden sections about the best pair, one
-    // time constant at a time.
+    // A grid in log τ, its columns made once; then a descent from its best valleys.
     const int nGrid = 40;
     const double dLogLow = std::log(dTauLow);
     const double dStep = (std::log(dTauHigh) - dLogLow) / (nGrid - 1);
@@ -115,48 +147,50 @@ SPoleFit FitTwoPoles(const double* pdT, const double* pdY, size_t nPoints, doubl
     {
         vvdColumns.push_back(data.Column(std::exp(dLogLow + dStep * i)));
     }
-    double dBestSse = HUGE_VAL;
-    double dLog1 = 0, dLog2 = 0;
+    // Each fast τ's best slow one; where that profile has a valley, a start. A curve with
+    // no noise lies in a narrow valley that the grid can miss for a wider, shallower one.
+    std::vector<double> vdRowSse(nGrid, HUGE_VAL);
+    std::vector<int> vnRowBest(nGrid, 0);
     SPoleFit fit;
     for (int i = 0; i < nGrid; ++i)
     {
         for (int j = i + 1; j < nGrid; ++j)
         {
             const double dSse = dStep * (j - i) < std::log(2.0) ? HUGE_VAL : data.Fit(vvdColumns[static_cast<size_t>(i)], vvdColumns[static_cast<size_t>(j)], &fit);
-            if (dSse < dBestSse)
+            if (dSse < vdRowSse[static_cast<size_t>(i)])
             {
-                dBestSse = dSse;
-                dLog1 = dLogLow + dStep * i;
-                dLog2 = dLogLow + dStep * j;
+                vdRowSse[static_cast<size_t>(i)] = dSse;
+                vnRowBest[static_cast<size_t>(i)] = j;
             }
         }
     }
-    if (!std::isfinite(dBestSse))
+    std::vector<std::pair<double, int>> vStarts;
+    for (int i = 0; i < nGrid; ++i)
+    {
+        const double d = vdRowSse[static_cast<size_t>(i)];
+        if (std::isfinite(d) && (i == 0 || d <= vdRowSse[static_cast<size_t>(i - 1)]) && (i + 1 == nGrid || d <= vdRowSse[static_cast<size_t>(i + 1)]))
+        {
+            vStarts.emplace_back(d, i);
+        }
+    }
+    if (vStarts.empty())
     {
         return best;
     }
-    // A 5×5 pattern about the best pair, moved while it finds better and halved when it does
-    // not: a valley along which the two time constants trade against each other is followed
-    // as well as one along either.
-    double dSpan = dStep;
-    for (int nRound = 0; nRound < 60 && dSpan > 1e-4; ++nRound)
+    std::sort(vStarts.begin(), vStarts.end());
+    vStarts.resize(std::min<size_t>(vStarts.size(), kStarts));
+    double dBestSse = HUGE_VAL;
+    double dLog1 = 0, dLog2 = 0;
+    for (const std::pair<double, int>& start : vStarts)
     {
-        const double dCentre1 = dLog1, dCentre2 = dLog2;
-        for (int i = -2; i <= 2; ++i)
+        double d1 = dLogLow + dStep * start.second, d2 = dLogLow + dStep * vnRowBest[static_cast<size_t>(start.second)];
+        const double dSse = Descend(data, dStep, start.first, &d1, &d2);
+        if (dSse < dBestSse)
         {
-            for (int j = -2; j <= 2; ++j)
-            {
-                const double d1 = dCentre1 + dSpan * i / 2, d2 = dCentre2 + dSpan * j / 2;
-                const double dSse = (i == 0 && j == 0) ? HUGE_VAL : data.Fit(d1, d2, &fit);
-                if (dSse < dBestSse)
-                {
-                    dBestSse = dSse;
-                    dLog1 = d1;
-                    dLog2 = d2;
-                }
-            }
+            dBestSse = dSse;
+            dLog1 = d1;
+            dLog2 = d2;
         }
-        dSpan = dLog1 == dCentre1 && dLog2 == dCentre2 ? dSpan / 2 : dSpan;
     }
     best.dTauFast = std::exp(dLog1);
     best.dTauSlow = std::exp(dLog2);

@@ -70,17 +70,19 @@ struct SZoneFit
     std::string strPoles;   // why one pole, or two: the criterion and its figures
     bool bFastTold = false; // the fast pole is longer than INTERVAL can tell
     double dSteadyError = 0;  // C: how far refits to the first 2/3 and 5/6 of the rise move T∞
+    double dStep = 0;       // C: the sensor's step, within which no fit can place T∞
     size_t nPoints = 0;
     double dSpan = 0;       // µs from the load's start to the last reading fitted
     double dLast = 0;       // the last reading fitted, C
 };
 
 // A zone's reference for its rise and its thermal resistance: the baseline's mean where the
-// baseline read it, else its first reading in the soak.
+// baseline read it at rest, else its first reading in the soak.
 struct SFrom
 {
     bool bBaseline = false;
     tint64 llValue = 0;
+    std::string strRestless;  // how the zone moved in a baseline that was no rest; "" otherwise
 };
 
 // When CPU K's clock was first capped below its ceiling, the highest it reached once the load

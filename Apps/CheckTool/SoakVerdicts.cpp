@@ -170,8 +170,12 @@ void JudgeModel(const SSoakSetup& setup, const SSoakAnalysis& a, const std::stri
     }
     vCases.push_back(Measured("temp-steady-" + strName, Printed(2, m.dSteady), "C",
                               ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") + ", ± " +
-                                  (std::isfinite(z.dSteadyError) ? Printed(2, z.dSteadyError) : std::string("?")) +
-                                  " C as refits to the first 2/3 and 5/6 of the rise moved it, from " + Printed(2, m.Start()) +
+                                  (!std::isfinite(z.dSteadyError) ? std::string("?")
+                                   : z.dStep >= 0.01 && z.dStep > z.dSteadyError
+                                       ? Printed(2, z.dStep) + " C, its sensor's step (refits to the first 2/3 and 5/6 of the rise moved it " +
+                                             Printed(2, z.dSteadyError) + " C)"
+                                       : Printed(2, z.dSteadyError) + " C as refits to the first 2/3 and 5/6 of the rise moved it") +
+                                  ", from " + Printed(2, m.Start()) +
                                   " C at the start; " + Settled(z, a.strBent)));
 }
 

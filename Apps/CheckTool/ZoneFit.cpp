@@ -39,20 +39,22 @@ std::vector<double> Smoothed(const std::vector<double>& vd, size_t nWidth)
     return vdOut;
 }
 
-// The readings' noise, from how far each lies from the next: a robust standard deviation.
+// The readings' noise: a robust standard deviation from their second differences, which a
+// rise's slope leaves alone (a first difference would count it as noise, and so hide a slow
+// pole behind its own rise). For white noise each has six times its variance.
 double Noise(const std::vector<double>& vd)
 {
-    std::vector<double> vdGaps;
-    for (size_t i = 1; i < vd.size(); ++i)
+    std::vector<double> vdBends;
+    for (size_t i = 2; i < vd.size(); ++i)
     {
-        vdGaps.push_back(std::fabs(vd[i] - vd[i - 1]));
+        vdBends.push_back(std::fabs(vd[i] - 2 * vd[i - 1] + vd[i - 2]));
     }
-    if (vdGaps.empty())
+    if (vdBends.empty())
     {
         return 0;
     }
-    std::nth_element(vdGaps.begin(), vdGaps.begin() + static_cast<std::ptrdiff_t>(vdGaps.size() / 2), vdGaps.end());
-    return 1.4826 * vdGaps[vdGaps.size() / 2] / std::sqrt(2.0);
+    std::nth_element(vdBends.begin(), vdBends.begin() + static_cast<std::ptrdiff_t>(vdBends.size() / 2), vdBends.end());
+    return 1.4826 * vdBends[vdBends.size() / 2] / std::sqrt(6.0);
 }
 
 SSlope SlopeFrom(const std::vector<double>& vdT, const std::vector<double>& vdY, double dFrom)
@@ -218,8 +220,8 @@ SPoints Thinned(const SPoints& pts, size_t nMost, size_t nEnd)
 
 // One pole, or two where the readings show them beyond the sensor's noise: both rising, and
 // the sum of squares the second pole saves, per parameter it adds, more than kPoleF times the
-// larger of the fit's own residual variance, the readings' noise (from how far each lies
-// from the next) and their step's (whole degrees read as such). Noise, however it looks,
+// larger of the fit's own residual variance, the readings' noise (from their second
+// differences) and their step's (whole degrees read as such). Noise, however it looks,
 // saves a fit of more parameters no more than its variance for each.
 SChoice ChooseModel(const SPoints& pts, const SStepFit& one, double dInterval, double dStep, double dHigh)
 {
@@ -364,6 +366,7 @@ SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval
         return z;
     }
     Residuals(pts, &z);
+    z.dStep = dStep;
     z.bFastTold = z.model.nPoles == 2 && z.model.dTauFast >= dInterval / 2;
     const bool bAtLongest = z.model.nPoles == 1 ? one.bAtLongest : z.model.dTau >= dHigh * 0.999;
     z.strWhy = Misfit(z, pts, dRise, dStep, dInterval, bAtLongest);
