@@ -184,6 +184,18 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
              return soak;
          },
          {"thermal-resistance-soc:pass:15±0:the baseline was not quite at rest, CPU 1 30.0 % busy in it"}},
+        {"a zone still cooling from an earlier soak through the baseline",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 20, 61, 1,
+                                     [&](size_t k, double t) {
+                                         return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? 50000 + 10000 * std::exp(-(t + 20) / 8) : Rise(50000, 55000, 10)(t);
+                                     },
+                                     flat);
+             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
+             return soak;
+         },
+         {"thermal-resistance-soc:skip:-:the zone was not at rest in the baseline: it fell", "sustainable-power-soc:skip:-:not at rest in the baseline",
+          "temp-rise-soc:pass:5±0.1:above its first reading in the soak, the zone not at rest in the baseline"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},

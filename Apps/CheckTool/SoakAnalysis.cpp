@@ -54,6 +54,44 @@ SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
     return rows;
 }
 
+// How zone k moved over the baseline, where it was no rest (a board still cooling from an
+// earlier load, or heated by another): its later half's mean off its earlier half's by more
+// than 0.5 C and three standard errors. "" where it was still, or too few readings tell.
+std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
+{
+    std::vector<double> vd;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        if (trace.Value(i, k) != kMissing)
+        {
+            vd.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
+        }
+    }
+    if (vd.size() < 4)
+    {
+        return "";
+    }
+    double adMean[2] = {0, 0}, adVar[2] = {0, 0};
+    const size_t nHalf = vd.size() / 2, anCount[2] = {nHalf, vd.size() - nHalf};
+    for (size_t i = 0; i < vd.size(); ++i)
+    {
+        adMean[i < nHalf ? 0 : 1] += vd[i] / static_cast<double>(anCount[i < nHalf ? 0 : 1]);
+    }
+    for (size_t i = 0; i < vd.size(); ++i)
+    {
+        const size_t h = i < nHalf ? 0 : 1;
+        adVar[h] += (vd[i] - adMean[h]) * (vd[i] - adMean[h]) / static_cast<double>(std::max<size_t>(1, anCount[h] - 1));
+    }
+    const double dMoved = adMean[1] - adMean[0];
+    const double dError = std::sqrt(adVar[0] / static_cast<double>(anCount[0]) + adVar[1] / static_cast<double>(anCount[1]));
+    if (std::fabs(dMoved) <= std::max(0.5, 3 * dError))
+    {
+        return "";
+    }
+    return std::string(dMoved < 0 ? "it fell " : "it rose ") + Printed(2, std::fabs(dMoved)) + " C over the baseline (its halves' means " +
+           Printed(2, adMean[0]) + " and " + Printed(2, adMean[1]) + " C)";
+}
+
 // The least difference of means a meter resolves: the smallest step between its readings at
 // rest (1 µW, its unit, where it read one value), and twice the difference's standard error,
 // so that noise, or one odd reading, is never taken for what the load added.
@@ -249,7 +287,8 @@ static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace
     }
     else if (!s.from.bBaseline)
     {
-        r.strWhy = "the zone was not read in the baseline";
+        r.strWhy = s.from.strRestless.empty() ? "the zone was not read in the baseline"
+                                              : "the zone was not at rest in the baseline: " + s.from.strRestless + ", so its idle temperature is not known";
     }
     if (!r.strWhy.empty())
     {
@@ -352,7 +391,8 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         SSensorAnalysis& s = a.vSensors[k];
         s.soak = Summarise(trace, k, false, soak);
         s.base = Summarise(trace, k, false, base);
-        s.from = s.base.nGot > 0 ? SFrom{true, s.base.Mean()} : SFrom{false, s.soak.llFirst};
+        const std::string strRestless = setup.vSensors[k].eKind == ESensorKind::Temp ? Restless(trace, k, base) : "";
+        s.from = s.base.nGot > 0 && strRestless.empty() ? SFrom{true, s.base.Mean(), ""} : SFrom{false, s.soak.llFirst, strRestless};
         if (setup.vSensors[k].eKind != ESensorKind::Temp || s.soak.nGot == 0)
         {
             continue;

@@ -199,7 +199,8 @@ void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::v
         vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
         vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
                                   s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
-                                                   : " above its first reading"));
+                                  : s.from.strRestless.empty() ? " above its first reading"
+                                                               : " above its first reading in the soak, the zone not at rest in the baseline: " + s.from.strRestless));
     }
     const SZoneFit& z = s.fit;
     JudgeModel(setup, a, sensor.strName, z, vCases);
