@@ -316,6 +316,17 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
              return soak;
          },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 1800 MHz to 1400 MHz"}},
+        {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); }, [](double) { return 1800000.0; });
+             soak.setup.vllOppKHz = {1800000, 1400000, 1000000, 600000};
+             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             {
+                 soak.trace.vllMaxKHz[i] = i < 2 ? 2000000 : i < 5 ? kMissing : 1800000;
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:never:never"}},
         {"no cpufreq at all",
          [&] {
              SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);

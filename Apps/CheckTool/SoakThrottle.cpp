@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace
@@ -56,16 +57,21 @@ size_t RowBefore(const SSoakTrace& trace, SRows rows, bool bMax, size_t k)
 }
 
 // The kernel's own word on a cap, the earliest: scaling_max_freq lowered from where it was as
-// the load began, or a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
-double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
+// the load began to below the CPU's top (its table's, else the ceiling its clock reached), or
+// a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
+double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, tint64 llCeilingKHz, std::string* pstrHow)
 {
     double dAt = HUGE_VAL;
     tint64 llStart = rows.Count() > 0 ? trace.vllMaxKHz[RowBefore(trace, rows, true, 0)] : kMissing;
+    // A maximum lowered to where the clock could not go above anyway binds nothing.
+    const tint64 llTop = !setup.vllOppKHz.empty() ? *std::max_element(setup.vllOppKHz.begin(), setup.vllOppKHz.end())
+                         : llCeilingKHz > 0       ? llCeilingKHz
+                                                  : std::numeric_limits<tint64>::max();
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllMaxKHz[i];
         llStart = llStart == kMissing ? ll : llStart;
-        if (ll != kMissing && llStart != kMissing && ll < llStart)
+        if (ll != kMissing && llStart != kMissing && ll < std::min(llStart, llTop))
         {
             dAt = static_cast<double>(trace.vllTimeUs[i]);
             *pstrHow = "; scaling_max_freq fell from " + MHz(llStart) + " to " + MHz(ll) + " at " + Printed(2, dAt / 1e6) +
@@ -297,7 +303,7 @@ SThrottle FindThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows r
     th.strTop = MHz(th.llCeilingKHz);
     // What the kernel says of a cap places the onset where it came first.
     std::string strKernel;
-    const double dKernel = KernelCap(setup, trace, rows, &strKernel);
+    const double dKernel = KernelCap(setup, trace, rows, th.llCeilingKHz, &strKernel);
     if (dKernel < HUGE_VAL && (!th.bThrottled || dKernel < th.dOnset))
     {
         th.bThrottled = true;
