@@ -196,6 +196,13 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
          },
          {"thermal-resistance-soc:skip:-:the zone was not at rest in the baseline: it fell", "sustainable-power-soc:skip:-:not at rest in the baseline",
           "temp-rise-soc:pass:5±0.1:above its first reading in the soak, the zone not at rest in the baseline"}},
+        {"a whole-degree sensor at rest that crosses one step in the baseline",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 6, 121, 1,
+                               [&](size_t k, double t) { return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? (t < -3 ? 40000 : 41000) : Rise(40500, 55500, 20)(t); },
+                               flat);
+         },
+         {"thermal-resistance-soc:pass:7.5±0.01:idle 40.5 C"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
          {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},

@@ -56,7 +56,8 @@ SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
 
 // How zone k moved over the baseline, where it was no rest (a board still cooling from an
 // earlier load, or heated by another): its later half's mean off its earlier half's by more
-// than 0.5 C and three standard errors. "" where it was still, or too few readings tell.
+// than 0.5 C, the sensor's step (a board at rest may cross one) and three standard errors,
+// widened as a t test's are for few readings. "" where it was still, or too few readings tell.
 std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
 {
     std::vector<double> vd;
@@ -67,7 +68,7 @@ std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
             vd.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
         }
     }
-    if (vd.size() < 4)
+    if (vd.size() < 5)
     {
         return "";
     }
@@ -84,7 +85,13 @@ std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
     }
     const double dMoved = adMean[1] - adMean[0];
     const double dError = std::sqrt(adVar[0] / static_cast<double>(anCount[0]) + adVar[1] / static_cast<double>(anCount[1]));
-    if (std::fabs(dMoved) <= std::max(0.5, 3 * dError))
+    std::vector<tint64> vllSeen;
+    for (const double d : vd)
+    {
+        vllSeen.push_back(std::llround(d * 1000));
+    }
+    const double dStep = static_cast<double>(SmallestStep(vllSeen)) / 1000;
+    if (std::fabs(dMoved) <= std::max({0.5, dStep, (3 + 8 / static_cast<double>(vd.size() - 2)) * dError}))
     {
         return "";
     }
