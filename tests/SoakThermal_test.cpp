@@ -323,6 +323,17 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
              return soak;
          },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 1800 MHz to 1400 MHz"}},
+        {"no table: scaling_max_freq lowered as the load starts holds the clock at the cap from its first reading",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 5, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 20)(t); },
+                                     [](double t) { return t < 0 ? 800000.0 : 1600000.0; });
+             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             {
+                 soak.trace.vllMaxKHz[i] = i < 5 ? 2400000 : 1600000;
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 2400 MHz to 1600 MHz"}},
         {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
          [&] {
              SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); }, [](double) { return 1800000.0; });

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 namespace
@@ -41,37 +40,26 @@ tint64 BelowCeiling(const SSoakSetup& setup, tint64 llCeiling, std::string* pstr
     return static_cast<tint64>(static_cast<double>(llCeiling) * (1 - kClockMargin));
 }
 
-// The last row before the soak's that read a value (vllMaxKHz, or sensor k), else the soak's
+// The baseline's last row where it read a value (vllMaxKHz, or sensor k) then, else the soak's
 // first: where it stood as the load began, which a cap landing before the first soak sample
-// has already moved.
+// has already moved. An older reading, with none since, says nothing of that moment.
 size_t RowBefore(const SSoakTrace& trace, SRows rows, bool bMax, size_t k)
 {
-    for (size_t i = rows.iFirst; i > 0; --i)
-    {
-        if ((bMax ? trace.vllMaxKHz[i - 1] : trace.Value(i - 1, k)) != kMissing)
-        {
-            return i - 1;
-        }
-    }
-    return rows.iFirst;
+    const size_t i = rows.iFirst - 1;
+    return rows.iFirst > 0 && (bMax ? trace.vllMaxKHz[i] : trace.Value(i, k)) != kMissing ? i : rows.iFirst;
 }
 
 // The kernel's own word on a cap, the earliest: scaling_max_freq lowered from where it was as
-// the load began to below the CPU's top (its table's, else the ceiling its clock reached), or
-// a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
-double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, tint64 llCeilingKHz, std::string* pstrHow)
+// the load began, or a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
+double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
 {
     double dAt = HUGE_VAL;
     tint64 llStart = rows.Count() > 0 ? trace.vllMaxKHz[RowBefore(trace, rows, true, 0)] : kMissing;
-    // A maximum lowered to where the clock could not go above anyway binds nothing.
-    const tint64 llTop = !setup.vllOppKHz.empty() ? *std::max_element(setup.vllOppKHz.begin(), setup.vllOppKHz.end())
-                         : llCeilingKHz > 0       ? llCeilingKHz
-                                                  : std::numeric_limits<tint64>::max();
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllMaxKHz[i];
         llStart = llStart == kMissing ? ll : llStart;
-        if (ll != kMissing && llStart != kMissing && ll < std::min(llStart, llTop))
+        if (ll != kMissing && llStart != kMissing && ll < llStart)
         {
             dAt = static_cast<double>(trace.vllTimeUs[i]);
             *pstrHow = "; scaling_max_freq fell from " + MHz(llStart) + " to " + MHz(ll) + " at " + Printed(2, dAt / 1e6) +
@@ -303,7 +291,7 @@ SThrottle FindThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows r
     th.strTop = MHz(th.llCeilingKHz);
     // What the kernel says of a cap places the onset where it came first.
     std::string strKernel;
-    const double dKernel = KernelCap(setup, trace, rows, th.llCeilingKHz, &strKernel);
+    const double dKernel = KernelCap(setup, trace, rows, &strKernel);
     if (dKernel < HUGE_VAL && (!th.bThrottled || dKernel < th.dOnset))
     {
         th.bThrottled = true;
