@@ -366,14 +366,16 @@ SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval
         return z;
     }
     Residuals(pts, &z);
-    // The gap between distinct readings is a step of the sensor's only where they repeat, as a
-    // quantised sensor's do; readings spread over a rise leave gaps that are the rise's.
-    size_t nRepeats = 0;
-    for (size_t i = 1; i < pts.vllSeen.size(); ++i)
+    // The gap between distinct readings is the sensor's step only where every reading lies a
+    // whole number of such gaps from every other, as a quantised sensor's do (and one that
+    // truncates reads half a step low); readings spread over a rise leave gaps that are the rise's.
+    const tint64 llStep = std::llround(dStep * 1000);
+    bool bQuantised = llStep > 0;
+    for (const tint64 ll : pts.vllSeen)
     {
-        nRepeats += pts.vllSeen[i] == pts.vllSeen[i - 1] ? 1U : 0U;
+        bQuantised = bQuantised && (ll - pts.vllSeen.front()) % llStep == 0;
     }
-    z.dStep = 4 * nRepeats >= pts.vllSeen.size() ? dStep : 0;
+    z.dStep = bQuantised ? dStep : 0;
     z.bFastTold = z.model.nPoles == 2 && z.model.dTauFast >= dInterval / 2;
     const bool bAtLongest = z.model.nPoles == 1 ? one.bAtLongest : z.model.dTau >= dHigh * 0.999;
     z.strWhy = Misfit(z, pts, dRise, dStep, dInterval, bAtLongest);
