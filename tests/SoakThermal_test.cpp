@@ -199,6 +199,26 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
          },
          {"thermal-resistance-soc:skip:-:the zone was not at rest in the baseline: it fell", "sustainable-power-soc:skip:-:not at rest in the baseline",
           "temp-rise-soc:pass:5±0.1:above its first reading in the soak, the zone not at rest in the baseline"}},
+        // A trend is no noise: six smooth readings, 10 s apart, falling 6 C.
+        {"the same over six readings of a fine sensor",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 6, 97, 10,
+                               [&](size_t k, double t) {
+                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 40000 + 15000 * std::exp(-(t + 60) / 100) + (t < 0 ? 0 : Rise(0, 15000, 120)(t));
+                               },
+                               flat);
+         },
+         {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 5."}},
+        {"the same, slower, read in whole degrees: 48, then 47 and 46",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 30, 385, 5,
+                               [&](size_t k, double t) {
+                                   const double d = 40000 + 8000 * std::exp(-(t + 150) / 600) + (t < 0 ? 0 : Rise(0, 15000, 240)(t));
+                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 1000 * std::floor(d / 1000);
+                               },
+                               flat);
+         },
+         {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 1."}},
         {"a whole-degree sensor at rest that crosses one step in the baseline",
          [&] {
              return MakeCurves("temp:soc power:ina", 6, 121, 1,

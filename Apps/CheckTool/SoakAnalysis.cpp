@@ -55,48 +55,40 @@ SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
 }
 
 // How zone k moved over the baseline, where it was no rest (a board still cooling from an
-// earlier load, or heated by another): its later half's mean off its earlier half's by more
-// than 0.5 C, the sensor's step (a board at rest may cross one) and three standard errors,
-// widened as a t test's are for few readings. "" where it was still, or too few readings tell.
+// earlier load, or heated by another): a line through its readings moved more than the
+// sensor's step (a board at rest may cross one) and four standard errors of the line's own
+// scatter (a trend is no noise), widened as a t test's are for few readings, at a pace that
+// would move it 0.5 C in a minute (or over the baseline, were it longer). "" where it was
+// still, or too few readings tell.
 std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
 {
-    std::vector<double> vd;
+    std::vector<double> vdT, vdY;
+    std::vector<tint64> vllSeen;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         if (trace.Value(i, k) != kMissing)
         {
-            vd.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
+            vdT.push_back(static_cast<double>(trace.vllTimeUs[i]));
+            vdY.push_back(static_cast<double>(trace.Value(i, k)) / 1000);
+            vllSeen.push_back(trace.Value(i, k));
         }
     }
-    if (vd.size() < 5)
+    const SSlope line = vdT.size() >= 5 ? SlopeFrom(vdT, vdY, vdT.front()) : SSlope();
+    if (!line.bKnown)
     {
         return "";
     }
-    double adMean[2] = {0, 0}, adVar[2] = {0, 0};
-    const size_t nHalf = vd.size() / 2, anCount[2] = {nHalf, vd.size() - nHalf};
-    for (size_t i = 0; i < vd.size(); ++i)
-    {
-        adMean[i < nHalf ? 0 : 1] += vd[i] / static_cast<double>(anCount[i < nHalf ? 0 : 1]);
-    }
-    for (size_t i = 0; i < vd.size(); ++i)
-    {
-        const size_t h = i < nHalf ? 0 : 1;
-        adVar[h] += (vd[i] - adMean[h]) * (vd[i] - adMean[h]) / static_cast<double>(std::max<size_t>(1, anCount[h] - 1));
-    }
-    const double dMoved = adMean[1] - adMean[0];
-    const double dError = std::sqrt(adVar[0] / static_cast<double>(anCount[0]) + adVar[1] / static_cast<double>(anCount[1]));
-    std::vector<tint64> vllSeen;
-    for (const double d : vd)
-    {
-        vllSeen.push_back(std::llround(d * 1000));
-    }
-    const double dStep = static_cast<double>(SmallestStep(vllSeen)) / 1000;
-    if (std::fabs(dMoved) <= std::max({0.5, dStep, (3 + 8 / static_cast<double>(vd.size() - 2)) * dError}))
+    const double dSpan = vdT.back() - vdT.front();
+    const double dMoved = line.dSlope * dSpan;
+    const double dBound = std::max({0.5 * dSpan / std::max(dSpan, kStillHorizon), static_cast<double>(SmallestStep(vllSeen)) / 1000,
+                                    (4 + 10 / static_cast<double>(vdT.size() - 2)) * line.dError * dSpan});
+    if (std::fabs(dMoved) <= dBound)
     {
         return "";
     }
-    return std::string(dMoved < 0 ? "it fell " : "it rose ") + Printed(2, std::fabs(dMoved)) + " C over the baseline (its halves' means " +
-           Printed(2, adMean[0]) + " and " + Printed(2, adMean[1]) + " C)";
+    return std::string(dMoved < 0 ? "it fell " : "it rose ") + Printed(2, std::fabs(dMoved)) + " C over the baseline's " +
+           ShowSeconds(dSpan) + " s (" + Printed(2, std::fabs(line.dSlope) * 60e6) + " C a minute, a line through its " +
+           std::to_string(vdT.size()) + " readings from " + Printed(2, vdY.front()) + " to " + Printed(2, vdY.back()) + " C)";
 }
 
 // The least difference of means a meter resolves: the smallest step between its readings at

@@ -57,6 +57,8 @@ double Noise(const std::vector<double>& vd)
     return 1.4826 * vdBends[vdBends.size() / 2] / std::sqrt(6.0);
 }
 
+} // namespace
+
 SSlope SlopeFrom(const std::vector<double>& vdT, const std::vector<double>& vdY, double dFrom)
 {
     SSlope slope;
@@ -104,6 +106,9 @@ SSlope SlopeFrom(const std::vector<double>& vdT, const std::vector<double>& vdY,
     slope.bKnown = true;
     return slope;
 }
+
+namespace
+{
 
 // A zone's readings over some rows, at most 2000 of them (the fit's cost stays bounded on the
 // longest soak) with the last one always in: times in µs, values in C; and every value read.
