@@ -357,6 +357,17 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
              return soak;
          },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 2400 MHz to 1600 MHz"}},
+        {"the same with a table, the baseline's last row unread",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 5, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 20)(t); }, [](double) { return 1600000.0; });
+             soak.setup.vllOppKHz = {2400000, 1600000, 800000};
+             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             {
+                 soak.trace.vllMaxKHz[i] = i < 4 ? 2400000 : i == 4 ? kMissing : 1600000;
+             }
+             return soak;
+         },
+         {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 2400 MHz to 1600 MHz"}},
         {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
          [&] {
              SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); }, [](double) { return 1800000.0; });

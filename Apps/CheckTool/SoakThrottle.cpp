@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace
@@ -40,26 +41,51 @@ tint64 BelowCeiling(const SSoakSetup& setup, tint64 llCeiling, std::string* pstr
     return static_cast<tint64>(static_cast<double>(llCeiling) * (1 - kClockMargin));
 }
 
-// The baseline's last row where it read a value (vllMaxKHz, or sensor k) then, else the soak's
-// first: where it stood as the load began, which a cap landing before the first soak sample
-// has already moved. An older reading, with none since, says nothing of that moment.
+// The baseline's last row that read a value (vllMaxKHz, or sensor k), else the soak's first:
+// where it stood as the load began, which a cap landing before the first soak sample has
+// already moved.
 size_t RowBefore(const SSoakTrace& trace, SRows rows, bool bMax, size_t k)
 {
-    const size_t i = rows.iFirst - 1;
-    return rows.iFirst > 0 && (bMax ? trace.vllMaxKHz[i] : trace.Value(i, k)) != kMissing ? i : rows.iFirst;
+    for (size_t i = rows.iFirst; i > 0; --i)
+    {
+        if ((bMax ? trace.vllMaxKHz[i - 1] : trace.Value(i - 1, k)) != kMissing)
+        {
+            return i - 1;
+        }
+    }
+    return rows.iFirst;
+}
+
+// The highest clock CPU K can run at, as far as the soak knows: its table's top, or a clock it
+// was read at above that (a boost clock a table can leave out); none where it has no table.
+tint64 ClockTop(const SSoakSetup& setup, const SSoakTrace& trace)
+{
+    if (setup.vllOppKHz.empty())
+    {
+        return std::numeric_limits<tint64>::max();
+    }
+    tint64 llTop = *std::max_element(setup.vllOppKHz.begin(), setup.vllOppKHz.end());
+    for (size_t i = 0; i < trace.nSamples; ++i)
+    {
+        llTop = trace.vllKHz[i] != kMissing ? std::max(llTop, trace.vllKHz[i]) : llTop;
+    }
+    return llTop;
 }
 
 // The kernel's own word on a cap, the earliest: scaling_max_freq lowered from where it was as
-// the load began, or a cooling device that caps CPU K leaving state 0. HUGE_VAL where neither.
+// the load began to below the highest clock the CPU can run at (a maximum above that, lowered
+// to it, binds nothing), or a cooling device that caps CPU K leaving state 0. HUGE_VAL where
+// neither.
 double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
 {
     double dAt = HUGE_VAL;
     tint64 llStart = rows.Count() > 0 ? trace.vllMaxKHz[RowBefore(trace, rows, true, 0)] : kMissing;
+    const tint64 llTop = ClockTop(setup, trace);
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllMaxKHz[i];
         llStart = llStart == kMissing ? ll : llStart;
-        if (ll != kMissing && llStart != kMissing && ll < llStart)
+        if (ll != kMissing && llStart != kMissing && ll < std::min(llStart, llTop))
         {
             dAt = static_cast<double>(trace.vllTimeUs[i]);
             *pstrHow = "; scaling_max_freq fell from " + MHz(llStart) + " to " + MHz(ll) + " at " + Printed(2, dAt / 1e6) +
