@@ -219,6 +219,23 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
                                flat);
          },
          {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 1."}},
+        {"the same, faster, over eight readings in whole degrees: 45, then 44 and 43",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 8, 91, 2,
+                               [&](size_t k, double t) {
+                                   const double d = 40000 + 5000 * std::exp(-(t + 16) / 30) + (t < 0 ? 0 : Rise(0, 15000, 20)(t));
+                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 1000 * std::floor(d / 1000);
+                               },
+                               flat);
+         },
+         {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 1."}},
+        {"a whole-degree sensor at rest that crosses one step halfway through a long baseline",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 30, 121, 1,
+                               [&](size_t k, double t) { return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? (t < -15 ? 40000 : 41000) : 1000 * std::floor(Rise(40500, 55500, 20)(t) / 1000); },
+                               flat);
+         },
+         {"thermal-resistance-soc:pass:7.3±0.2:idle 40.5 C"}},
         {"a whole-degree sensor at rest that crosses one step in the baseline",
          [&] {
              return MakeCurves("temp:soc power:ina", 6, 121, 1,

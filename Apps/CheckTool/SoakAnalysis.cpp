@@ -55,11 +55,12 @@ SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
 }
 
 // How zone k moved over the baseline, where it was no rest (a board still cooling from an
-// earlier load, or heated by another): a line through its readings moved more than the
-// sensor's step (a board at rest may cross one) and four standard errors of the line's own
-// scatter (a trend is no noise), widened as a t test's are for few readings, at a pace that
-// would move it 0.5 C in a minute (or over the baseline, were it longer). "" where it was
-// still, or too few readings tell.
+// earlier load, or heated by another): a line through its readings moved more than four
+// standard errors of their noise about it (a trend is no noise), widened as a t test's are
+// for few readings, at a pace that would move it 0.5 C in a minute (or over the baseline,
+// were it longer). A quantised sensor at rest may cross one step, which a line through it
+// takes for up to one and a half; its steps' own scatter, a twelfth of a step squared, is
+// no noise either. "" where it was still, or too few readings tell.
 std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
 {
     std::vector<double> vdT, vdY;
@@ -78,10 +79,22 @@ std::string Restless(const SSoakTrace& trace, size_t k, SRows rows)
     {
         return "";
     }
+    double dMeanT = 0, dTT = 0;
+    for (const double t : vdT)
+    {
+        dMeanT += t / static_cast<double>(vdT.size());
+    }
+    for (const double t : vdT)
+    {
+        dTT += (t - dMeanT) * (t - dMeanT);
+    }
+    const tint64 llStep = SmallestStep(vllSeen);
+    const double dStep = static_cast<double>(llStep) / 1000;
+    const double dNoiseVar = std::max(0.0, line.dError * line.dError * dTT - dStep * dStep / 12);
     const double dSpan = vdT.back() - vdT.front();
     const double dMoved = line.dSlope * dSpan;
-    const double dBound = std::max({0.5 * dSpan / std::max(dSpan, kStillHorizon), static_cast<double>(SmallestStep(vllSeen)) / 1000,
-                                    (4 + 10 / static_cast<double>(vdT.size() - 2)) * line.dError * dSpan});
+    const double dBound = std::max({0.5 * dSpan / std::max(dSpan, kStillHorizon), 1.6 * dStep,
+                                    (4 + 10 / static_cast<double>(vdT.size() - 2)) * std::sqrt(dNoiseVar / dTT) * dSpan});
     if (std::fabs(dMoved) <= dBound)
     {
         return "";
