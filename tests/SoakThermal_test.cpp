@@ -9,6 +9,28 @@ namespace
 const auto flat = [](double) { return 1200000.0; };
 const auto noise = [](double t) { return 80 * std::sin(7.3 * t); };
 
+// A zone on a meter that reads 0.5 W at rest and 2.5 W under the load; read in whole degrees
+// where bWhole.
+SSoak OnMeter(size_t nBase, size_t nSoak, double dInterval, std::function<double(double)> fnZone, bool bWhole)
+{
+    return MakeCurves("temp:soc power:ina", nBase, nSoak, dInterval,
+                      [=](size_t k, double t) { return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : bWhole ? 1000 * std::floor(fnZone(t) / 1000) : fnZone(t); },
+                      flat);
+}
+
+// A zone rising on a clock, with a table of operating points, and scaling_max_freq read as
+// vllMax gives it for each of the five baseline rows and then for every soak row.
+SSoak Capped(std::function<double(double)> fnKHz, std::vector<tint64> vllOpp, std::vector<tint64> vllMax)
+{
+    SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [](size_t, double t) { return Rise(40000, 60000, 10)(t); }, fnKHz);
+    soak.setup.vllOppKHz = vllOpp;
+    for (size_t i = 0; i < soak.trace.nSamples; ++i)
+    {
+        soak.trace.vllMaxKHz[i] = vllMax[std::min<size_t>(i, 5)];
+    }
+    return soak;
+}
+
 // A soak, and the cases it must give: "case:result:figure±tolerance:details-fragment"; figure may be "-".
 struct SThermalRow
 {
@@ -189,11 +211,7 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
          {"thermal-resistance-soc:pass:15±0:the baseline was not quite at rest, CPU 1 30.0 % busy in it"}},
         {"a zone still cooling from an earlier soak through the baseline",
          [&] {
-             SSoak soak = MakeCurves("temp:soc power:ina", 20, 61, 1,
-                                     [&](size_t k, double t) {
-                                         return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? 50000 + 10000 * std::exp(-(t + 20) / 8) : Rise(50000, 55000, 10)(t);
-                                     },
-                                     flat);
+             SSoak soak = OnMeter(20, 61, 1, [](double t) { return t < 0 ? 50000 + 10000 * std::exp(-(t + 20) / 8) : Rise(50000, 55000, 10)(t); }, false);
              soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
              return soak;
          },
@@ -201,47 +219,19 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
           "temp-rise-soc:pass:5±0.1:above its first reading in the soak, the zone not at rest in the baseline"}},
         // A trend is no noise: six smooth readings, 10 s apart, falling 6 C.
         {"the same over six readings of a fine sensor",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 6, 97, 10,
-                               [&](size_t k, double t) {
-                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 40000 + 15000 * std::exp(-(t + 60) / 100) + (t < 0 ? 0 : Rise(0, 15000, 120)(t));
-                               },
-                               flat);
-         },
+         [&] { return OnMeter(6, 97, 10, [](double t) { return 40000 + 15000 * std::exp(-(t + 60) / 100) + Rise(0, 15000, 120)(t); }, false); },
          {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 5."}},
         {"the same, slower, read in whole degrees: 48, then 47 and 46",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 30, 385, 5,
-                               [&](size_t k, double t) {
-                                   const double d = 40000 + 8000 * std::exp(-(t + 150) / 600) + (t < 0 ? 0 : Rise(0, 15000, 240)(t));
-                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 1000 * std::floor(d / 1000);
-                               },
-                               flat);
-         },
+         [&] { return OnMeter(30, 385, 5, [](double t) { return 40000 + 8000 * std::exp(-(t + 150) / 600) + Rise(0, 15000, 240)(t); }, true); },
          {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 1."}},
         {"the same, faster, over eight readings in whole degrees: 45, then 44 and 43",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 8, 91, 2,
-                               [&](size_t k, double t) {
-                                   const double d = 40000 + 5000 * std::exp(-(t + 16) / 30) + (t < 0 ? 0 : Rise(0, 15000, 20)(t));
-                                   return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : 1000 * std::floor(d / 1000);
-                               },
-                               flat);
-         },
+         [&] { return OnMeter(8, 91, 2, [](double t) { return 40000 + 5000 * std::exp(-(t + 16) / 30) + Rise(0, 15000, 20)(t); }, true); },
          {"thermal-resistance-soc:skip:-:not at rest in the baseline: it fell 1."}},
         {"a whole-degree sensor at rest that crosses one step halfway through a long baseline",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 30, 121, 1,
-                               [&](size_t k, double t) { return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? (t < -15 ? 40000 : 41000) : 1000 * std::floor(Rise(40500, 55500, 20)(t) / 1000); },
-                               flat);
-         },
+         [&] { return OnMeter(30, 121, 1, [](double t) { return t < 0 ? (t < -15 ? 40000 : 41000) : Rise(40500, 55500, 20)(t); }, true); },
          {"thermal-resistance-soc:pass:7.3±0.2:idle 40.5 C"}},
         {"a whole-degree sensor at rest that crosses one step in the baseline",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 6, 121, 1,
-                               [&](size_t k, double t) { return k == 1 ? (t < 0 ? 500000.0 : 2500000.0) : t < 0 ? (t < -3 ? 40000 : 41000) : Rise(40500, 55500, 20)(t); },
-                               flat);
-         },
+         [&] { return OnMeter(6, 121, 1, [](double t) { return t < 0 ? (t < -3 ? 40000 : 41000) : Rise(40500, 55500, 20)(t); }, false); },
          {"thermal-resistance-soc:pass:7.5±0.01:idle 40.5 C"}},
         {"two meters and none named",
          [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
@@ -352,49 +342,16 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
          {"throttle-onset-cpu1:pass:19.5±0:found by the kernel: cooling device cpufreq-cpu1 above state 0 from 19.50 s; scaling_max_freq",
           "throttle-time-cpu1:pass:40±0:below 1800 MHz", "temp-tau-soc:pass:10±0.3:before the throttle onset at 19.50 s"}},
         {"a cap that lands between the baseline and the first soak sample, as the governor ramps",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); },
-                                     [](double t) { return t < 0.5 ? 600000.0 : 1400000.0; });
-             soak.setup.vllOppKHz = {1800000, 1400000, 1000000, 600000};
-             for (size_t i = 0; i < soak.trace.nSamples; ++i)
-             {
-                 soak.trace.vllMaxKHz[i] = i < 5 ? 1800000 : 1400000;
-             }
-             return soak;
-         },
+         [&] { return Capped([](double t) { return t < 0.5 ? 600000.0 : 1400000.0; }, {1800000, 1400000, 1000000, 600000}, {1800000, 1800000, 1800000, 1800000, 1800000, 1400000}); },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 1800 MHz to 1400 MHz"}},
         {"no table: scaling_max_freq lowered as the load starts holds the clock at the cap from its first reading",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc", 5, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 20)(t); },
-                                     [](double t) { return t < 0 ? 800000.0 : 1600000.0; });
-             for (size_t i = 0; i < soak.trace.nSamples; ++i)
-             {
-                 soak.trace.vllMaxKHz[i] = i < 5 ? 2400000 : 1600000;
-             }
-             return soak;
-         },
+         [&] { return Capped([](double t) { return t < 0 ? 800000.0 : 1600000.0; }, {}, {2400000, 2400000, 2400000, 2400000, 2400000, 1600000}); },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 2400 MHz to 1600 MHz"}},
         {"the same with a table, the baseline's last row unread",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc", 5, 61, 1, [&](size_t, double t) { return Rise(40000, 60000, 20)(t); }, [](double) { return 1600000.0; });
-             soak.setup.vllOppKHz = {2400000, 1600000, 800000};
-             for (size_t i = 0; i < soak.trace.nSamples; ++i)
-             {
-                 soak.trace.vllMaxKHz[i] = i < 4 ? 2400000 : i == 4 ? kMissing : 1600000;
-             }
-             return soak;
-         },
+         [&] { return Capped([](double) { return 1600000.0; }, {2400000, 1600000, 800000}, {2400000, 2400000, 2400000, 2400000, kMissing, 1600000}); },
          {"throttle-onset-cpu1:pass:0±0:scaling_max_freq fell from 2400 MHz to 1600 MHz"}},
         {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [&](size_t, double t) { return Rise(40000, 60000, 10)(t); }, [](double) { return 1800000.0; });
-             soak.setup.vllOppKHz = {1800000, 1400000, 1000000, 600000};
-             for (size_t i = 0; i < soak.trace.nSamples; ++i)
-             {
-                 soak.trace.vllMaxKHz[i] = i < 2 ? 2000000 : i < 5 ? kMissing : 1800000;
-             }
-             return soak;
-         },
+         [&] { return Capped([](double) { return 1800000.0; }, {1800000, 1400000, 1000000, 600000}, {2000000, 2000000, kMissing, kMissing, kMissing, 1800000}); },
          {"throttle-onset-cpu1:pass:never:never"}},
         {"no cpufreq at all",
          [&] {
