@@ -70,7 +70,11 @@ void JudgeRows(const std::vector<SThermalRow>& aCases)
             }
             const double dWant = std::stod(strFigure.substr(0, strFigure.find("±")));
             const double dTolerance = std::stod(strFigure.substr(strFigure.find("±") + strlen("±")));
-            EXPECT_NEAR(std::stod(got.strMeasurement), dWant, dTolerance) << strName << ": " << got.strDetails;
+            // A measurement that is no number ("never", none) fails this row, not the rows after it.
+            char* pszEnd = nullptr;
+            const double dGot = std::strtod(got.strMeasurement.c_str(), &pszEnd);
+            EXPECT_TRUE(!got.strMeasurement.empty() && *pszEnd == '\0') << strName << ": " << got.strMeasurement;
+            EXPECT_NEAR(dGot, dWant, dTolerance) << strName << ": " << got.strDetails;
         }
     }
 }
