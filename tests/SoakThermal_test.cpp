@@ -194,6 +194,43 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
                                flat);
          },
          {"thermal-resistance-soc:pass:13.04±0.01:the median of its later half"}},
+        {"two meters and none named",
+         [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
+         {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
+        {"10 K/W over an idle 0.5 W at 40 C, passive trip points at 60 and 70 C: 3.5 W sustained",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
+             return soak;
+         },
+         {"sustainable-power-soc:pass:3500±1:settled at 70.0 C (its highest passive trip point): idle 0.5 W at 40.0 C, and 10.00 K/W "
+          "above it; k_po 350.0 and k_pu 700.0 mW/C"}},
+        {"the same at SUSTAIN_TEMP=65, and a zone with no target",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
+                                     [&](size_t k, double t) { return k < 2 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+             soak.setup.vSensors[0].vllPassiveTrips = {70000};
+             soak.setup.limSustainTemp = ParamsFrom("SUSTAIN_TEMP=65", "60").limSustainTemp;
+             soak.setup.vSensors[1].vllPassiveTrips.clear();
+             return soak;
+         },
+         {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; k_po 42.9 and k_pu 85.7 "
+          "mW/C, as the power allocator derives them over its passive trip points, 0.0 to 70.0 C",
+          "sustainable-power-gpu:pass:3000±1:no passive trip point to derive"}},
+        {"no target at all",
+         [&] {
+             return MakeCurves("temp:soc power:ina", 10, 61, 1,
+                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
+         },
+         {"sustainable-power-soc:skip:-:no SUSTAIN_TEMP, and no passive trip point under class/x"}},
+    });
+}
+
+// Whether the baseline was a rest: the CPU idle, and each zone still.
+TEST(SoakJudge, BaselineAtRest)
+{
+    JudgeRows({
         {"a baseline that was not at rest",
          [&] {
              SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
@@ -237,36 +274,6 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
         {"a whole-degree sensor at rest that crosses one step in the baseline",
          [&] { return OnMeter(6, 121, 1, [](double t) { return t < 0 ? (t < -3 ? 40000 : 41000) : Rise(40500, 55500, 20)(t); }, false); },
          {"thermal-resistance-soc:pass:7.5±0.01:idle 40.5 C"}},
-        {"two meters and none named",
-         [&] { return MakeCurves("temp:soc power:a power:b", 10, 61, 1, [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : 1e6 + t; }, flat); },
-         {"thermal-resistance-soc:skip:-:several power meters (a, b): POWER_METER names which"}},
-        {"10 K/W over an idle 0.5 W at 40 C, passive trip points at 60 and 70 C: 3.5 W sustained",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
-                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
-             return soak;
-         },
-         {"sustainable-power-soc:pass:3500±1:settled at 70.0 C (its highest passive trip point): idle 0.5 W at 40.0 C, and 10.00 K/W "
-          "above it; k_po 350.0 and k_pu 700.0 mW/C"}},
-        {"the same at SUSTAIN_TEMP=65, and a zone with no target",
-         [&] {
-             SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
-                                     [&](size_t k, double t) { return k < 2 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-             soak.setup.vSensors[0].vllPassiveTrips = {70000};
-             soak.setup.limSustainTemp = ParamsFrom("SUSTAIN_TEMP=65", "60").limSustainTemp;
-             soak.setup.vSensors[1].vllPassiveTrips.clear();
-             return soak;
-         },
-         {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; k_po 42.9 and k_pu 85.7 "
-          "mW/C, as the power allocator derives them over its passive trip points, 0.0 to 70.0 C",
-          "sustainable-power-gpu:pass:3000±1:no passive trip point to derive"}},
-        {"no target at all",
-         [&] {
-             return MakeCurves("temp:soc power:ina", 10, 61, 1,
-                               [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-         },
-         {"sustainable-power-soc:skip:-:no SUSTAIN_TEMP, and no passive trip point under class/x"}},
     });
 }
 
@@ -324,6 +331,32 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
          {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
           "throttle-time-cpu1:pass:1.8±0:below 1200 MHz"}},
         // Real boards' clocks and dies.
+        {"no cpufreq at all",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);
+             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
+             soak.setup.strStatesWhy = soak.setup.strCurFreqWhy = "absent";
+             return soak;
+         },
+         {"throttle-onset-cpu1:skip:-:cpufreq/stats/time_in_state is absent, and cpufreq/scaling_cur_freq is absent",
+          "freq-min-cpu1:skip:-:scaling_cur_freq is absent"}},
+        {"time_in_state read at every sample, never advancing, and no clock",
+         [&] {
+             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat, 1);
+             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
+             soak.trace.vllStateKHz = {1800000};
+             std::fill(soak.trace.vllStateTime.begin(), soak.trace.vllStateTime.end(), 5000000);
+             return soak;
+         },
+         {"throttle-time-cpu1:skip:-:time_in_state was read at every sample but never advanced"}},
+    });
+}
+
+
+// A governor's ramp or a wobble is no throttle; a cap the kernel put there is, however early.
+TEST(SoakJudge, RampsWobblesAndCaps)
+{
+    JudgeRows({
         {"a governor's ramp from 600 MHz as the load starts, then a steady clock",
          [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 70000, 10)(t); }, [](double t) { return t < 0.5 ? 600000.0 : 1800000.0; }); },
          {"throttle-onset-cpu1:pass:never:its governor's ramp from 600 MHz is no throttling", "throttle-time-cpu1:pass:0±0:",
@@ -357,27 +390,8 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
          [&] { return Capped([](double) { return 1800000.0; }, {1800000, 1400000, 1000000, 600000}, {2000000, 2000000, kMissing, kMissing, kMissing, 1800000}); },
          {"throttle-onset-cpu1:pass:never:never"}},
-        {"no cpufreq at all",
-         [&] {
-             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);
-             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
-             soak.setup.strStatesWhy = soak.setup.strCurFreqWhy = "absent";
-             return soak;
-         },
-         {"throttle-onset-cpu1:skip:-:cpufreq/stats/time_in_state is absent, and cpufreq/scaling_cur_freq is absent",
-          "freq-min-cpu1:skip:-:scaling_cur_freq is absent"}},
-        {"time_in_state read at every sample, never advancing, and no clock",
-         [&] {
-             SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat, 1);
-             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
-             soak.trace.vllStateKHz = {1800000};
-             std::fill(soak.trace.vllStateTime.begin(), soak.trace.vllStateTime.end(), 5000000);
-             return soak;
-         },
-         {"throttle-time-cpu1:skip:-:time_in_state was read at every sample but never advanced"}},
     });
 }
-
 
 // UNTIL_STEADY's looks at a growing soak, as the check takes them: never steady before 3 τ of
 // the slowest pole, and steady once the model has held.
