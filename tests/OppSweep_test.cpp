@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../Apps/CheckTool/OppSweep.h"
+#include "CaseCatalogue.h"
+#include "OppSweep.h"
 
 namespace
 {
@@ -151,6 +152,12 @@ TEST(OppSweep, TheCoefficientLeavesTheLeakageOfItsHeatOut)
         const SSweep s = Simulate(b);
         const SSweepAnalysis a = AnalyseSweep(s);
         const std::vector<SCase> vCases = JudgeSweep(1, s, a);
+        for (const SCase& c : vCases)
+        {
+            const SCaseKind* pKind = FindCaseKind(c.strName);
+            ASSERT_NE(pKind, nullptr) << c.strName;
+            EXPECT_EQ(c.strUnits, c.strMeasurement.empty() ? "" : pKind->pszUnits) << c.strName;
+        }
             ASSERT_EQ(vCases.size(), *b.pszWhy == '\0' ? kOpps.size() + 2 : 2u);
         for (size_t i = 0; i < vCases.size(); ++i)
         {

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Tests of the soak check's judge: tables of parameters, sensor names and synthetic samples.
+#include <set>
+
 #include "SoakRows.h"
 
 namespace
@@ -54,15 +56,38 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
     ASSERT_TRUE(ParseParams({"0", "1", "0.5", "build/hogspin"}, FakeGetEnv, &params, &strWhy));
     EXPECT_EQ(params.nSamples, 5u);
     EXPECT_EQ(params.usStopBound, 2500000);
-    EXPECT_EQ(params.limMaxTemp.llValue, -5250);
-    EXPECT_EQ(params.limMinFreq.llValue, 1200000);
-    EXPECT_EQ(params.limMaxPower.llValue, 1000);
+    EXPECT_EQ(params.limits.limMaxTemp.llValue, -5250);
+    EXPECT_EQ(params.limits.limMinFreq.llValue, 1200000);
+    EXPECT_EQ(params.limits.limMaxPower.llValue, 1000);
     EXPECT_EQ(params.strHogspin, "build/hogspin");
     SetEnv("BASELINE=2 INTERVAL=0.5 UNTIL_STEADY=1 POWER_METER=ina3221-VDD_CPU");
     ASSERT_TRUE(ParseParams({"0", "1", "10"}, FakeGetEnv, &params, &strWhy));
     EXPECT_EQ(params.nBaseline, 4u);
     EXPECT_TRUE(params.bUntilSteady);
     EXPECT_EQ(params.strPowerMeter, "ina3221-VDD_CPU");
+}
+
+// One table of cases: in the enumeration's order, each pattern once, and every name it gives
+// found again as its own kind, for sensor names that look like other cases' prefixes too.
+TEST(SoakNames, TheCatalogueNamesEachCaseOnce)
+{
+    std::set<std::string> setPatterns;
+    for (size_t i = 0; i < kCaseKindCount; ++i)
+    {
+        const SCaseKind& kind = kCaseKinds[i];
+        EXPECT_EQ(static_cast<size_t>(kind.eCase), i) << kind.pszPrefix;
+        EXPECT_TRUE(setPatterns.insert(std::string(kind.pszPrefix) + kind.pszOf).second) << kind.pszPrefix;
+        const std::string strOf = std::string(kind.pszOf) == "cpuCPU"       ? "cpu12"
+                                  : std::string(kind.pszOf) == "cpuCPU-MHZ" ? "cpu0-403_2"
+                                  : *kind.pszOf != '\0'                    ? "max-soc"
+                                                                            : "";
+        EXPECT_EQ(FindCaseKind(CaseName(kind.eCase, strOf)), &kind) << CaseName(kind.eCase, strOf);
+    }
+    for (const char* pszName : {"freq-min-cpu", "freq-min-cpux", "power-opp-cpu1", "power-opp-cpu1-", "cpu-busy-soc", "temp-max-"})
+    {
+        EXPECT_EQ(FindCaseKind(pszName), nullptr) << pszName;
+    }
+    EXPECT_EQ(CaseTable().substr(0, CaseTable().find('\n')), "summary-ret\t-\tthe tool's summary line says every worker was pinned to CPU");
 }
 
 TEST(SoakNames, CaseNamesHoldNoDotAndNeverRepeat)
@@ -231,7 +256,7 @@ TEST(SoakJudge, EveryCaseOfAnOddBoard)
         const SSoak soak = MakeSoak(c.pszSensors, c.pszSamples, c.pszEnv);
         std::vector<std::string> vExpected = c.vCalls;
         std::sort(vExpected.begin(), vExpected.end());
-        EXPECT_EQ(Calls(JudgeSoak(soak.setup, AnalyseSoak(soak.setup, soak.trace))), vExpected);
+        EXPECT_EQ(Calls(Judged(soak)), vExpected);
     }
 }
 
@@ -240,7 +265,7 @@ TEST(SoakJudge, DetailsSayWhatWasMeasuredAndWhatWasNot)
     const SSoak soak = MakeSoak("temp:soc temp:wifi energy:e", "0 0 0 - 40000 - 5; 1000 100 100 - - - 6; 2000 200 200 - 85040 - 2;"
                                 "3000 300 300 - 85040 - 9", "MAX_TEMP=85");
     std::map<std::string, std::string> mapDetails;
-    for (const SCase& c : JudgeSoak(soak.setup, AnalyseSoak(soak.setup, soak.trace)))
+    for (const SCase& c : Judged(soak))
     {
         mapDetails[c.strName] = c.strDetails;
     }
@@ -258,11 +283,11 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     std::string strLines;
     for (size_t i = 0; i < 2; ++i)
     {
-        strLines += std::string(acLine, FormatTraceLine(soak.setup, soak.trace, i, acLine, sizeof(acLine)));
+        strLines += std::string(acLine, FormatTraceLine(soak.board.vSensors, soak.run.trace, i, acLine, sizeof(acLine)));
     }
-    EXPECT_EQ(TraceHeader(soak.setup), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
+    EXPECT_EQ(TraceHeader(soak.asked.nCPU, soak.board.vSensors), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
     EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
-    EXPECT_EQ(FormatTraceLine(soak.setup, soak.trace, 0, acLine, 20), 0u);
+    EXPECT_EQ(FormatTraceLine(soak.board.vSensors, soak.run.trace, 0, acLine, 20), 0u);
     EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", "board-\xc3\xa4 100%"),
               "hogspin-board,model=Pine64%2C Rock%09Pro,kernel=6.1.0,host=b-3,board=board-%C3%A4 100%25\n");
     // The data line of each kind of case: a measurement, a verdict, a skip, a throttle that never came.

@@ -14,11 +14,13 @@
 
 #include <gtest/gtest.h>
 
-#include "../Apps/CheckTool/SoakAnalysis.h"
-#include "../Apps/CheckTool/SoakLines.h"
-#include "../Apps/CheckTool/SoakParams.h"
-#include "../Apps/CheckTool/SoakVerdicts.h"
-#include "../Apps/CheckTool/SysfsText.h"
+#include "SoakAnalysis.h"
+#include "CaseCatalogue.h"
+#include "NumberText.h"
+#include "SoakLines.h"
+#include "SoakParams.h"
+#include "SoakVerdicts.h"
+#include "SysfsText.h"
 
 
 inline std::map<std::string, std::string> g_mapEnv;
@@ -44,9 +46,31 @@ inline void SetEnv(const std::string& strEnv)
 // kHz value..." with '-' for what could not be read, samples apart by ';'.
 struct SSoak
 {
-    SSoakSetup setup;
-    SSoakTrace trace;
+    SCheckParams asked;
+    SBoard board;
+    SSoakRun run;
 };
+
+// A case the catalogue does not list, or lists with other units, is one a report or the LAVA
+// definition would not know.
+inline void ExpectCatalogued(const std::vector<SCase>& vCases)
+{
+    for (const SCase& c : vCases)
+    {
+        const SCaseKind* pKind = FindCaseKind(c.strName);
+        ASSERT_NE(pKind, nullptr) << c.strName;
+        EXPECT_EQ(c.strUnits, c.strMeasurement.empty() ? "" : pKind->pszUnits) << c.strName;
+        EXPECT_TRUE(c.eResult != EResult::Pass || c.strMeasurement.empty() == (*pKind->pszUnits == '\0')) << c.strName;
+    }
+}
+
+// Every case of the soak, as the check judges it.
+inline std::vector<SCase> Judged(const SSoak& soak)
+{
+    const std::vector<SCase> vCases = JudgeSoak(soak.asked, AnalyseSoak(soak.asked, soak.board, soak.run));
+    ExpectCatalogued(vCases);
+    return vCases;
+}
 
 // "NAME=VALUE ..." as the check reads its parameters, for CPU 1, one thread and SETTLE pszSettle.
 inline SCheckParams ParamsFrom(const std::string& strEnv, const char* pszSettle)
@@ -63,11 +87,12 @@ inline SSoak MakeSoak(const std::string& strSensors, const std::string& strSampl
 {
     SSoak soak;
     const SCheckParams params = ParamsFrom(strEnv, pszSettle);
-    soak.setup = MakeSetup(params);
+    soak.asked = params;
+    soak.run.usPlanned = static_cast<tint64>(params.nSamples) * params.usInterval;
     // TOOL_PCT, the test's own: how much of a CPU the tool's pinned threads took ('-' unread).
     const char* pszTool = FakeGetEnv("TOOL_PCT");
-    soak.setup.bToolTime = pszTool == nullptr || std::strcmp(pszTool, "-") != 0;
-    soak.setup.usToolTime = soak.setup.usAsked / 100 * (pszTool == nullptr || !soak.setup.bToolTime ? 100 : std::atoi(pszTool));
+    soak.run.tool.bRead = pszTool == nullptr || std::strcmp(pszTool, "-") != 0;
+    soak.run.tool.usTime = soak.run.usPlanned / 100 * (pszTool == nullptr || !soak.run.tool.bRead ? 100 : std::atoi(pszTool));
     std::istringstream sensors(strSensors);
     for (std::string strWord; sensors >> strWord;)
     {
@@ -77,11 +102,11 @@ inline SSoak MakeSoak(const std::string& strSensors, const std::string& strSampl
                                   : strKind == "cooling" ? ESensorKind::Cooling
                                                          : ESensorKind::Energy;
         const std::string strName = strWord.substr(strWord.find(':') + 1);
-        soak.setup.vSensors.push_back(SSensor{eKind, "class/x/" + strName, strName});
+        soak.board.vSensors.push_back(SSensor{eKind, "class/x/" + strName, strName});
     }
     const size_t nRows = static_cast<size_t>(std::count(strSamples.begin(), strSamples.end(), ';')) + 1;
-    EXPECT_TRUE(soak.trace.Reserve(nRows, soak.setup.vSensors.size()));
-    soak.trace.nBaseline = params.nBaseline;  // its rows come first
+    EXPECT_TRUE(soak.run.trace.Reserve(nRows, soak.board.vSensors.size()));
+    soak.run.trace.nBaseline = params.nBaseline;  // its rows come first
     std::istringstream samples(strSamples);
     for (std::string strRow; std::getline(samples, strRow, ';');)
     {
@@ -91,15 +116,15 @@ inline SSoak MakeSoak(const std::string& strSensors, const std::string& strSampl
         {
             vll.push_back(strWord == "-" ? kMissing : std::stoll(strWord));
         }
-        const size_t i = soak.trace.nSamples++;
-        EXPECT_EQ(vll.size(), 4 + soak.setup.vSensors.size()) << strRow;
-        vll.resize(4 + soak.setup.vSensors.size(), kMissing);
-        soak.trace.vllTimeUs[i] = vll[0] * 1000;
+        const size_t i = soak.run.trace.nSamples++;
+        EXPECT_EQ(vll.size(), 4 + soak.board.vSensors.size()) << strRow;
+        vll.resize(4 + soak.board.vSensors.size(), kMissing);
+        soak.run.trace.vllTimeUs[i] = vll[0] * 1000;
         // In ticks of 10 ms, as /proc/stat's are, into µs.
-        soak.trace.vllBusy[i] = vll[1] == kMissing ? kMissing : vll[1] * 10000;
-        soak.trace.vllTotal[i] = vll[2] == kMissing ? kMissing : vll[2] * 10000;
-        soak.trace.vllKHz[i] = vll[3];
-        std::copy(vll.begin() + 4, vll.end(), soak.trace.vllValues.begin() + static_cast<std::ptrdiff_t>(i * soak.trace.nSensors));
+        soak.run.trace.vllBusy[i] = vll[1] == kMissing ? kMissing : vll[1] * 10000;
+        soak.run.trace.vllTotal[i] = vll[2] == kMissing ? kMissing : vll[2] * 10000;
+        soak.run.trace.vllKHz[i] = vll[3];
+        std::copy(vll.begin() + 4, vll.end(), soak.run.trace.vllValues.begin() + static_cast<std::ptrdiff_t>(i * soak.run.trace.nSensors));
     }
     return soak;
 }
@@ -150,25 +175,25 @@ inline SSoak MakeCurves(const std::string& strSensors, size_t nBaseline, size_t 
         strRow += " -";
     }
     SSoak soak = MakeSoak(strSensors, strRow, "");
-    soak.setup.strNoCycles = "no counter here";
-    soak.setup.usInterval = static_cast<tint64>(dInterval * 1e6);
-    soak.setup.usAsked = static_cast<tint64>(static_cast<double>(nSoak - 1) * dInterval * 1e6);
-    soak.setup.usToolTime = soak.setup.usAsked;
-    EXPECT_TRUE(soak.trace.Reserve(nBaseline + nSoak, soak.setup.vSensors.size(), nStates));
-    soak.trace.nBaseline = nBaseline;
+    soak.run.cycles.strWhyNot = "no counter here";
+    soak.asked.usInterval = static_cast<tint64>(dInterval * 1e6);
+    soak.run.usPlanned = static_cast<tint64>(static_cast<double>(nSoak - 1) * dInterval * 1e6);
+    soak.run.tool.usTime = soak.run.usPlanned;
+    EXPECT_TRUE(soak.run.trace.Reserve(nBaseline + nSoak, soak.board.vSensors.size(), nStates));
+    soak.run.trace.nBaseline = nBaseline;
     for (size_t i = 0; i < nBaseline + nSoak; ++i)
     {
         const double dT = (static_cast<double>(i) - static_cast<double>(nBaseline)) * dInterval;
-        soak.trace.vllTimeUs[i] = std::llround(dT * 1e6);
+        soak.run.trace.vllTimeUs[i] = std::llround(dT * 1e6);
         // At rest in the baseline, busy through the soak.
-        soak.trace.vllTotal[i] = static_cast<tint64>(i) * 1000000;
-        soak.trace.vllBusy[i] = static_cast<tint64>(i < nBaseline ? 0 : i - nBaseline) * 1000000;
-        soak.trace.vllKHz[i] = std::llround(fnKHz(dT));
-        for (size_t k = 0; k < soak.setup.vSensors.size(); ++k)
+        soak.run.trace.vllTotal[i] = static_cast<tint64>(i) * 1000000;
+        soak.run.trace.vllBusy[i] = static_cast<tint64>(i < nBaseline ? 0 : i - nBaseline) * 1000000;
+        soak.run.trace.vllKHz[i] = std::llround(fnKHz(dT));
+        for (size_t k = 0; k < soak.board.vSensors.size(); ++k)
         {
-            soak.trace.vllValues[i * soak.trace.nSensors + k] = std::llround(fnValue(k, dT));
+            soak.run.trace.vllValues[i * soak.run.trace.nSensors + k] = std::llround(fnValue(k, dT));
         }
-        ++soak.trace.nSamples;
+        ++soak.run.trace.nSamples;
     }
     return soak;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Tests of the soak check's thermal figures: zones that rise with one pole or two, and when a board is steady.
 #include "SoakRows.h"
+#include "SoakSteady.h"
 
 namespace
 {
@@ -23,10 +24,10 @@ SSoak OnMeter(size_t nBase, size_t nSoak, double dInterval, std::function<double
 SSoak Capped(std::function<double(double)> fnKHz, std::vector<tint64> vllOpp, std::vector<tint64> vllMax)
 {
     SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [](size_t, double t) { return Rise(40000, 60000, 10)(t); }, fnKHz);
-    soak.setup.vllOppKHz = vllOpp;
-    for (size_t i = 0; i < soak.trace.nSamples; ++i)
+    soak.board.vllOppKHz = vllOpp;
+    for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
     {
-        soak.trace.vllMaxKHz[i] = vllMax[std::min<size_t>(i, 5)];
+        soak.run.trace.vllMaxKHz[i] = vllMax[std::min<size_t>(i, 5)];
     }
     return soak;
 }
@@ -46,7 +47,7 @@ void JudgeRows(const std::vector<SThermalRow>& aCases)
         SCOPED_TRACE(c.pszName);
         const SSoak soak = c.fnSoak();
         std::map<std::string, SCase> mapCases;
-        for (const SCase& got : JudgeSoak(soak.setup, AnalyseSoak(soak.setup, soak.trace)))
+        for (const SCase& got : Judged(soak))
         {
             mapCases.emplace(got.strName, got);
         }
@@ -136,7 +137,7 @@ TEST(SoakJudge, ZonesRiseWithOnePoleOrTwo)
          [&] {
              // One reading in range, a fault code read as 65.535 C, vouches for none of the rest.
              SSoak soak = MakeCurves("temp:soc", 0, 31, 1, [](size_t, double t) { return t < 5 ? 41.0 : t == 10 ? 65535.0 : 43.0; }, flat);
-             soak.setup.limMaxTemp = ParamsFrom("MAX_TEMP=40", "30").limMaxTemp;
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=40", "30").limits.limMaxTemp;
              return soak;
          },
          {"temp-max-soc:skip:-:its readings cannot be judged", "temp-rise-soc:skip:-:they ran from 41 to 65535", "limit-temp-soc:fail:-:the reading cannot be judged",
@@ -201,7 +202,7 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
          [&] {
              SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
                                      [&](size_t k, double t) { return k == 0 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
+             soak.board.vSensors[0].vllPassiveTrips = {60000, 70000};
              return soak;
          },
          {"sustainable-power-soc:pass:3500±1:settled at 70.0 C (its highest passive trip point): idle 0.5 W at 40.0 C, and 10.00 K/W "
@@ -210,9 +211,9 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
          [&] {
              SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
                                      [&](size_t k, double t) { return k < 2 ? Rise(40000, 60000, 5)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-             soak.setup.vSensors[0].vllPassiveTrips = {70000};
-             soak.setup.limSustainTemp = ParamsFrom("SUSTAIN_TEMP=65", "60").limSustainTemp;
-             soak.setup.vSensors[1].vllPassiveTrips.clear();
+             soak.board.vSensors[0].vllPassiveTrips = {70000};
+             soak.asked.limits.limSustainTemp = ParamsFrom("SUSTAIN_TEMP=65", "60").limits.limSustainTemp;
+             soak.board.vSensors[1].vllPassiveTrips.clear();
              return soak;
          },
          {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; k_po 42.9 and k_pu 85.7 "
@@ -235,7 +236,7 @@ TEST(SoakJudge, BaselineAtRest)
          [&] {
              SSoak soak = MakeCurves("temp:soc power:ina", 10, 61, 1,
                                      [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
-             std::copy(soak.trace.vllTotal.begin(), soak.trace.vllTotal.begin() + 10, soak.trace.vllBusy.begin());
+             std::copy(soak.run.trace.vllTotal.begin(), soak.run.trace.vllTotal.begin() + 10, soak.run.trace.vllBusy.begin());
              return soak;
          },
          {"thermal-resistance-soc:skip:-:the baseline was not at rest, CPU 1 100.0 % busy in it"}},
@@ -245,7 +246,7 @@ TEST(SoakJudge, BaselineAtRest)
                                      [&](size_t k, double t) { return k == 0 ? Rise(40000, 70000, 10)(t) : t < 0 ? 500000.0 : 2500000.0; }, flat);
              for (size_t i = 0; i < 10; ++i)
              {
-                 soak.trace.vllBusy[i] = 300000 * static_cast<tint64>(i);
+                 soak.run.trace.vllBusy[i] = 300000 * static_cast<tint64>(i);
              }
              return soak;
          },
@@ -253,7 +254,7 @@ TEST(SoakJudge, BaselineAtRest)
         {"a zone still cooling from an earlier soak through the baseline",
          [&] {
              SSoak soak = OnMeter(20, 61, 1, [](double t) { return t < 0 ? 50000 + 10000 * std::exp(-(t + 20) / 8) : Rise(50000, 55000, 10)(t); }, false);
-             soak.setup.vSensors[0].vllPassiveTrips = {60000, 70000};
+             soak.board.vSensors[0].vllPassiveTrips = {60000, 70000};
              return soak;
          },
          {"thermal-resistance-soc:skip:-:the zone was not at rest in the baseline: it fell", "sustainable-power-soc:skip:-:not at rest in the baseline",
@@ -284,14 +285,14 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"time_in_state sees what the samples miss; a cooling device; the cycles",
          [&] {
              SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 7 ? 0 : 1000000 * (t - 6.5); }, flat, 2);
-             soak.trace.vllStateKHz = {1800000, 1400000};
+             soak.run.trace.vllStateKHz = {1800000, 1400000};
              for (size_t i = 0; i < 11; ++i)
              {
-                 soak.trace.vllStateTime[2 * i] = 1000000 * static_cast<tint64>(i) - (i >= 8 ? 300000 : 0);
-                 soak.trace.vllStateTime[2 * i + 1] = i >= 8 ? 300000 : 0;
+                 soak.run.trace.vllStateTime[2 * i] = 1000000 * static_cast<tint64>(i) - (i >= 8 ? 300000 : 0);
+                 soak.run.trace.vllStateTime[2 * i + 1] = i >= 8 ? 300000 : 0;
              }
-             soak.setup.bCycles = true;
-             soak.setup.qwCycles = 19400000000;  // 1940 MHz over the 10 s busy
+             soak.run.cycles.bRead = true;
+             soak.run.cycles.qwCycles = 19400000000;  // 1940 MHz over the 10 s busy
              return soak;
          },
          {"throttle-onset-cpu1:pass:7.7±0:0.30 s below it in the sample from 7.00 to 8.00 s (cpufreq's time_in_state",
@@ -300,10 +301,10 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"time_in_state and a cooling device that went back",
          [&] {
              SSoak soak = MakeCurves("cooling:fan", 0, 11, 1, [](size_t, double t) { return t < 5 ? 1000000 * t : 0; }, flat, 1);
-             soak.trace.vllStateKHz = {1800000};
+             soak.run.trace.vllStateKHz = {1800000};
              for (size_t i = 0; i < 11; ++i)
              {
-                 soak.trace.vllStateTime[i] = i == 4 ? 0 : 1000000 * static_cast<tint64>(i);
+                 soak.run.trace.vllStateTime[i] = i == 4 ? 0 : 1000000 * static_cast<tint64>(i);
              }
              return soak;
          },
@@ -319,13 +320,13 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"a clock that time_in_state saw and no sample did",
          [&] {
              SSoak soak = MakeCurves("", 0, 61, 1, [](size_t, double) { return 0.0; }, flat, 2);
-             soak.trace.vllStateKHz = {1200000, 600000};
+             soak.run.trace.vllStateKHz = {1200000, 600000};
              for (size_t i = 0; i < 61; ++i)
              {
-                 soak.trace.vllStateTime[2 * i] = 970000 * static_cast<tint64>(i);  // 30 ms a second at 600 MHz
-                 soak.trace.vllStateTime[2 * i + 1] = 30000 * static_cast<tint64>(i);
+                 soak.run.trace.vllStateTime[2 * i] = 970000 * static_cast<tint64>(i);  // 30 ms a second at 600 MHz
+                 soak.run.trace.vllStateTime[2 * i + 1] = 30000 * static_cast<tint64>(i);
              }
-             soak.setup.limMinFreq = ParamsFrom("MIN_FREQ=1000", "60").limMinFreq;
+             soak.asked.limits.limMinFreq = ParamsFrom("MIN_FREQ=1000", "60").limits.limMinFreq;
              return soak;
          },
          {"freq-min-cpu1:pass:600±0:(cpufreq's time_in_state)", "limit-freq-cpu1:fail:-:limit 1000 MHz",
@@ -334,8 +335,8 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"no cpufreq at all",
          [&] {
              SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat);
-             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
-             soak.setup.strStatesWhy = soak.setup.strCurFreqWhy = "absent";
+             std::fill(soak.run.trace.vllKHz.begin(), soak.run.trace.vllKHz.end(), kMissing);
+             soak.board.strStatesWhy = soak.board.strCurFreqWhy = "absent";
              return soak;
          },
          {"throttle-onset-cpu1:skip:-:cpufreq/stats/time_in_state is absent, and cpufreq/scaling_cur_freq is absent",
@@ -343,9 +344,9 @@ TEST(SoakJudge, ClocksThrottlingAndCooling)
         {"time_in_state read at every sample, never advancing, and no clock",
          [&] {
              SSoak soak = MakeCurves("", 0, 11, 1, [](size_t, double) { return 0.0; }, flat, 1);
-             std::fill(soak.trace.vllKHz.begin(), soak.trace.vllKHz.end(), kMissing);
-             soak.trace.vllStateKHz = {1800000};
-             std::fill(soak.trace.vllStateTime.begin(), soak.trace.vllStateTime.end(), 5000000);
+             std::fill(soak.run.trace.vllKHz.begin(), soak.run.trace.vllKHz.end(), kMissing);
+             soak.run.trace.vllStateKHz = {1800000};
+             std::fill(soak.run.trace.vllStateTime.begin(), soak.run.trace.vllStateTime.end(), 5000000);
              return soak;
          },
          {"throttle-time-cpu1:skip:-:time_in_state was read at every sample but never advanced"}},
@@ -369,10 +370,10 @@ TEST(SoakJudge, RampsWobblesAndCaps)
              SSoak soak = MakeCurves("temp:soc cooling:cpufreq-cpu1", 0, 61, 1,
                                      [&](size_t k, double t) { return k == 0 ? Rise(40000, 80000, 10)(t) : t < 19.5 ? 0 : 1e6 * (t - 19.5); },
                                      [](double t) { return t < 20 ? 1800000.0 : 1400000.0; });
-             soak.setup.vSensors[1].bOfCPU = true;
-             for (size_t i = 0; i < soak.trace.nSamples; ++i)
+             soak.board.vSensors[1].bOfCPU = true;
+             for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
              {
-                 soak.trace.vllMaxKHz[i] = soak.trace.vllTimeUs[i] < 20000000 ? 1800000 : 1400000;
+                 soak.run.trace.vllMaxKHz[i] = soak.run.trace.vllTimeUs[i] < 20000000 ? 1800000 : 1400000;
              }
              return soak;
          },
@@ -424,13 +425,13 @@ TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
         SCOPED_TRACE(c.pszName);
         SSteadyWatch watch;
         double dSteadyAt = HUGE_VAL;
-        for (size_t k = 10; k < c.soak.trace.nSamples && dSteadyAt == HUGE_VAL; k += std::max<size_t>(1, k / 20))
+        for (size_t k = 10; k < c.soak.run.trace.nSamples && dSteadyAt == HUGE_VAL; k += std::max<size_t>(1, k / 20))
         {
-            SSoakTrace trace = c.soak.trace;
-            trace.nSamples = k + 1;
+            SSoakRun run = c.soak.run;
+            run.trace.nSamples = k + 1;
             std::string strWhy;
-            dSteadyAt = SoakIsSteady(c.soak.setup, AnalyseSoak(c.soak.setup, trace), &watch, &strWhy)
-                            ? static_cast<double>(trace.vllTimeUs[k]) / 1e6
+            dSteadyAt = SoakIsSteady(AnalyseSoak(c.soak.asked, c.soak.board, run), &watch, &strWhy)
+                            ? static_cast<double>(run.trace.vllTimeUs[k]) / 1e6
                             : HUGE_VAL;
         }
         EXPECT_GE(dSteadyAt, c.dNotBefore);

@@ -10,18 +10,12 @@
 #include <unistd.h>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFSystem.h"
-#include "SoakLines.h"
-#include "SoakSampler.h"
+#include "NumberText.h"
+#include "SysfsRead.h"
 #include "SysfsText.h"
 
 namespace
 {
-
-tint64 ReadNumber(const std::string& strPath)
-{
-    const std::string str = ReadFirstLine(strPath);
-    return ParseSensorValue(str.data(), str.data() + str.size());
-}
 
 // cpufreq takes a bound as the text of a number; "" or the kernel's reason for refusing it.
 std::string WriteNumber(const std::string& strPath, tint64 ll)

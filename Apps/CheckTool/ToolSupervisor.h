@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFSystem.h"
-#include "SoakVerdicts.h"
+#include "SoakData.h"
 
 // A line to standard error, which nothing can be done about where it cannot be written.
 void SayError(const std::string& str);

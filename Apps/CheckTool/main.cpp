@@ -11,35 +11,40 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "CaseCatalogue.h"
 #include "CheckOutput.h"
+#include "NumberText.h"
 #include "OppSweep.h"
 #include "PolicyPin.h"
 #include "SoakAnalysis.h"
 #include "SoakLines.h"
 #include "SoakParams.h"
 #include "SoakSampler.h"
+#include "SoakSteady.h"
 #include "SoakVerdicts.h"
+#include "SweepRunner.h"
+#include "SysfsRead.h"
 #include "ToolSupervisor.h"
 
 namespace
 {
 
-// Everything one run of the check holds, from its parameters to its verdicts.
+// Everything one run of the check holds: what was asked (read once, then constant), what the
+// board is (found once), what the run measured, and the analysis computed once from the three.
 struct SCheck
 {
     CToolSupervisor tool;
     CCheckOutput out{tool};
     SCheckParams params;
-    SSoakSetup setup;
-    SSoakTrace trace;
+    SBoard board;
+    SSoakRun run;
+    SSoakAnalysis analysis;
     CSoakSampler sampler;
     tuint64 qwStartNs = 0;  // when the tool starts: the baseline lies before it
     FDHANDLE hCycles = -1;  // CPU K's cycle counter, where it can be read
     tuint64 qwCyclesFirst = 0;
-    SSoakAnalysis analysis;
     CPolicyPin policy;        // OPP_SWEEP's: CPU K's policy as it was before the soak
     std::string strPolicyWhy;  // why it cannot be written
-    SSweep sweep;
 };
 
 // Standard input, output and error open, so that no file opened later takes their numbers:
@@ -61,7 +66,7 @@ void HoldStandardDescriptors()
     }
 }
 
-// --help, --results, then the parameters; a bad one fails every case before anything starts.
+// --help, --cases, --results, then the parameters; a bad one fails every case before anything starts.
 void ReadParameters(SCheck& c, int argc, char** argv)
 {
     // The signals first: from here on, one that comes is taken at a wait, never lost.
@@ -71,6 +76,11 @@ void ReadParameters(SCheck& c, int argc, char** argv)
     if (!vArgs.empty() && (vArgs[0] == "--help" || vArgs[0] == "-h"))
     {
         c.out.Say(kCheckHelp);
+        std::exit(0);
+    }
+    if (!vArgs.empty() && vArgs[0] == "--cases")
+    {
+        c.out.Say(CaseTable());
         std::exit(0);
     }
     if (vArgs.size() >= 2 && vArgs[0] == "--results")
@@ -97,19 +107,18 @@ void ReadParameters(SCheck& c, int argc, char** argv)
         c.out.FailAll(1, "cannot start '" + c.params.strHogspin + "': " + strStartable);
     }
     c.tool.SetStopBound(c.params.usStopBound, ShowFixed(c.params.usStopBound, 6, 0));
-    c.setup = MakeSetup(c.params);
 }
 
 // The board's sensors, opened for the soak, and the lines that say which board this is and
 // what the trace holds.
 void DescribeBoard(SCheck& c)
 {
-    c.setup.vSensors = NameSensors(FindSensors(c.params.strSysfs, c.params.nCPU));
+    c.board.vSensors = NameSensors(FindSensors(c.params.strSysfs, c.params.nCPU));
     if (!c.params.strPowerMeter.empty())
     {
         std::string strMeters;
         bool bFound = false;
-        for (const SSensor& sensor : c.setup.vSensors)
+        for (const SSensor& sensor : c.board.vSensors)
         {
             if (sensor.eKind == ESensorKind::Power)
             {
@@ -123,29 +132,30 @@ void DescribeBoard(SCheck& c)
                                  (strMeters.empty() ? std::string("none") : strMeters));
         }
     }
-    c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.setup);
+    c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.board);
     const size_t nRows = c.params.nBaseline + c.params.nSamples + 1;
-    if (!c.trace.Reserve(nRows, c.setup.vSensors.size(), c.sampler.StateCount()))
+    SSoakTrace& trace = c.run.trace;
+    if (!trace.Reserve(nRows, c.board.vSensors.size(), c.sampler.StateCount()))
     {
         c.out.FailAll(2, "cannot check: " + std::to_string(nRows) + " samples of " +
-                             std::to_string(4 + c.setup.vSensors.size() + c.sampler.StateCount()) +
+                             std::to_string(4 + c.board.vSensors.size() + c.sampler.StateCount()) +
                              " figures each would take more than 256 MiB: a longer INTERVAL takes fewer");
     }
-    c.trace.nBaseline = c.params.nBaseline;
-    c.trace.vllStateKHz = c.sampler.StateClocks();
+    trace.nBaseline = c.params.nBaseline;
+    trace.vllStateKHz = c.sampler.StateClocks();
     // The bounds the sweep puts back, read before the soak's heat can have capped the maximum.
     c.strPolicyWhy = c.params.bOppSweep ? c.policy.Open(c.params.strSysfs, c.params.nCPU) : "";
     utsname uts;
     const bool bUname = uname(&uts) == 0;
     c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
-    c.out.Say(TraceHeader(c.setup));
-    c.out.Say(LimitsLine(c.setup));
+    c.out.Say(TraceHeader(c.params.nCPU, c.board.vSensors));
+    c.out.Say(LimitsLine(c.params.limits));
 }
 
 void Sample(SCheck& c)
 {
-    c.sampler.TakeSample(c.setup, c.trace, c.qwStartNs);
-    c.out.Say(c.sampler.Line(), c.sampler.FormatLastLine(c.setup, c.trace));
+    c.sampler.TakeSample(c.board.vSensors, c.run.trace, c.qwStartNs);
+    c.out.Say(c.sampler.Line(), c.sampler.FormatLastLine(c.board.vSensors, c.run.trace));
 }
 
 // The board at rest, at the soak's INTERVAL, before the tool starts at t = 0.
@@ -198,12 +208,12 @@ void OpenCycles(SCheck& c)
     if (c.hCycles >= 0 && !CPFSystem::ReadCycleCounter(c.hCycles, &c.qwCyclesFirst))
     {
         CPFSystem::CloseHandle(c.hCycles);
-        c.setup.strNoCycles = "CPU " + strCPU + "'s cycle counter opened but could not be read";
+        c.run.cycles.strWhyNot = "CPU " + strCPU + "'s cycle counter opened but could not be read";
     }
     else if (c.hCycles < 0)
     {
         const std::string strParanoid = ReadFirstLine("/proc/sys/kernel/perf_event_paranoid");
-        c.setup.strNoCycles = iErr == EACCES || iErr == EPERM
+        c.run.cycles.strWhyNot = iErr == EACCES || iErr == EPERM
                                   ? "not permitted to count CPU " + strCPU + "'s cycles: perf_event_paranoid is " +
                                         (strParanoid.empty() ? std::string("unknown") : strParanoid) +
                                         " (0 or less allows it, as do root and CAP_PERFMON)"
@@ -221,9 +231,9 @@ void CloseCycles(SCheck& c)
     tuint64 qwCyclesLast = 0;
     if (c.hCycles >= 0)
     {
-        c.setup.bCycles = CPFSystem::ReadCycleCounter(c.hCycles, &qwCyclesLast) && qwCyclesLast >= c.qwCyclesFirst;
-        c.setup.qwCycles = qwCyclesLast - c.qwCyclesFirst;
-        c.setup.strNoCycles = c.setup.bCycles ? "" : "CPU " + std::to_string(c.params.nCPU) + "'s cycle counter could not be read at the soak's end";
+        c.run.cycles.bRead = CPFSystem::ReadCycleCounter(c.hCycles, &qwCyclesLast) && qwCyclesLast >= c.qwCyclesFirst;
+        c.run.cycles.qwCycles = qwCyclesLast - c.qwCyclesFirst;
+        c.run.cycles.strWhyNot = c.run.cycles.bRead ? "" : "CPU " + std::to_string(c.params.nCPU) + "'s cycle counter could not be read at the soak's end";
         CPFSystem::CloseHandle(c.hCycles);
     }
 }
@@ -235,10 +245,12 @@ void CloseCycles(SCheck& c)
 void RunSoak(SCheck& c)
 {
     OpenCycles(c);
+    SSoakTrace& trace = c.run.trace;
     const tuint64 qwIntervalNs = static_cast<tuint64>(c.params.usInterval) * 1000U;
-    const size_t iFirst = c.trace.nSamples;
+    const size_t iFirst = trace.nSamples;
+    c.run.usPlanned = static_cast<tint64>(c.params.nSamples) * c.params.usInterval;
     Sample(c);
-    const tint64 usFirst = c.trace.vllTimeUs[iFirst];
+    const tint64 usFirst = trace.vllTimeUs[iFirst];
     const tuint64 qwFirstNs = c.qwStartNs + static_cast<tuint64>(usFirst) * 1000U;
     // The CPU time over the soak of the tool's threads pinned to CPU K, all it started
     // included: the load it put there. Its span takes in both walks of the tree, whose
@@ -259,23 +271,24 @@ void RunSoak(SCheck& c)
         if (c.params.bUntilSteady && k >= nNextLook && k < c.params.nSamples)
         {
             nNextLook = k + std::max<size_t>(1, k / 20);
-            if (SoakIsSteady(c.setup, AnalyseSoak(c.setup, c.trace), &watch, &strSteady))
+            if (SoakIsSteady(AnalyseSoak(c.params, c.board, c.run), &watch, &strSteady))
             {
-                c.setup.strEnded = "ended at " + ShowFixed((c.trace.vllTimeUs[c.trace.nSamples - 1] - usFirst) / 1000, 3, 1) +
-                                   " s of the " + ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;
-                c.setup.usAsked = static_cast<tint64>(k) * c.params.usInterval;
+                c.run.strEnded = "ended at " + ShowFixed((trace.vllTimeUs[trace.nSamples - 1] - usFirst) / 1000, 3, 1) +
+                                 " s of the " + ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;
+                c.run.usPlanned = static_cast<tint64>(k) * c.params.usInterval;
                 break;
             }
         }
     }
     tuint64 qwToolLast = 0;
-    c.setup.bToolTime = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
-    c.setup.usToolTime = static_cast<tint64>((qwToolLast - qwToolFirst) / 1000);
-    c.setup.usToolSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
+    SToolTime& tool = c.run.tool;
+    tool.bRead = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
+    tool.usTime = static_cast<tint64>((qwToolLast - qwToolFirst) / 1000);
+    tool.usSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
     c.tool.HoldTree();
-    if (c.params.bUntilSteady && c.setup.strEnded.empty())
+    if (c.params.bUntilSteady && c.run.strEnded.empty())
     {
-        c.setup.strEnded = "not steady by SETTLE";
+        c.run.strEnded = "not steady by SETTLE";
     }
     CloseCycles(c);
 }
@@ -283,128 +296,21 @@ void RunSoak(SCheck& c)
 // The soak's analysis, once, for its fit lines and its verdicts.
 void JudgeTheSoak(SCheck& c)
 {
-    c.analysis = AnalyseSoak(c.setup, c.trace);
-    c.out.Say(FitLines(c.setup, c.analysis));
+    c.analysis = AnalyseSoak(c.params, c.board, c.run);
+    c.out.Say(FitLines(c.analysis));
     c.out.Report(JudgePinned(c.tool.ReadWorkers(), c.params.nCPU, c.params.nThreads));
-    for (const SCase& soakCase : JudgeSoak(c.setup, c.analysis))
+    for (const SCase& soakCase : JudgeSoak(c.params, c.analysis))
     {
         c.out.Report(soakCase);
     }
 }
 
-// Why the sweep cannot run on this board, or "".
-std::string WhyNoSweep(SCheck& c)
-{
-    const std::string strCPU = "CPU " + std::to_string(c.params.nCPU);
-    return c.analysis.meter.iMeter < 0 ? "needs a power meter: " + c.analysis.meter.strWhy
-           : c.setup.vllOppKHz.empty()
-               ? strCPU + " has no table of operating points (scaling_available_frequencies and time_in_state are " +
-                     c.setup.strStatesWhy + ")"
-           : !c.setup.strCurFreqWhy.empty() ? "scaling_cur_freq is " + c.setup.strCurFreqWhy + ": no clock can be confirmed"
-           : !c.strPolicyWhy.empty()       ? c.strPolicyWhy
-           : c.tool.Reaped()               ? "the tool has ended"
-                                           : "";
-}
-
-// Until scaling_cur_freq shows the clock asked, up to a second or two INTERVALs: "" or what it showed.
-std::string ConfirmClock(SCheck& c, tint64 llKHz)
-{
-    const tuint64 qwFrom = CPFSystem::QueryTickCountNs();
-    const tuint64 qwBound = qwFrom + std::max<tuint64>(1000000000U, 2000U * static_cast<tuint64>(c.params.usInterval));
-    for (;;)
-    {
-        const tint64 llRead = c.policy.ReadClock();
-        const tuint64 qwNow = CPFSystem::QueryTickCountNs();
-        if (llRead != kMissing && HoldsClock(llRead, llKHz, c.setup.vllOppKHz))
-        {
-            return "";
-        }
-        if (qwNow >= qwBound)
-        {
-            return "asked for " + ShowFixed(llKHz, 3, 0) + " MHz, scaling_cur_freq read " +
-                   (llRead == kMissing ? std::string("nothing") : ShowFixed(llRead, 3, 0) + " MHz") + " after " +
-                   ShowSeconds(static_cast<double>(qwNow - qwFrom) / 1000) + " s";
-        }
-        c.tool.WaitUntil(std::min(qwBound, qwNow + 20000000U));
-    }
-}
-
-// nSamples into the sweep's trace, an INTERVAL apart from now.
-void SampleSweep(SCheck& c, size_t nSamples, SRows& rows)
-{
-    const tuint64 qwFrom = CPFSystem::QueryTickCountNs();
-    rows.iFirst = c.sweep.trace.nSamples;
-    for (size_t k = 1; k <= nSamples; ++k)
-    {
-        while (!c.tool.WaitUntil(qwFrom + k * static_cast<tuint64>(c.params.usInterval) * 1000U))
-        {
-        }
-        c.sampler.TakeSample(c.setup, c.sweep.trace, c.qwStartNs);
-    }
-    rows.iEnd = c.sweep.trace.nSamples;
-}
-
-// One operating point: the policy pinned to it and the clock confirmed; the load held still
-// (the board's power at that clock without it), running, and held still again as the die
-// cools through the temperatures the load brought.
-void HoldPoint(SCheck& c, SSweepPoint& pt)
-{
-    pt.strNotHeld = c.policy.Pin(pt.llKHz);
-    pt.strNotHeld = pt.strNotHeld.empty() ? ConfirmClock(c, pt.llKHz) : pt.strNotHeld;
-    if (pt.strNotHeld.empty())
-    {
-        c.tool.HoldStill(true);
-        SampleSweep(c, c.params.nOppRest, pt.rest);
-        c.tool.HoldStill(false);
-        SampleSweep(c, c.params.nOppHold, pt.load);
-        c.tool.HoldStill(true);
-        SampleSweep(c, c.params.nOppRest, pt.after);
-        c.tool.HoldStill(false);
-    }
-}
-
-// OPP_SWEEP: CPU K's operating points, lowest first, under the load; the policy put back as it
-// was on every path, a signal's and a lost output's included.
+// OPP_SWEEP: CPU K's operating points under the load, then their figures.
 void SweepClocks(SCheck& c)
 {
-    SSweep& s = c.sweep;
-    const std::vector<tint64>& vllOpps = c.setup.vllOppKHz;
-    s.strWhy = WhyNoSweep(c);
-    if (s.strWhy.empty() &&
-        !s.trace.Reserve(vllOpps.size() * (2 * c.params.nOppRest + c.params.nOppHold), c.setup.vSensors.size(), c.sampler.StateCount()))
-    {
-        s.strWhy = "its samples would take more than 256 MiB: a longer INTERVAL takes fewer";
-    }
-    if (s.strWhy.empty())
-    {
-        s.iMeter = c.analysis.meter.iMeter;
-        s.strCPU = std::to_string(c.params.nCPU);
-        s.strMeter = c.setup.vSensors[static_cast<size_t>(s.iMeter)].strName;
-        s.iZone = ChooseLeakZone(c.setup, c.analysis);
-        s.strZone = s.iZone < 0 ? "" : c.setup.vSensors[static_cast<size_t>(s.iZone)].strName;
-        s.vllOppKHz = vllOpps;
-        s.trace.vllStateKHz = c.sampler.StateClocks();
-        s.strBefore = c.policy.Before();
-        s.llDtCoefficient = ReadDtCoefficient(c.params.strSysfs, c.params.nCPU);
-        CPolicyPin& policy = c.policy;
-        const std::string strPolicy = "hogspin-check: CPU " + std::to_string(c.params.nCPU) + "'s policy ";
-        c.tool.SetUndo([&policy, strPolicy] {
-            const std::string strWhy = policy.Restore();
-            SayError(strPolicy + (strWhy.empty() ? "restored as it was before the sweep\n" : "not restored: " + strWhy + "\n"));
-        });
-        for (auto it = vllOpps.rbegin(); it != vllOpps.rend(); ++it)
-        {
-            SSweepPoint pt;
-            pt.llKHz = *it;
-            pt.llMicroVolts = ReadOppMicroVolts(c.params.strSysfs, c.params.nCPU, pt.llKHz, &s.strVolts);
-            HoldPoint(c, pt);
-            s.vPoints.push_back(pt);
-        }
-        c.tool.SetUndo(nullptr);
-        s.strRestore = c.policy.Restore();
-    }
-    const SSweepAnalysis a = AnalyseSweep(s);
-    for (const SCase& sweepCase : JudgeSweep(c.params.nCPU, s, a))
+    const SSweep sweep = RunSweep(SSweepRig{c.params, c.board, c.analysis, c.tool, c.sampler, c.policy, c.strPolicyWhy, c.qwStartNs});
+    const SSweepAnalysis a = AnalyseSweep(sweep);
+    for (const SCase& sweepCase : JudgeSweep(c.params.nCPU, sweep, a))
     {
         c.out.Report(sweepCase);
     }

@@ -6,7 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "SoakLines.h"
+#include "CaseCatalogue.h"
+#include "NumberText.h"
 
 namespace
 {
@@ -304,21 +305,14 @@ bool HoldsClock(tint64 llReadKHz, tint64 llKHz, const std::vector<tint64>& vllOp
     return bOther || llOff * 50 <= llKHz;
 }
 
-std::string MhzName(tint64 llKHz)
-{
-    std::string str = ShowFixed(llKHz, 3, 0);
-    const size_t nDot = str.find('.');
-    return nDot == std::string::npos ? str : str.replace(nDot, 1, "_");
-}
-
-int ChooseLeakZone(const SSoakSetup& setup, const SSoakAnalysis& soak)
+int ChooseLeakZone(const SSoakAnalysis& soak)
 {
     int iZone = -1;
     tint64 llMost = 0;
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (size_t k = 0; k < soak.vSensors.size(); ++k)
     {
         const SSensorAnalysis& z = soak.vSensors[k];
-        if (setup.vSensors[k].eKind == ESensorKind::Temp && !z.bImplausible && z.soak.nGot > 0 && z.soak.llHigh - z.from.llValue > llMost)
+        if (z.sensor.eKind == ESensorKind::Temp && !z.bImplausible && z.soak.nGot > 0 && z.soak.llHigh - z.from.llValue > llMost)
         {
             llMost = z.soak.llHigh - z.from.llValue;
             iZone = static_cast<int>(k);
@@ -344,34 +338,36 @@ SSweepAnalysis AnalyseSweep(const SSweep& sweep)
 
 std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a)
 {
-    const std::string strCPU = "cpu" + std::to_string(nCPU);
+    const std::string strCPU = CpuOf(nCPU);
     std::vector<SCase> vCases;
     if (!s.strWhy.empty())
     {
-        vCases.push_back(SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, "no sweep: " + s.strWhy, "", ""});
-        vCases.push_back(SCase{"opp-restore-" + strCPU, EResult::Skip, "the sweep wrote nothing", "", ""});
+        vCases.push_back(Skipped(ECase::DynamicPowerCoefficient, strCPU, "no sweep: " + s.strWhy));
+        vCases.push_back(Skipped(ECase::OppRestore, strCPU, "the sweep wrote nothing"));
         return vCases;
     }
     for (size_t i = 0; i < s.vPoints.size(); ++i)
     {
         const SSweepPoint& pt = s.vPoints[i];
         const SPointPower& p = a.vPoints[i];
-        const std::string strName = "power-opp-" + strCPU + "-" + MhzName(pt.llKHz);
-        vCases.push_back(p.bKnown ? SCase{strName, EResult::Pass, PointDetails(s, pt, p), Printed(3, p.dStepUw / 1e6), "W"}
-                                  : SCase{strName, EResult::Skip, p.strWhy, "", ""});
+        const std::string strOf = strCPU + "-" + MhzName(pt.llKHz);
+        SCase point = p.bKnown ? Measured(ECase::PowerOpp, strOf, Printed(3, p.dStepUw / 1e6), "") : Skipped(ECase::PowerOpp, strOf, p.strWhy);
+        point.strDetails = p.bKnown ? PointDetails(s, pt, p) : point.strDetails;
+        vCases.push_back(point);
     }
     const SCoefficient& c = a.coefficient;
     const std::string strDt = s.llDtCoefficient == kMissing ? "; the device tree gives none"
                                                             : "; the device tree gives " + std::to_string(s.llDtCoefficient);
-    vCases.push_back(c.bKnown ? SCase{"dynamic-power-coefficient-" + strCPU, EResult::Pass,
-                                      "C in C·V²·f, ± " + Printed(1, c.dError) + " from the points' own, over " + std::to_string(c.nPoints) +
-                                          " operating points, voltages from " + s.strVolts + ": residual " + Printed(1, c.dRmsUw / 1000) +
-                                          " mW rms" + c.strWhy + strDt,
-                                      Printed(0, c.dValue), "uW/MHz/V2"}
-                              : SCase{"dynamic-power-coefficient-" + strCPU, EResult::Skip, c.strWhy + strDt, "", ""});
+    SCase coefficient = c.bKnown ? Measured(ECase::DynamicPowerCoefficient, strCPU, Printed(0, c.dValue), "")
+                                 : Skipped(ECase::DynamicPowerCoefficient, strCPU, c.strWhy + strDt);
+    coefficient.strDetails = c.bKnown ? "C in C·V²·f, ± " + Printed(1, c.dError) + " from the points' own, over " + std::to_string(c.nPoints) +
+                                            " operating points, voltages from " + s.strVolts + ": residual " + Printed(1, c.dRmsUw / 1000) +
+                                            " mW rms" + c.strWhy + strDt
+                                      : coefficient.strDetails;
+    vCases.push_back(coefficient);
     vCases.push_back(s.strRestore.empty()
-                         ? SCase{"opp-restore-" + strCPU, EResult::Pass, "scaling_min_freq and scaling_max_freq read back as before the sweep: " + s.strBefore, "", ""}
-                         : SCase{"opp-restore-" + strCPU, EResult::Fail, s.strRestore + ", where before the sweep: " + s.strBefore, "", ""});
+                         ? Verdict(ECase::OppRestore, strCPU, true, "scaling_min_freq and scaling_max_freq read back as before the sweep: " + s.strBefore)
+                         : Verdict(ECase::OppRestore, strCPU, false, s.strRestore + ", where before the sweep: " + s.strBefore));
     return vCases;
 }
 

@@ -3,7 +3,7 @@
 // about it; from cpufreq's statistics or the sampled clock, with the kernel's own word.
 #include "SoakThrottle.h"
 
-#include "SoakLines.h"
+#include "NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,20 +20,15 @@ const double kClockMargin = 0.02;
 // after this, the clock is capped, however late it reached the ceiling.
 const double kRampBound = 1e6;  // µs
 
-std::string MHz(tint64 llKHz)
-{
-    return ShowFixed(llKHz, 3, 0) + " MHz";
-}
-
 // The clock a reading must lie below to be below the ceiling: half a step of the table of
 // operating points down to the next one, else kClockMargin of it. *pstrHow says which.
-tint64 BelowCeiling(const SSoakSetup& setup, tint64 llCeiling, std::string* pstrHow)
+tint64 BelowCeiling(const SBoard& board, tint64 llCeiling, std::string* pstrHow)
 {
-    for (const tint64 llOpp : setup.vllOppKHz)
+    for (const tint64 llOpp : board.vllOppKHz)
     {
         if (llOpp < llCeiling - llCeiling / 100)
         {
-            *pstrHow = "more than half a step of its operating points (" + MHz(llCeiling - llOpp) + ")";
+            *pstrHow = "more than half a step of its operating points (" + ShowMHz(llCeiling - llOpp) + ")";
             return llCeiling - (llCeiling - llOpp) / 2;
         }
     }
@@ -58,13 +53,13 @@ size_t RowBefore(const SSoakTrace& trace, SRows rows, bool bMax, size_t k)
 
 // The highest clock CPU K can run at, as far as the soak knows: its table's top, or a clock it
 // was read at above that (a boost clock a table can leave out); none where it has no table.
-tint64 ClockTop(const SSoakSetup& setup, const SSoakTrace& trace)
+tint64 ClockTop(const SBoard& board, const SSoakTrace& trace)
 {
-    if (setup.vllOppKHz.empty())
+    if (board.vllOppKHz.empty())
     {
         return std::numeric_limits<tint64>::max();
     }
-    tint64 llTop = *std::max_element(setup.vllOppKHz.begin(), setup.vllOppKHz.end());
+    tint64 llTop = *std::max_element(board.vllOppKHz.begin(), board.vllOppKHz.end());
     for (size_t i = 0; i < trace.nSamples; ++i)
     {
         llTop = trace.vllKHz[i] != kMissing ? std::max(llTop, trace.vllKHz[i]) : llTop;
@@ -76,11 +71,11 @@ tint64 ClockTop(const SSoakSetup& setup, const SSoakTrace& trace)
 // the load began to below the highest clock the CPU can run at (a maximum above that, lowered
 // to it, binds nothing), or a cooling device that caps CPU K leaving state 0. HUGE_VAL where
 // neither.
-double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
+double KernelCap(const SBoard& board, const SSoakTrace& trace, SRows rows, std::string* pstrHow)
 {
     double dAt = HUGE_VAL;
     tint64 llStart = rows.Count() > 0 ? trace.vllMaxKHz[RowBefore(trace, rows, true, 0)] : kMissing;
-    const tint64 llTop = ClockTop(setup, trace);
+    const tint64 llTop = ClockTop(board, trace);
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllMaxKHz[i];
@@ -88,14 +83,14 @@ double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, s
         if (ll != kMissing && llStart != kMissing && ll < std::min(llStart, llTop))
         {
             dAt = static_cast<double>(trace.vllTimeUs[i]);
-            *pstrHow = "; scaling_max_freq fell from " + MHz(llStart) + " to " + MHz(ll) + " at " + Printed(2, dAt / 1e6) +
+            *pstrHow = "; scaling_max_freq fell from " + ShowMHz(llStart) + " to " + ShowMHz(ll) + " at " + Printed(2, dAt / 1e6) +
                        " s (a thermal or QoS cap)";
             break;
         }
     }
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (size_t k = 0; k < board.vSensors.size(); ++k)
     {
-        if (!setup.vSensors[k].bOfCPU)
+        if (!board.vSensors[k].bOfCPU)
         {
             continue;
         }
@@ -113,7 +108,7 @@ double KernelCap(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, s
                 const double dFrom = std::max(static_cast<double>(trace.vllTimeUs[iPrev]),
                                               static_cast<double>(trace.vllTimeUs[i] - (ll - trace.Value(iPrev, k))));
                 // Every word the kernel gave, the earliest first.
-                const std::string strDevice = "; cooling device " + setup.vSensors[k].strName + " above state 0 from " +
+                const std::string strDevice = "; cooling device " + board.vSensors[k].strName + " above state 0 from " +
                                               Printed(2, dFrom / 1e6) + " s";
                 *pstrHow = dFrom < dAt ? strDevice + *pstrHow : *pstrHow + strDevice;
                 dAt = std::min(dAt, dFrom);
@@ -231,7 +226,7 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
 
 // The ceiling of the sampled clock: the highest it held for two readings in a row, so that one
 // odd reading sets none; never above the top of the table of operating points.
-tint64 HeldCeiling(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+tint64 HeldCeiling(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     tint64 llCeiling = clock.nGot == 1 ? clock.llHigh : 0;
     tint64 llPrev = kMissing;
@@ -242,18 +237,18 @@ tint64 HeldCeiling(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows,
         llPrev = ll != kMissing ? ll : llPrev;
     }
     llCeiling = llCeiling == 0 ? clock.llHigh : llCeiling;
-    return setup.vllOppKHz.empty() ? llCeiling : std::min(llCeiling, setup.vllOppKHz.front());
+    return board.vllOppKHz.empty() ? llCeiling : std::min(llCeiling, board.vllOppKHz.front());
 }
 
 // The sampled clock: below the ceiling only where it stayed below for two readings in a row
 // once it had reached it; a change shorter than INTERVAL may be missed.
-SThrottle SamplesThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+SThrottle SamplesThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     SThrottle th;
     th.bKnown = true;
-    th.llCeilingKHz = HeldCeiling(setup, trace, rows, clock);
+    th.llCeilingKHz = HeldCeiling(board, trace, rows, clock);
     std::string strResolution;
-    const tint64 llBelow = BelowCeiling(setup, th.llCeilingKHz, &strResolution);
+    const tint64 llBelow = BelowCeiling(board, th.llCeilingKHz, &strResolution);
     th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq, below it by " + strResolution +
                    " for two samples in a row: a change shorter than INTERVAL may be missed)";
     std::vector<size_t> vRead;
@@ -292,32 +287,31 @@ SThrottle SamplesThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRow
 
 } // namespace
 
-SThrottle FindThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+SThrottle FindThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     std::string strNotStates;
     SThrottle th = StatesThrottle(trace, rows, &strNotStates);
     if (!th.bKnown && clock.nGot == 0)
     {
-        const std::string strStates = !setup.strStatesWhy.empty() ? "cpufreq/stats/time_in_state is " + setup.strStatesWhy
+        const std::string strStates = !board.strStatesWhy.empty() ? "cpufreq/stats/time_in_state is " + board.strStatesWhy
                                       : strNotStates.empty()      ? "cpufreq's time_in_state gave too few samples"
                                                                   : strNotStates;
-        const std::string strCur = !setup.strCurFreqWhy.empty() ? "cpufreq/scaling_cur_freq is " + setup.strCurFreqWhy
+        const std::string strCur = !board.strCurFreqWhy.empty() ? "cpufreq/scaling_cur_freq is " + board.strCurFreqWhy
                                                                 : "cpufreq/scaling_cur_freq could not be read in the soak";
         th.strWhy = strStates + ", and " + strCur;
         return th;
     }
     // The samples' lowest clock once the ceiling was reached, beside time_in_state's.
-    const SThrottle sampled = clock.nGot > 0 ? SamplesThrottle(setup, trace, rows, clock) : SThrottle();
+    const SThrottle sampled = clock.nGot > 0 ? SamplesThrottle(board, trace, rows, clock) : SThrottle();
     if (!th.bKnown)
     {
         th = sampled;
         th.strSource.insert(th.strSource.size() - 1, strNotStates.empty() ? "" : "; " + strNotStates);
     }
     th.llSampledLowKHz = sampled.llLowKHz;
-    th.strTop = MHz(th.llCeilingKHz);
     // What the kernel says of a cap places the onset where it came first.
     std::string strKernel;
-    const double dKernel = KernelCap(setup, trace, rows, &strKernel);
+    const double dKernel = KernelCap(board, trace, rows, &strKernel);
     if (dKernel < HUGE_VAL && (!th.bThrottled || dKernel < th.dOnset))
     {
         th.bThrottled = true;
@@ -332,13 +326,13 @@ SThrottle FindThrottle(const SSoakSetup& setup, const SSoakTrace& trace, SRows r
     return th;
 }
 
-double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, const SThrottle& th, SRows rows, std::string* pstrWhat)
+double BendStart(const SBoard& board, const SSoakTrace& trace, const SThrottle& th, SRows rows, std::string* pstrWhat)
 {
     double dBend = th.bThrottled ? th.dOnset : HUGE_VAL;
     *pstrWhat = th.bThrottled ? "the throttle onset at " + Printed(2, th.dOnset / 1e6) + " s" : "";
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (size_t k = 0; k < board.vSensors.size(); ++k)
     {
-        if (setup.vSensors[k].eKind != ESensorKind::Cooling)
+        if (board.vSensors[k].eKind != ESensorKind::Cooling)
         {
             continue;
         }
@@ -364,7 +358,7 @@ double BendStart(const SSoakSetup& setup, const SSoakTrace& trace, const SThrott
                 if (dAt < dBend)
                 {
                     dBend = dAt;
-                    *pstrWhat = "cooling device " + setup.vSensors[k].strName + " leaving state 0 at " + Printed(2, dAt / 1e6) + " s";
+                    *pstrWhat = "cooling device " + board.vSensors[k].strName + " leaving state 0 at " + Printed(2, dAt / 1e6) + " s";
                 }
                 break;
             }

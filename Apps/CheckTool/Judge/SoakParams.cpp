@@ -2,7 +2,7 @@
 // Reads and checks the check's arguments and environment; one usage text, one help text.
 #include "SoakParams.h"
 
-#include "SoakLines.h"
+#include "NumberText.h"
 
 #include <algorithm>
 #include <string>
@@ -18,6 +18,7 @@ const char kCheckHelp[] =
     "case, each followed by \"hogspin-case,CASE,RESULT,MEASUREMENT,UNITS\".\n"
     "\n"
     "  --results FILE  also write \"CASE RESULT [MEASUREMENT UNITS]\" a line to FILE\n"
+    "  --cases         list every case the check can give: its name, units and meaning\n"
     "\n"
     "Parameters, from the environment (default, unit):\n"
     "  INTERVAL       time between samples (1, s)\n"
@@ -194,10 +195,10 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     p.strHogspin = vArgs.size() > 3 && !vArgs[3].empty() ? vArgs[3] : "hogspin";
     reader.Seconds("INTERVAL", reader.Env("INTERVAL", "1"), true, &p.usInterval);
     reader.Seconds("STOP_BOUND", reader.Env("STOP_BOUND", "5"), true, &p.usStopBound);
-    reader.Limit("MAX_TEMP", true, 3, &p.limMaxTemp);
-    reader.Limit("MIN_FREQ", false, 3, &p.limMinFreq);
-    reader.Limit("MAX_POWER", false, 6, &p.limMaxPower);
-    reader.Limit("SUSTAIN_TEMP", true, 3, &p.limSustainTemp);
+    reader.Limit("MAX_TEMP", true, 3, &p.limits.limMaxTemp);
+    reader.Limit("MIN_FREQ", false, 3, &p.limits.limMinFreq);
+    reader.Limit("MAX_POWER", false, 6, &p.limits.limMaxPower);
+    reader.Limit("SUSTAIN_TEMP", true, 3, &p.limits.limSustainTemp);
     p.strSysfs = reader.Env("HOGSPIN_SYSFS", "/sys");
     reader.Seconds("BASELINE", reader.Env("BASELINE", "0"), false, &p.usBaseline);
     p.strPowerMeter = reader.Env("POWER_METER");
@@ -243,18 +244,4 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     }
     *pstrWhy = reader.Why();
     return pstrWhy->empty();
-}
-
-SSoakSetup MakeSetup(const SCheckParams& params)
-{
-    SSoakSetup setup;
-    setup.nCPU = params.nCPU;
-    setup.usAsked = static_cast<tint64>(params.nSamples) * params.usInterval;
-    setup.usInterval = params.usInterval;
-    setup.limMaxTemp = params.limMaxTemp;
-    setup.limMinFreq = params.limMinFreq;
-    setup.limMaxPower = params.limMaxPower;
-    setup.limSustainTemp = params.limSustainTemp;
-    setup.strPowerMeter = params.strPowerMeter;
-    return setup;
 }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// What a soak is made of: its sensors, its setup, its samples and the cases it gives.
+// What a soak is made of: what was asked, the board, the run's samples and the cases it gives.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-#include "../../Common/Layer2_Platform/Linux_ARM_glibc/base_type_define.h"
+#include "../../../Common/Layer2_Platform/Linux_ARM_glibc/base_type_define.h"
 
 // Inside the check every time is in µs, and every other quantity in the unit the kernel
 // writes it in (m°C, kHz, µW, µJ); the lines convert at the edge.
@@ -59,6 +59,15 @@ struct SLimit
     std::string strText;  // as given
 };
 
+// The limits asked: MAX_TEMP, MIN_FREQ, MAX_POWER and SUSTAIN_TEMP.
+struct SLimits
+{
+    SLimit limMaxTemp;
+    SLimit limMinFreq;
+    SLimit limMaxPower;
+    SLimit limSustainTemp;  // the temperature sustainable power is reckoned at, m°C
+};
+
 // The samples of one soak; a row per sample, in time order: first the baseline's, taken
 // before the tool started, then the soak's.
 struct SSoakTrace
@@ -81,35 +90,88 @@ struct SSoakTrace
     tint64 Value(size_t iSample, size_t iSensor) const { return vllValues[iSample * nSensors + iSensor]; }
 };
 
-// What the verdicts need beside the samples: the limits asked, the sensors, and what the
-// program measured over the soak as a whole.
-struct SSoakSetup
+// Rows [iFirst, iEnd) of the trace: the baseline's, or the soak's.
+struct SRows
 {
-    int nCPU = 0;
-    tint64 usAsked = 0;  // the soak's length as asked: its samples times INTERVAL
-    tint64 usInterval = 1000000;
-    SLimit limMaxTemp;
-    SLimit limMinFreq;
-    SLimit limMaxPower;
-    SLimit limSustainTemp;      // the temperature sustainable power is reckoned at, m°C
-    std::string strPowerMeter;  // the meter thermal resistance divides by; "": the only one
+    size_t iFirst = 0;
+    size_t iEnd = 0;
+    size_t Count() const { return iEnd - iFirst; }
+};
+
+// One sensor's readings over some rows.
+struct SSeries
+{
+    size_t nGot = 0;
+    tint64 llFirst = kMissing;
+    tint64 llLast = kMissing;
+    tint64 llHigh = kMissing;
+    tint64 llLow = kMissing;
+    long double ldSum = 0;
+    size_t iBack = 0;  // the sample at which a counter first went back; 0: never
+    tint64 llBackFrom = 0;
+    tint64 llBackTo = 0;
+    tint64 usBack = 0;
+    tint64 Mean() const;
+};
+
+// Sensor iSensor's readings over rows, or CPU K's clock's where bClock.
+SSeries Summarise(const SSoakTrace& trace, size_t iSensor, bool bClock, SRows rows);
+
+// What the board is, found once before the soak: its sensors, and CPU K's operating points,
+// highest first, from scaling_available_frequencies or time_in_state; where cpufreq's files
+// gave nothing, whether they were "absent" or "unreadable".
+struct SBoard
+{
     std::vector<SSensor> vSensors;
-    // CPU K's operating points, highest first, from scaling_available_frequencies or
-    // time_in_state; and, where cpufreq's files gave nothing, whether they were "absent" or
-    // "unreadable".
     std::vector<tint64> vllOppKHz;
     std::string strStatesWhy;
     std::string strCurFreqWhy;
-    std::string strEnded;       // how the soak ended, when not at SETTLE as asked
-    // CPU's cycles over the soak, or why they could not be counted.
-    bool bCycles = false;
+};
+
+// CPU K's cycles over the soak, or why they could not be counted.
+struct SCycles
+{
+    bool bRead = false;
     tuint64 qwCycles = 0;
-    std::string strNoCycles;
-    // The CPU time over the soak of the threads the tool (or what it started) pinned to CPU
-    // K, where it could be read; less at the end than at the start is not read.
-    bool bToolTime = false;
-    tint64 usToolTime = 0;
-    tint64 usToolSpan = 0;  // between the two readings of it; the soak's length where 0
+    std::string strWhyNot;
+};
+
+// The CPU time over the soak of the threads the tool (or what it started) pinned to CPU K,
+// where it could be read; less at the end than at the start is not read.
+struct SToolTime
+{
+    bool bRead = false;
+    tint64 usTime = 0;
+    tint64 usSpan = 0;  // between the two readings of it; the soak's length where 0
+};
+
+// What the run measured: the samples, CPU K's cycles, the tool's time, and how and when the
+// soak ended.
+struct SSoakRun
+{
+    SSoakTrace trace;
+    tint64 usPlanned = 0;  // the soak's length as it was to run: its samples times INTERVAL
+    std::string strEnded;  // how the soak ended, when not at SETTLE as asked
+    SCycles cycles;
+    SToolTime tool;
+};
+
+// Each worker's Cpus_allowed_list and the CPU it last ran on.
+struct SWorker
+{
+    std::string strAllowed;
+    std::string strLastCPU;
+};
+
+// How the tool ended after SIGINT.
+struct SStop
+{
+    bool bSignalled = false;  // SIGINT was sent while it ran
+    bool bKilled = false;     // it outlived the bound
+    int iStatus = 0;          // its exit status, 128 + N for signal N
+    std::string strLastLine;
+    std::string strBound;     // STOP_BOUND as given
+    bool bTreeKilled = false; // it ended, but what it started outlived the bound
 };
 
 // The least positive difference between readings: a sensor's or a meter's step; 0 where they

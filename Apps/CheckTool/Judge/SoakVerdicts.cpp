@@ -2,7 +2,8 @@
 // The verdicts: each case, its figure and what it says, from the analysis and nothing else.
 #include "SoakVerdicts.h"
 
-#include "SoakLines.h"
+#include "CaseCatalogue.h"
+#include "NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,22 +16,6 @@ namespace
 std::string ReadAt(size_t nGot, size_t nSamples)
 {
     return nGot < nSamples ? "; read at " + std::to_string(nGot) + " of " + std::to_string(nSamples) + " samples" : "";
-}
-
-SCase Measured(const std::string& strName, const std::string& strFigure, const std::string& strUnits,
-               const std::string& strRest)
-{
-    return SCase{strName, EResult::Pass, strFigure + " " + strUnits + strRest, strFigure, strUnits};
-}
-
-SCase Verdict(const std::string& strName, bool bPass, const std::string& strDetails)
-{
-    return SCase{strName, bPass ? EResult::Pass : EResult::Fail, strDetails, "", ""};
-}
-
-SCase Skipped(const std::string& strName, const std::string& strDetails)
-{
-    return SCase{strName, EResult::Skip, strDetails, "", ""};
 }
 
 // A limit holds only where every sample was read: a sensor that fails when hot must not pass.
@@ -59,27 +44,27 @@ std::string Settled(const SZoneFit& z, const std::string& strBent)
 
 // Said where the baseline was busy enough to raise the idle figures a little; past half busy
 // they are no idle figures at all.
-std::string BusyRestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
+std::string BusyRestNote(const SCheckParams& asked, const SSoakAnalysis& a)
 {
-    return a.dBaselineBusy > 0.1 ? "; the baseline was not quite at rest" + RestNote(setup, a) : "";
+    return a.dBaselineBusy > 0.1 ? "; the baseline was not quite at rest" + RestNote(asked, a) : "";
 }
 
-SCase JudgeBusy(const SSoakSetup& setup, const SSoakAnalysis& a)
+SCase JudgeBusy(const SCheckParams& asked, const SSoakAnalysis& a)
 {
-    const std::string strCPU = std::to_string(setup.nCPU);
+    const std::string strCPU = std::to_string(asked.nCPU);
     const std::string strSoak = Seconds(a.usSoak);
-    const std::string strEnded = setup.strEnded.empty() ? "" : "; " + setup.strEnded;
+    const std::string strEnded = a.strEnded.empty() ? "" : "; " + a.strEnded;
     if (a.rowsSoak.Count() == 0)
     {
-        return Verdict("cpu-busy", false, "no sample of the soak was kept");
+        return Verdict(ECase::CpuBusy, "", false, "no sample of the soak was kept");
     }
-    if (10 * a.usSoak < 9 * setup.usAsked)
+    if (10 * a.usSoak < 9 * a.usPlanned)
     {
-        return Verdict("cpu-busy", false, "the soak lasted " + strSoak + " of the " + ShowFixed(setup.usAsked, 6, 0) + " s asked");
+        return Verdict(ECase::CpuBusy, "", false, "the soak lasted " + strSoak + " of the " + ShowFixed(a.usPlanned, 6, 0) + " s asked");
     }
     if (!a.bBusy || a.usSpent <= 0)
     {
-        return Verdict("cpu-busy", false, "CPU " + strCPU + " has no /proc/stat line, or no time passed in " + strSoak);
+        return Verdict(ECase::CpuBusy, "", false, "CPU " + strCPU + " has no /proc/stat line, or no time passed in " + strSoak);
     }
     char sz[96];
     std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
@@ -88,42 +73,40 @@ SCase JudgeBusy(const SSoakSetup& setup, const SSoakAnalysis& a)
     // no soak, and a load that cannot be told the tool's is not judged its. A tenth of a
     // CPU, not half: a tool that shares CPU K with other work gets its fair share of it.
     // Its whole tree, for a wrapper that does not exec the tool.
-    const tint64 usToolSpan = setup.usToolSpan > 0 ? setup.usToolSpan : a.usSoak;
-    const double dTool = setup.bToolTime && usToolSpan > 0 ? static_cast<double>(setup.usToolTime) / static_cast<double>(usToolSpan) : 0;
-    const std::string strTool = setup.bToolTime ? ", " + Printed(1, 100 * dTool) + " % of a CPU the tool's"
-                                                : ", but how much of it the tool's could not be read";
-    return Verdict("cpu-busy", 100 * a.usBusy >= 98 * a.usSpent && setup.bToolTime && dTool >= 0.1, sz + strTool + strEnded);
+    const std::string strTool = a.tool.bRead ? ", " + Printed(1, 100 * a.dToolShare) + " % of a CPU the tool's"
+                                             : ", but how much of it the tool's could not be read";
+    return Verdict(ECase::CpuBusy, "", 100 * a.usBusy >= 98 * a.usSpent && a.tool.bRead && a.dToolShare >= 0.1, sz + strTool + strEnded);
 }
 
 // Kelvin per watt of the load: the steady rise over what the load added at the meter.
-SCase JudgeResistance(const SSoakSetup& setup, const SSoakAnalysis& a, const SSensorAnalysis& s, const std::string& strName)
+SCase JudgeResistance(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& s)
 {
-    const std::string strCase = "thermal-resistance-" + strName;
+    const std::string& strName = s.sensor.strName;
     const SResistance& r = s.resistance;
     if (!r.bKnown)
     {
-        return Skipped(strCase, r.strWhy);
+        return Skipped(ECase::ThermalResistance, strName, r.strWhy);
     }
     const SZoneFit& z = s.fit;
-    return Measured(strCase, Printed(2, r.dKPerW), "K/W",
+    return Measured(ECase::ThermalResistance, strName, Printed(2, r.dKPerW),
                     ", (T∞ " + Printed(2, z.model.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
                         ShowFixed(r.llLoad, 6, 1) +
                         (r.bAtSteady ? " W at T∞, on a line through its later readings against the zone's: leakage grows as it heats"
                                      : " W, the median of its later half") +
                         ", − idle " + ShowFixed(r.llIdle, 6, 1) + " W) on " + r.strMeter +
                         (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.model.dTau ? "" : "; T∞ is a projection") +
-                        BusyRestNote(setup, a));
+                        BusyRestNote(asked, a));
 }
 
 // The meter's power at which the zone would settle at its target: the power allocator's
 // sustainable-power, in mW, and the gains the kernel would derive from it.
-SCase JudgeSustainable(const SSensorAnalysis& s, const std::string& strName)
+SCase JudgeSustainable(const SSensorAnalysis& s)
 {
-    const std::string strCase = "sustainable-power-" + strName;
+    const std::string& strName = s.sensor.strName;
     const SSustain& p = s.sustain;
     if (!p.bKnown)
     {
-        return Skipped(strCase, p.strWhy);
+        return Skipped(ECase::SustainablePower, strName, p.strWhy);
     }
     const double dSpan = static_cast<double>(p.llControl - p.llSwitchOn) / 1000;
     const std::string strGains = p.llSwitchOn == kMissing || p.llControl <= p.llSwitchOn
@@ -132,7 +115,7 @@ SCase JudgeSustainable(const SSensorAnalysis& s, const std::string& strName)
                                                                 Printed(1, 2 * p.dMilliwatts / dSpan) + " mW/C, as the power allocator derives them " +
                                                                 "over its passive trip points, " + ShowFixed(p.llSwitchOn, 3, 1) + " to " +
                                                                 ShowFixed(p.llControl, 3, 1) + " C";
-    return Measured(strCase, Printed(0, p.dMilliwatts), "mW",
+    return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
                     ", what " + s.resistance.strMeter + " would read with the zone settled at " + ShowFixed(p.llTarget, 3, 1) + " C (" +
                         p.strTarget + "): idle " + ShowFixed(s.resistance.llIdle, 6, 1) + " W at " + ShowFixed(s.from.llValue, 3, 1) +
                         " C, and " + Printed(2, s.resistance.dKPerW) + " K/W above it" + strGains);
@@ -140,35 +123,35 @@ SCase JudgeSustainable(const SSensorAnalysis& s, const std::string& strName)
 
 // A zone's thermal model: its slow time constant, its fast one where there are two, and T∞
 // with how far it can be trusted.
-void JudgeModel(const SSoakSetup& setup, const SSoakAnalysis& a, const std::string& strName, const SZoneFit& z, std::vector<SCase>& vCases)
+void JudgeModel(const SCheckParams& asked, const SSoakAnalysis& a, const std::string& strName, const SZoneFit& z, std::vector<SCase>& vCases)
 {
     if (!z.bFitted)
     {
-        vCases.push_back(Skipped("temp-tau-" + strName, z.strWhy));
-        vCases.push_back(Skipped("temp-tau-fast-" + strName, z.strWhy));
-        vCases.push_back(Skipped("temp-steady-" + strName, z.strWhy));
+        vCases.push_back(Skipped(ECase::TempTau, strName, z.strWhy));
+        vCases.push_back(Skipped(ECase::TempTauFast, strName, z.strWhy));
+        vCases.push_back(Skipped(ECase::TempSteady, strName, z.strWhy));
         return;
     }
     const SModel& m = z.model;
     const std::string strFit = std::string(m.nPoles == 2 ? "the slow pole of a two-pole fit" : "a first-order fit") + " to " +
                                std::to_string(z.nPoints) + " samples (RMS residual " + Printed(3, z.dRms) + " C, R² " + Printed(4, z.dR2) + ")";
-    vCases.push_back(Measured("temp-tau-" + strName, ShowSeconds(m.dTau), "s", ", " + strFit + "; " + Settled(z, a.strBent)));
+    vCases.push_back(Measured(ECase::TempTau, strName, ShowSeconds(m.dTau), ", " + strFit + "; " + Settled(z, a.strBent)));
     const double dShare = m.dFast / (m.dFast + m.dSlow);
     if (m.nPoles == 2 && z.bFastTold)
     {
-        vCases.push_back(Measured("temp-tau-fast-" + strName, ShowSeconds(m.dTauFast), "s",
+        vCases.push_back(Measured(ECase::TempTauFast, strName, ShowSeconds(m.dTauFast),
                                   ", the fast pole, " + Printed(0, 100 * dShare) + " % of the rise (" + Printed(2, m.dFast) + " C); " + z.strPoles));
     }
     else if (m.nPoles == 2)
     {
-        vCases.push_back(Skipped("temp-tau-fast-" + strName, "a fast pole of " + Printed(2, m.dFast) + " C rose within a sample: shorter than INTERVAL (" +
-                                                                 ShowSeconds(static_cast<double>(setup.usInterval)) + " s) can tell; " + z.strPoles));
+        vCases.push_back(Skipped(ECase::TempTauFast, strName, "a fast pole of " + Printed(2, m.dFast) + " C rose within a sample: shorter than INTERVAL (" +
+                                                                 ShowSeconds(static_cast<double>(asked.usInterval)) + " s) can tell; " + z.strPoles));
     }
     else
     {
-        vCases.push_back(Skipped("temp-tau-fast-" + strName, z.strPoles));
+        vCases.push_back(Skipped(ECase::TempTauFast, strName, z.strPoles));
     }
-    vCases.push_back(Measured("temp-steady-" + strName, Printed(2, m.dSteady), "C",
+    vCases.push_back(Measured(ECase::TempSteady, strName, Printed(2, m.dSteady),
                               ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") + ", ± " +
                                   (!std::isfinite(z.dSteadyError) ? std::string("?")
                                    : z.dStep >= 0.01 && z.dStep > z.dSteadyError
@@ -179,10 +162,10 @@ void JudgeModel(const SSoakSetup& setup, const SSoakAnalysis& a, const std::stri
                                   " C at the start; " + Settled(z, a.strBent)));
 }
 
-void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+void JudgeZone(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& s, std::vector<SCase>& vCases)
 {
-    const SSensor& sensor = setup.vSensors[k];
-    const SSensorAnalysis& s = a.vSensors[k];
+    const SSensor& sensor = s.sensor;
+    const SLimit& limMaxTemp = asked.limits.limMaxTemp;
     const std::string strHigh = ShowFixed(s.soak.llHigh, 3, 1);
     const std::string strAt = ReadAt(s.soak.nGot, a.rowsSoak.Count());
     if (s.bImplausible)
@@ -191,97 +174,98 @@ void JudgeZone(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::v
         const std::string strWhy = "its readings cannot be judged: " + std::string(kImplausible) + "; they ran from " +
                                    std::to_string(std::min(s.soak.llLow, s.base.nGot > 0 ? s.base.llLow : s.soak.llLow)) + " to " +
                                    std::to_string(std::max(s.soak.llHigh, s.base.nGot > 0 ? s.base.llHigh : s.soak.llHigh));
-        vCases.push_back(Skipped("temp-max-" + sensor.strName, strWhy));
-        vCases.push_back(Skipped("temp-rise-" + sensor.strName, strWhy));
+        vCases.push_back(Skipped(ECase::TempMax, sensor.strName, strWhy));
+        vCases.push_back(Skipped(ECase::TempRise, sensor.strName, strWhy));
     }
     else
     {
-        vCases.push_back(Measured("temp-max-" + sensor.strName, strHigh, "C", ", the highest of the soak" + strAt));
-        vCases.push_back(Measured("temp-rise-" + sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1), "C",
+        vCases.push_back(Measured(ECase::TempMax, sensor.strName, strHigh, ", the highest of the soak" + strAt));
+        vCases.push_back(Measured(ECase::TempRise, sensor.strName, ShowFixed(s.soak.llHigh - s.from.llValue, 3, 1),
                                   s.from.bBaseline ? " above its baseline mean of " + ShowFixed(s.from.llValue, 3, 1) + " C"
                                   : s.from.strRestless.empty() ? " above its first reading"
                                                                : " above its first reading in the soak, the zone not at rest in the baseline: " + s.from.strRestless));
     }
     const SZoneFit& z = s.fit;
-    JudgeModel(setup, a, sensor.strName, z, vCases);
-    vCases.push_back(JudgeResistance(setup, a, s, sensor.strName));
-    vCases.push_back(JudgeSustainable(s, sensor.strName));
-    if (setup.limMaxTemp.bSet)
+    JudgeModel(asked, a, sensor.strName, z, vCases);
+    vCases.push_back(JudgeResistance(asked, a, s));
+    vCases.push_back(JudgeSustainable(s));
+    if (limMaxTemp.bSet)
     {
         // The verdict apart from the figure: a dashboard that keeps a measured case as a
         // metric alone still shows this one's pass or fail.
-        vCases.push_back(Verdict("limit-temp-" + sensor.strName, s.soak.llHigh <= setup.limMaxTemp.llValue && strAt.empty() && !s.bImplausible,
-                                 strHigh + " C, the highest of the soak" + strAt + LimitText(setup.limMaxTemp, "C") + Unjudged(strAt) +
+        vCases.push_back(Verdict(ECase::LimitTemp, sensor.strName, s.soak.llHigh <= limMaxTemp.llValue && strAt.empty() && !s.bImplausible,
+                                 strHigh + " C, the highest of the soak" + strAt + LimitText(limMaxTemp, "C") + Unjudged(strAt) +
                                      (s.bImplausible ? ": the reading cannot be judged, " + std::string(kImplausible) : "")));
     }
 }
 
-void JudgeMeter(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+void JudgeMeter(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& m, std::vector<SCase>& vCases)
 {
-    const SSensor& sensor = setup.vSensors[k];
-    const SSeries& s = a.vSensors[k].soak;
-    const SSeries& idle = a.vSensors[k].base;
+    const SSensor& sensor = m.sensor;
+    const SSeries& s = m.soak;
+    const SSeries& idle = m.base;
+    const SLimit& limMaxPower = asked.limits.limMaxPower;
     const std::string strHigh = ShowFixed(s.llHigh, 6, 1);
     const std::string strAt = ReadAt(s.nGot, a.rowsSoak.Count());
-    vCases.push_back(Measured("power-mean-" + sensor.strName, ShowFixed(s.Mean(), 6, 1), "W",
+    vCases.push_back(Measured(ECase::PowerMean, sensor.strName, ShowFixed(s.Mean(), 6, 1),
                               ", the mean of " + std::to_string(s.nGot) + " samples"));
-    vCases.push_back(Measured("power-max-" + sensor.strName, strHigh, "W", ", the highest of the soak" + strAt));
+    vCases.push_back(Measured(ECase::PowerMax, sensor.strName, strHigh, ", the highest of the soak" + strAt));
     if (a.rowsBase.Count() > 0 && idle.nGot == 0)
     {
-        vCases.push_back(Skipped("power-idle-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
-        vCases.push_back(Skipped("power-load-" + sensor.strName, sensor.strPath + " could not be read in the baseline"));
+        vCases.push_back(Skipped(ECase::PowerIdle, sensor.strName, sensor.strPath + " could not be read in the baseline"));
+        vCases.push_back(Skipped(ECase::PowerLoad, sensor.strName, sensor.strPath + " could not be read in the baseline"));
     }
     else if (a.rowsBase.Count() > 0)
     {
-        vCases.push_back(Measured("power-idle-" + sensor.strName, ShowFixed(idle.Mean(), 6, 1), "W",
-                                  ", the mean of " + std::to_string(idle.nGot) + " samples before the load" + RestNote(setup, a)));
-        vCases.push_back(Measured("power-load-" + sensor.strName, ShowFixed(s.Mean() - idle.Mean(), 6, 1), "W",
+        vCases.push_back(Measured(ECase::PowerIdle, sensor.strName, ShowFixed(idle.Mean(), 6, 1),
+                                  ", the mean of " + std::to_string(idle.nGot) + " samples before the load" + RestNote(asked, a)));
+        vCases.push_back(Measured(ECase::PowerLoad, sensor.strName, ShowFixed(s.Mean() - idle.Mean(), 6, 1),
                                   ", what the load added: the soak's mean less the idle mean"));
     }
-    if (setup.limMaxPower.bSet)
+    if (limMaxPower.bSet)
     {
-        vCases.push_back(Verdict("limit-power-" + sensor.strName, s.llHigh <= setup.limMaxPower.llValue && strAt.empty(),
-                                 strHigh + " W, the highest of the soak" + strAt + LimitText(setup.limMaxPower, "W") + Unjudged(strAt)));
+        vCases.push_back(Verdict(ECase::LimitPower, sensor.strName, s.llHigh <= limMaxPower.llValue && strAt.empty(),
+                                 strHigh + " W, the highest of the soak" + strAt + LimitText(limMaxPower, "W") + Unjudged(strAt)));
     }
 }
 
 // A counter over the soak (energy in µJ, a cooling device's time in µs): its growth, or a
 // skip when it was read fewer than twice or went back.
-SCase JudgeCounter(const SSoakAnalysis& a, size_t k, const SSensor& sensor)
+SCase JudgeCounter(const SSoakAnalysis& a, const SSensorAnalysis& c)
 {
+    const SSensor& sensor = c.sensor;
     const bool bCooling = sensor.eKind == ESensorKind::Cooling;
-    const std::string strCase = (bCooling ? "cooling-" : "energy-") + sensor.strName;
+    const ECase eCase = bCooling ? ECase::Cooling : ECase::Energy;
     // The counter's own values where it went back: µJ, or the device's ms.
     const auto raw = [&](tint64 ll) { return bCooling ? ShowFixed(ll, 3, 0) : std::to_string(ll); };
-    const SSeries& s = a.vSensors[k].soak;
+    const SSeries& s = c.soak;
     const size_t nRows = a.rowsSoak.Count();
     if (s.nGot < 2)
     {
-        return Skipped(strCase, sensor.strPath + " could not be read at two of " + std::to_string(nRows) + " samples");
+        return Skipped(eCase, sensor.strName, sensor.strPath + " could not be read at two of " + std::to_string(nRows) + " samples");
     }
     if (s.iBack != 0)
     {
         // A wrap or a reset: what it counted before it is lost.
-        return Skipped(strCase, "the counter went back " + Seconds(s.usBack) + " into the soak, from " + raw(s.llBackFrom) + " to " +
+        return Skipped(eCase, sensor.strName, "the counter went back " + Seconds(s.usBack) + " into the soak, from " + raw(s.llBackFrom) + " to " +
                                     raw(s.llBackTo) + (bCooling ? " ms" : " uJ"));
     }
-    return Measured(strCase, ShowFixed(s.llLast - s.llFirst, 6, 1), bCooling ? "s" : "J",
+    return Measured(eCase, sensor.strName, ShowFixed(s.llLast - s.llFirst, 6, 1),
                     std::string(bCooling ? " above state 0, of " : " over ") + Seconds(a.usSoak) + ReadAt(s.nGot, nRows));
 }
 
 // A sensor never read in the soak: a skip, and a failed limit where it answered at rest, as
 // a sensor failing hot does.
-void JudgeUnread(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std::vector<SCase>& vCases)
+void JudgeUnread(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& u, std::vector<SCase>& vCases)
 {
-    const SSensor& sensor = setup.vSensors[k];
+    const SSensor& sensor = u.sensor;
     const bool bTemp = sensor.eKind == ESensorKind::Temp;
-    const std::string strKind = bTemp ? "temp" : "power";
     const std::string strWhy = sensor.strPath + " could not be read at any of " + std::to_string(a.rowsSoak.Count()) + " samples";
-    vCases.push_back(Skipped(strKind + "-max-" + sensor.strName, strWhy));
-    const SLimit& lim = bTemp ? setup.limMaxTemp : setup.limMaxPower;
-    if (lim.bSet && a.vSensors[k].base.nGot > 0)
+    vCases.push_back(Skipped(bTemp ? ECase::TempMax : ECase::PowerMax, sensor.strName, strWhy));
+    const SLimit& lim = bTemp ? asked.limits.limMaxTemp : asked.limits.limMaxPower;
+    if (lim.bSet && u.base.nGot > 0)
     {
-        vCases.push_back(Verdict("limit-" + strKind + "-" + sensor.strName, false,
+        vCases.push_back(Verdict(bTemp ? ECase::LimitTemp : ECase::LimitPower, sensor.strName, false,
                                  strWhy + " of the soak, though it was read in the baseline" + LimitText(lim, bTemp ? "C" : "W") +
                                      Unjudged(strWhy)));
     }
@@ -291,20 +275,21 @@ void JudgeUnread(const SSoakSetup& setup, const SSoakAnalysis& a, size_t k, std:
 // The lowest clock of the soak once the clock had reached its ceiling (a governor's ramp up
 // to it is no cap): time_in_state sees a clock that no sample caught, so the lower of the two;
 // and its limit.
-void JudgeClock(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
+void JudgeClock(const SCheckParams& asked, const SSoakAnalysis& a, std::vector<SCase>& vCases)
 {
-    const std::string strCPU = std::to_string(setup.nCPU);
-    const std::string strFreq = "freq-min-cpu" + strCPU;
+    const std::string strCPU = std::to_string(asked.nCPU);
+    const std::string strOf = CpuOf(asked.nCPU);
+    const SLimit& limMinFreq = asked.limits.limMinFreq;
     const SThrottle& th = a.throttle;
     const tint64 llSampled = th.llSampledLowKHz >= 0 ? th.llSampledLowKHz : a.clock.llLow;
     if (a.clock.nGot == 0 && th.llLowKHz < 0)
     {
         const std::string strWhy = "devices/system/cpu/cpu" + strCPU + "/cpufreq/scaling_cur_freq " +
-                                   (setup.strCurFreqWhy == "absent" ? "is absent" : "cannot be read");
-        vCases.push_back(Skipped(strFreq, strWhy));
-        if (setup.limMinFreq.bSet)
+                                   (a.strCurFreqWhy == "absent" ? "is absent" : "cannot be read");
+        vCases.push_back(Skipped(ECase::FreqMin, strOf, strWhy));
+        if (limMinFreq.bSet)
         {
-            vCases.push_back(Verdict("limit-freq-cpu" + strCPU, false, "MIN_FREQ=" + setup.limMinFreq.strText + " asked, but " + strWhy));
+            vCases.push_back(Verdict(ECase::LimitFreq, strOf, false, "MIN_FREQ=" + limMinFreq.strText + " asked, but " + strWhy));
         }
         return;
     }
@@ -312,14 +297,14 @@ void JudgeClock(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCa
     const tint64 llLow = bStates ? th.llLowKHz : llSampled;
     const std::string strLow = ShowFixed(llLow, 3, 0);
     const std::string strAt = bStates ? " (cpufreq's time_in_state)" : ReadAt(a.clock.nGot, a.rowsSoak.Count());
-    const std::string strRamp = th.llRampKHz < 0 ? "" : " once it had reached " + th.strTop + " (its ramp from " +
+    const std::string strRamp = th.llRampKHz < 0 ? "" : " once it had reached " + ShowMHz(th.llCeilingKHz) + " (its ramp from " +
                                                             ShowFixed(th.llRampKHz, 3, 0) + " MHz, the governor's, left out)";
-    vCases.push_back(Measured(strFreq, strLow, "MHz", ", the lowest of the soak" + strRamp + strAt));
-    if (setup.limMinFreq.bSet)
+    vCases.push_back(Measured(ECase::FreqMin, strOf, strLow, ", the lowest of the soak" + strRamp + strAt));
+    if (limMinFreq.bSet)
     {
         const bool bWhole = bStates || strAt.empty();
-        vCases.push_back(Verdict("limit-freq-cpu" + strCPU, llLow >= setup.limMinFreq.llValue && bWhole,
-                                 strLow + " MHz, the lowest of the soak" + strRamp + strAt + LimitText(setup.limMinFreq, "MHz") +
+        vCases.push_back(Verdict(ECase::LimitFreq, strOf, llLow >= limMinFreq.llValue && bWhole,
+                                 strLow + " MHz, the lowest of the soak" + strRamp + strAt + LimitText(limMinFreq, "MHz") +
                                      (bWhole ? "" : Unjudged(strAt))));
     }
 }
@@ -330,98 +315,102 @@ std::string RampNote(const SThrottle& th)
                                        ShowFixed(th.llRampKHz, 3, 0) + " MHz is no throttling)";
 }
 
-void JudgeThrottle(const SSoakSetup& setup, const SSoakAnalysis& a, std::vector<SCase>& vCases)
+void JudgeThrottle(const SCheckParams& asked, const SSoakAnalysis& a, std::vector<SCase>& vCases)
 {
-    const std::string strCPU = std::to_string(setup.nCPU);
-    const std::string strOnset = "throttle-onset-cpu" + strCPU;
-    const std::string strTime = "throttle-time-cpu" + strCPU;
+    const std::string strCPU = std::to_string(asked.nCPU);
+    const std::string strOf = CpuOf(asked.nCPU);
     const SThrottle& th = a.throttle;
     if (!th.bKnown)
     {
-        vCases.push_back(Skipped(strOnset, th.strWhy));
-        vCases.push_back(Skipped(strTime, th.strWhy));
+        vCases.push_back(Skipped(ECase::ThrottleOnset, strOf, th.strWhy));
+        vCases.push_back(Skipped(ECase::ThrottleTime, strOf, th.strWhy));
         return;
     }
+    const std::string strTop = ShowMHz(th.llCeilingKHz);
     if (th.bThrottled)
     {
-        vCases.push_back(Measured(strOnset, Printed(2, th.dOnset / 1e6), "s",
-                                  " into the soak, when CPU " + strCPU + " was first held below " + th.strTop + ", the highest it reached under the load" +
+        vCases.push_back(Measured(ECase::ThrottleOnset, strOf, Printed(2, th.dOnset / 1e6),
+                                  " into the soak, when CPU " + strCPU + " was first held below " + strTop + ", the highest it reached under the load" +
                                       th.strOnsetHow + th.strSource));
     }
     else
     {
         // No figure a dashboard could plot, but the farm report's "never": later than every onset.
-        vCases.push_back(SCase{strOnset, EResult::Pass,
-                               "never, CPU " + strCPU + " ran at " + th.strTop + " all through the soak" + RampNote(th) + th.strSource, "never", "s"});
+        SCase never = Measured(ECase::ThrottleOnset, strOf, "never", "");
+        never.strDetails = "never, CPU " + strCPU + " ran at " + strTop + " all through the soak" + RampNote(th) + th.strSource;
+        vCases.push_back(never);
     }
-    vCases.push_back(Measured(strTime, Printed(2, th.dBelow / 1e6), "s",
-                              " below " + th.strTop + ", the highest it reached under the load, of " +
+    vCases.push_back(Measured(ECase::ThrottleTime, strOf, Printed(2, th.dBelow / 1e6),
+                              " below " + strTop + ", the highest it reached under the load, of " +
                                   Printed(2, static_cast<double>(a.usSoak) / 1e6) + " s" + RampNote(th) + th.strSource));
 }
 
 // The clock CPU K really ran: its cycles over the time it was busy.
-SCase JudgeCycles(const SSoakSetup& setup, const SSoakAnalysis& a)
+SCase JudgeCycles(const SCheckParams& asked, const SSoakAnalysis& a)
 {
-    const std::string strCPU = std::to_string(setup.nCPU);
-    const std::string strCase = "clock-measured-cpu" + strCPU;
-    if (!setup.bCycles)
+    const std::string strCPU = std::to_string(asked.nCPU);
+    const std::string strOf = CpuOf(asked.nCPU);
+    if (!a.cycles.bRead)
     {
-        return Skipped(strCase, setup.strNoCycles);
+        return Skipped(ECase::ClockMeasured, strOf, a.cycles.strWhyNot);
     }
     const tint64 usBusy = a.rowsSoak.Count() > 1 && a.bBusy ? a.usBusy : 0;
     if (usBusy <= 0)
     {
-        return Skipped(strCase, "CPU " + strCPU + " was not seen busy, so its cycles say nothing of its clock");
+        return Skipped(ECase::ClockMeasured, strOf, "CPU " + strCPU + " was not seen busy, so its cycles say nothing of its clock");
     }
     const double dBusy = static_cast<double>(usBusy) / 1e6;
-    return Measured(strCase, Printed(0, static_cast<double>(setup.qwCycles) / dBusy / 1e6), "MHz",
-                    ", " + std::to_string(setup.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU + " was busy; " +
+    return Measured(ECase::ClockMeasured, strOf, Printed(0, static_cast<double>(a.cycles.qwCycles) / dBusy / 1e6),
+                    ", " + std::to_string(a.cycles.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU + " was busy; " +
                         (a.clock.nGot == 0 ? std::string("cpufreq claims no clock")
                                            : "cpufreq's mean claim " + Printed(0, static_cast<double>(a.clock.Mean()) / 1000) + " MHz"));
 }
 
 } // namespace
 
-std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakAnalysis& analysis)
+std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& analysis)
 {
-    std::vector<SCase> vCases = {JudgeBusy(setup, analysis)};
+    std::vector<SCase> vCases = {JudgeBusy(asked, analysis)};
     bool abSeen[4] = {false, false, false, false};
     bool abMeasured[4] = {false, false, false, false};
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (const SSensorAnalysis& s : analysis.vSensors)
     {
-        const ESensorKind eKind = setup.vSensors[k].eKind;
+        const ESensorKind eKind = s.sensor.eKind;
         abSeen[static_cast<int>(eKind)] = true;
         if (eKind == ESensorKind::Energy || eKind == ESensorKind::Cooling)
         {
-            vCases.push_back(JudgeCounter(analysis, k, setup.vSensors[k]));
+            vCases.push_back(JudgeCounter(analysis, s));
         }
-        else if (analysis.vSensors[k].soak.nGot == 0)
+        else if (s.soak.nGot == 0)
         {
-            JudgeUnread(setup, analysis, k, vCases);
+            JudgeUnread(asked, analysis, s, vCases);
         }
         else if (eKind == ESensorKind::Temp)
         {
             abMeasured[static_cast<int>(eKind)] = true;
-            JudgeZone(setup, analysis, k, vCases);
+            JudgeZone(asked, analysis, s, vCases);
         }
         else
         {
             abMeasured[static_cast<int>(eKind)] = true;
-            JudgeMeter(setup, analysis, k, vCases);
+            JudgeMeter(asked, analysis, s, vCases);
         }
     }
     // A kind with nothing measured: one case saying so, and a failed limit if one was asked.
     const struct
     {
         ESensorKind eKind;
-        const char* pszKind;
+        ECase eNone;
+        ECase eLimit;
         const char* pszParam;
         const SLimit& lim;
         const char* pszNone;
         const char* pszUnread;
     } aKinds[] = {
-        {ESensorKind::Temp, "temp", "MAX_TEMP", setup.limMaxTemp, "no thermal zone under class/thermal", "no thermal zone could be read"},
-        {ESensorKind::Power, "power", "MAX_POWER", setup.limMaxPower, "no power meter under class/hwmon", "no power meter could be read"},
+        {ESensorKind::Temp, ECase::NoZone, ECase::NoZoneLimit, "MAX_TEMP", asked.limits.limMaxTemp, "no thermal zone under class/thermal",
+         "no thermal zone could be read"},
+        {ESensorKind::Power, ECase::NoMeter, ECase::NoMeterLimit, "MAX_POWER", asked.limits.limMaxPower, "no power meter under class/hwmon",
+         "no power meter could be read"},
     };
     for (const auto& kind : aKinds)
     {
@@ -431,23 +420,22 @@ std::vector<SCase> JudgeSoak(const SSoakSetup& setup, const SSoakAnalysis& analy
             continue;
         }
         const std::string strWhy = abSeen[nKind] ? kind.pszUnread : kind.pszNone;
-        vCases.push_back(Skipped(std::string(kind.pszKind) + "-max", strWhy));
+        vCases.push_back(Skipped(kind.eNone, "", strWhy));
         if (kind.lim.bSet)
         {
-            vCases.push_back(Verdict(std::string("limit-") + kind.pszKind, false,
-                                     std::string(kind.pszParam) + "=" + kind.lim.strText + " asked, but " + strWhy));
+            vCases.push_back(Verdict(kind.eLimit, "", false, std::string(kind.pszParam) + "=" + kind.lim.strText + " asked, but " + strWhy));
         }
     }
-    JudgeClock(setup, analysis, vCases);
-    JudgeThrottle(setup, analysis, vCases);
-    vCases.push_back(JudgeCycles(setup, analysis));
+    JudgeClock(asked, analysis, vCases);
+    JudgeThrottle(asked, analysis, vCases);
+    vCases.push_back(JudgeCycles(asked, analysis));
     return vCases;
 }
 
 SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline)
 {
     const bool bPass = strSummary == "hogspin " + std::to_string(nCPU) + ", count=" + std::to_string(nThreads) + ", ret=1";
-    return Verdict("summary-ret", bPass, (strSummary.empty() ? std::string("no summary line") : Printable(strSummary)) +
+    return Verdict(ECase::SummaryRet, "", bPass, (strSummary.empty() ? std::string("no summary line") : Printable(strSummary)) +
                                              (bPass ? "" : "; CPUs online: " + strOnline));
 }
 
@@ -458,7 +446,7 @@ SCase JudgePinned(const std::vector<SWorker>& vWorkers, int nCPU, int nThreads)
         return w.strAllowed == strCPU && w.strLastCPU == strCPU;
     }));
     const size_t nAsked = static_cast<size_t>(nThreads);
-    return Verdict("workers-pinned", vWorkers.size() == nAsked && nPinned == nAsked,
+    return Verdict(ECase::WorkersPinned, "", vWorkers.size() == nAsked && nPinned == nAsked,
                    std::to_string(nPinned) + " of " + std::to_string(vWorkers.size()) + " workers, " +
                        std::to_string(nThreads) + " asked, on CPU " + strCPU);
 }
@@ -485,5 +473,5 @@ SCase JudgeStop(const SStop& stop, int nCPU)
     }
     const bool bPass = stop.bSignalled && !stop.bKilled && !stop.bTreeKilled && stop.iStatus == 0 &&
                        stop.strLastLine == "hogspin " + std::to_string(nCPU) + ", Exit!";
-    return Verdict("stop-sigint", bPass, strDetail + ", last line: " + Printable(stop.strLastLine));
+    return Verdict(ECase::StopSigint, "", bPass, strDetail + ", last line: " + Printable(stop.strLastLine));
 }

@@ -2,9 +2,7 @@
 // The soak's analysis, computed once: series, fits, the throttle, the bend and the meter's load.
 #include "SoakAnalysis.h"
 
-#include "SoakLines.h"
-#include "SoakThrottle.h"
-#include "ZoneFit.h"
+#include "NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,36 +11,7 @@ namespace
 {
 
 const tint64 kPlausibleLow = 1000;
-const double kStillHorizon = 60e6;  // µs
-const tint64 kSteadyFloor = 180000000;  // µs
 const tint64 kPlausibleHigh = 150000;
-
-SSeries Summarise(const SSoakTrace& trace, size_t iSensor, bool bClock, SRows rows)
-{
-    SSeries s;
-    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
-    {
-        const tint64 ll = bClock ? trace.vllKHz[i] : trace.Value(i, iSensor);
-        if (ll == kMissing)
-        {
-            continue;
-        }
-        if (s.nGot > 0 && ll < s.llLast && s.iBack == 0)
-        {
-            s.iBack = i;
-            s.llBackFrom = s.llLast;
-            s.llBackTo = ll;
-            s.usBack = trace.vllTimeUs[i];
-        }
-        s.llFirst = s.nGot == 0 ? ll : s.llFirst;
-        s.llHigh = s.nGot == 0 ? ll : std::max(s.llHigh, ll);
-        s.llLow = s.nGot == 0 ? ll : std::min(s.llLow, ll);
-        s.llLast = ll;
-        s.ldSum += static_cast<long double>(ll);
-        ++s.nGot;
-    }
-    return s;
-}
 
 // Rows cut where the rise was bent: those before dBend (µs).
 SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
@@ -142,16 +111,16 @@ tint64 Resolution(const SSoakTrace& trace, size_t k, const SSoakAnalysis& a)
 }
 
 // The meter thermal resistance divides by: POWER_METER's, or the only one; -1 and why when none.
-int ChooseMeter(const SSoakSetup& setup, std::string* pstrWhy)
+int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vSensors, std::string* pstrWhy)
 {
     std::vector<int> vMeters;
     std::string strNames;
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (size_t k = 0; k < vSensors.size(); ++k)
     {
-        const SSensor& s = setup.vSensors[k];
+        const SSensor& s = vSensors[k];
         if (s.eKind == ESensorKind::Power)
         {
-            if (!setup.strPowerMeter.empty() && s.strName == setup.strPowerMeter)
+            if (!strPowerMeter.empty() && s.strName == strPowerMeter)
             {
                 return static_cast<int>(k);
             }
@@ -159,9 +128,9 @@ int ChooseMeter(const SSoakSetup& setup, std::string* pstrWhy)
             strNames += (strNames.empty() ? "" : ", ") + s.strName;
         }
     }
-    if (!setup.strPowerMeter.empty())
+    if (!strPowerMeter.empty())
     {
-        *pstrWhy = "POWER_METER=" + setup.strPowerMeter + " names no power meter of this board";
+        *pstrWhy = "POWER_METER=" + strPowerMeter + " names no power meter of this board";
     }
     else if (vMeters.empty())
     {
@@ -178,10 +147,11 @@ int ChooseMeter(const SSoakSetup& setup, std::string* pstrWhy)
     return -1;
 }
 
-SMeterLoad MeterLoad(const SSoakSetup& setup, const SSoakTrace& trace, const SSoakAnalysis& a)
+SMeterLoad MeterLoad(const std::string& strPowerMeter, const std::vector<SSensor>& vSensors, const SSoakTrace& trace,
+                     const SSoakAnalysis& a)
 {
     SMeterLoad m;
-    m.iMeter = ChooseMeter(setup, &m.strWhy);
+    m.iMeter = ChooseMeter(strPowerMeter, vSensors, &m.strWhy);
     if (m.iMeter < 0)
     {
         return m;
@@ -221,9 +191,9 @@ bool Implausible(const SSeries& s)
 const char kImplausible[] = "a reading lies outside 1 to 150 C in the kernel's m°C (a kernel that writes whole degrees gives "
                             "41 for 41 C; a sensor's fault code)";
 
-std::string RestNote(const SSoakSetup& setup, const SSoakAnalysis& a)
+std::string RestNote(const SCheckParams& asked, const SSoakAnalysis& a)
 {
-    return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(setup.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
+    return a.rowsBase.Count() < 2 ? "" : ", CPU " + std::to_string(asked.nCPU) + " " + Printed(1, 100 * a.dBaselineBusy) + " % busy in it";
 }
 
 // Whether the readings lie on the line rather than beside it in turns: their residuals, in time
@@ -275,7 +245,7 @@ static tint64 LoadAtSteady(const SSoakTrace& trace, const SMeterLoad& m, size_t 
 }
 
 // The zone's thermal resistance on the meter, or why there is none.
-static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace, const SSoakAnalysis& a, const SSensorAnalysis& s,
+static SResistance ResistanceOf(const SCheckParams& asked, const SSoakTrace& trace, const SSoakAnalysis& a, const SSensorAnalysis& s,
                                 size_t kZone)
 {
     SResistance r;
@@ -287,7 +257,7 @@ static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace
     }
     else if (a.dBaselineBusy > 0.5)
     {
-        r.strWhy = "the baseline was not at rest" + RestNote(setup, a) + ": its temperature and power are not the idle ones";
+        r.strWhy = "the baseline was not at rest" + RestNote(asked, a) + ": its temperature and power are not the idle ones";
     }
     else if (m.iMeter < 0)
     {
@@ -306,7 +276,7 @@ static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace
     {
         return r;
     }
-    r.strMeter = setup.vSensors[static_cast<size_t>(m.iMeter)].strName;
+    r.strMeter = a.vSensors[static_cast<size_t>(m.iMeter)].sensor.strName;
     const SSeries& idle = a.vSensors[static_cast<size_t>(m.iMeter)].base;
     r.llIdle = idle.nGot > 0 ? idle.Mean() : 0;
     r.llLoad = LoadAtSteady(trace, m, kZone, z.model.dSteady * 1000, &r.bAtSteady);
@@ -329,13 +299,13 @@ static SResistance ResistanceOf(const SSoakSetup& setup, const SSoakTrace& trace
 
 // The meter's power at which the zone would settle at SUSTAIN_TEMP, else at its highest passive
 // trip point: its idle power, and what the soak's thermal resistance lets it add.
-static SSustain SustainOf(const SSoakSetup& setup, const SSensor& sensor, const SSensorAnalysis& s)
+static SSustain SustainOf(const SLimit& limSustainTemp, const SSensor& sensor, const SSensorAnalysis& s)
 {
     SSustain p;
     const std::vector<tint64>& vllTrips = sensor.vllPassiveTrips;
-    if (setup.limSustainTemp.bSet)
+    if (limSustainTemp.bSet)
     {
-        p.llTarget = setup.limSustainTemp.llValue;
+        p.llTarget = limSustainTemp.llValue;
         p.strTarget = "SUSTAIN_TEMP";
     }
     else if (!vllTrips.empty())
@@ -369,19 +339,11 @@ static SSustain SustainOf(const SSoakSetup& setup, const SSensor& sensor, const 
     return p;
 }
 
-tint64 SSeries::Mean() const
+// CPU K's busy time over the soak and the baseline's busy share, from /proc/stat's counts.
+static void CountBusy(const SSoakTrace& trace, SSoakAnalysis& a)
 {
-    return static_cast<tint64>(std::llround(ldSum / static_cast<long double>(nGot)));
-}
-
-SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
-{
-    SSoakAnalysis a;
-    a.rowsBase = SRows{0, std::min(trace.nBaseline, trace.nSamples)};
-    a.rowsSoak = SRows{std::min(trace.nBaseline, trace.nSamples), trace.nSamples};
     const SRows& soak = a.rowsSoak;
     const SRows& base = a.rowsBase;
-    a.usSoak = soak.Count() > 0 ? trace.vllTimeUs[soak.iEnd - 1] - trace.vllTimeUs[soak.iFirst] : 0;
     if (soak.Count() > 0 && trace.vllBusy[soak.iFirst] != kMissing && trace.vllBusy[soak.iEnd - 1] != kMissing)
     {
         a.bBusy = true;
@@ -394,18 +356,38 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         a.dBaselineBusy = static_cast<double>(trace.vllBusy[base.iEnd - 1] - trace.vllBusy[base.iFirst]) /
                           static_cast<double>(trace.vllTotal[base.iEnd - 1] - trace.vllTotal[base.iFirst]);
     }
+}
+
+SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const SSoakRun& run)
+{
+    const SSoakTrace& trace = run.trace;
+    SSoakAnalysis a;
+    a.rowsBase = SRows{0, std::min(trace.nBaseline, trace.nSamples)};
+    a.rowsSoak = SRows{std::min(trace.nBaseline, trace.nSamples), trace.nSamples};
+    const SRows& soak = a.rowsSoak;
+    a.usSoak = soak.Count() > 0 ? trace.vllTimeUs[soak.iEnd - 1] - trace.vllTimeUs[soak.iFirst] : 0;
+    a.usPlanned = run.usPlanned;
+    a.strEnded = run.strEnded;
+    a.cycles = run.cycles;
+    a.tool = run.tool;
+    // The tool's share of a CPU over the span its time was read in; the soak's where none was kept.
+    a.tool.usSpan = run.tool.usSpan > 0 ? run.tool.usSpan : a.usSoak;
+    a.dToolShare = a.tool.bRead && a.tool.usSpan > 0 ? static_cast<double>(a.tool.usTime) / static_cast<double>(a.tool.usSpan) : 0;
+    a.strCurFreqWhy = board.strCurFreqWhy;
+    CountBusy(trace, a);
     a.clock = Summarise(trace, 0, true, soak);
-    a.throttle = FindThrottle(setup, trace, soak, a.clock);
-    a.dBend = BendStart(setup, trace, a.throttle, soak, &a.strBent);
-    a.vSensors.resize(setup.vSensors.size());
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    a.throttle = FindThrottle(board, trace, soak, a.clock);
+    a.dBend = BendStart(board, trace, a.throttle, soak, &a.strBent);
+    a.vSensors.resize(board.vSensors.size());
+    for (size_t k = 0; k < board.vSensors.size(); ++k)
     {
         SSensorAnalysis& s = a.vSensors[k];
+        s.sensor = board.vSensors[k];
         s.soak = Summarise(trace, k, false, soak);
-        s.base = Summarise(trace, k, false, base);
-        const std::string strRestless = setup.vSensors[k].eKind == ESensorKind::Temp ? Restless(trace, k, base) : "";
+        s.base = Summarise(trace, k, false, a.rowsBase);
+        const std::string strRestless = s.sensor.eKind == ESensorKind::Temp ? Restless(trace, k, a.rowsBase) : "";
         s.from = s.base.nGot > 0 && strRestless.empty() ? SFrom{true, s.base.Mean(), ""} : SFrom{false, s.soak.llFirst, strRestless};
-        if (setup.vSensors[k].eKind != ESensorKind::Temp || s.soak.nGot == 0)
+        if (s.sensor.eKind != ESensorKind::Temp || s.soak.nGot == 0)
         {
             continue;
         }
@@ -416,75 +398,21 @@ SSoakAnalysis AnalyseSoak(const SSoakSetup& setup, const SSoakTrace& trace)
         }
         else
         {
-            s.fit = FitZone(trace, k, Before(trace, soak, a.dBend), static_cast<double>(setup.usInterval), s.from.llValue, a.strBent);
+            s.fit = FitZone(trace, k, Before(trace, soak, a.dBend), static_cast<double>(asked.usInterval), s.from.llValue, a.strBent);
         }
         // Every reading of the soak, for whether the zone has stopped moving.
         s.tail = TailSlope(trace, k, soak, &s.dTailSpan, &s.dStep);
         s.bTail = s.dTailSpan > 0 || s.tail.bKnown;
     }
-    a.meter = MeterLoad(setup, trace, a);
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    a.meter = MeterLoad(asked.strPowerMeter, board.vSensors, trace, a);
+    for (size_t k = 0; k < board.vSensors.size(); ++k)
     {
         SSensorAnalysis& s = a.vSensors[k];
-        if (setup.vSensors[k].eKind == ESensorKind::Temp && s.soak.nGot > 0)
+        if (s.sensor.eKind == ESensorKind::Temp && s.soak.nGot > 0)
         {
-            s.resistance = ResistanceOf(setup, trace, a, s, k);
-            s.sustain = SustainOf(setup, setup.vSensors[k], s);
+            s.resistance = ResistanceOf(asked, trace, a, s, k);
+            s.sustain = SustainOf(asked.limits.limSustainTemp, s.sensor, s);
         }
     }
     return a;
-}
-
-bool SoakIsSteady(const SSoakSetup& setup, const SSoakAnalysis& analysis, SSteadyWatch* pWatch, std::string* pstrWhy)
-{
-    std::string strZones;
-    double dTauMax = 0;
-    bool bSteady = true;
-    pWatch->vvLooks.resize(setup.vSensors.size());
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
-    {
-        const SSensorAnalysis& s = analysis.vSensors[k];
-        if (setup.vSensors[k].eKind != ESensorKind::Temp || s.soak.nGot == 0 || !s.bTail)
-        {
-            continue;
-        }
-        // Every zone must have stopped moving: at its last third's pace, as fast as its readings
-        // allow (their noise, a sensor's steps), it would not move 0.5 C were the soak as long
-        // again, nor in the next minute.
-        // A drift a step's worth over the last third hides in a run of equal readings.
-        const double dPace = std::fabs(s.tail.dSlope) + 2 * s.tail.dError + s.dStep / std::max(s.dTailSpan / 3, 1.0);
-        bSteady = bSteady && s.tail.bKnown && dPace * std::max(s.dTailSpan, kStillHorizon) <= 0.5;
-        const SZoneFit& z = s.fit;
-        std::vector<SSteadyWatch::SLook>& vLooks = pWatch->vvLooks[k];
-        vLooks.push_back(SSteadyWatch::SLook{z.bFitted ? z.model.nPoles : 0, z.model.dSteady, z.model.dTau});
-        if (!z.bFitted)
-        {
-            // One that rose too little is still; any other that cannot be fitted is not yet known.
-            bSteady = bSteady && z.bFlat;
-            continue;
-        }
-        // Its slow pole seen for 3 τ, and, where nothing bent it, within 0.5 C of T∞.
-        bSteady = bSteady && z.dSpan >= 3 * z.model.dTau &&
-                  (!analysis.strBent.empty() || std::fabs(z.dLast - z.model.dSteady) <= 0.5);
-        // The model held over the last three looks: the same poles, T∞ within 0.5 C, τ within
-        // a fifth. A pole found late, or a T∞ still moving, is no steady board.
-        const size_t n = vLooks.size();
-        for (size_t i = n >= 3 ? n - 3 : 0; i + 1 < n && bSteady; ++i)
-        {
-            bSteady = n >= 3 && vLooks[i].nPoles == z.model.nPoles && std::fabs(vLooks[i].dSteady - z.model.dSteady) <= 0.5 &&
-                      std::fabs(vLooks[i].dTau - z.model.dTau) <= 0.2 * z.model.dTau;
-        }
-        bSteady = bSteady && n >= 3;
-        strZones += (strZones.empty() ? "" : ", ") + setup.vSensors[k].strName;
-        dTauMax = std::max(dTauMax, z.model.dTau);
-    }
-    // A board's own slow pole lasts a minute or more, and early in a soak it rises too little
-    // to be told from its die's: none is steady before three of them.
-    if (!bSteady || strZones.empty() || analysis.usSoak < kSteadyFloor)
-    {
-        return false;
-    }
-    *pstrWhy = "every zone still, and each fitted one (" + strZones + ") seen for 3 τ of its slow pole (up to " +
-               ShowSeconds(dTauMax) + " s), its T∞ within 0.5 C over the last three looks";
-    return true;
 }

@@ -2,6 +2,7 @@
 // Formats the check's lines, exactly and without allocating where a sample's line is made.
 #include "SoakLines.h"
 
+#include "NumberText.h"
 #include "SoakAnalysis.h"
 
 #include <algorithm>
@@ -9,29 +10,6 @@
 
 namespace
 {
-
-// ShowFixed into sz, without a string: the soak writes one trace line a sample. Its length.
-int FormatFixed(char* sz, size_t cb, tint64 llValue, int nDigits, int nPlaces)
-{
-    const tuint64 qwScale = static_cast<tuint64>(Pow10(nDigits));
-    // The magnitude as unsigned, so that the most negative value has one too.
-    const tuint64 qwMagnitude = llValue < 0 ? 0 - static_cast<tuint64>(llValue) : static_cast<tuint64>(llValue);
-    int n = nDigits == 0 ? std::snprintf(sz, cb, "%s%llu", llValue < 0 ? "-" : "", static_cast<unsigned long long>(qwMagnitude))
-                         : std::snprintf(sz, cb, "%s%llu.%0*llu", llValue < 0 ? "-" : "",
-                                         static_cast<unsigned long long>(qwMagnitude / qwScale), nDigits,
-                                         static_cast<unsigned long long>(qwMagnitude % qwScale));
-    if (n < 0 || static_cast<size_t>(n) >= cb)
-    {
-        return 0;
-    }
-    int nKept = nDigits;
-    while (nKept > nPlaces && sz[n - 1] == '0')
-    {
-        --n;
-        --nKept;
-    }
-    return nKept == 0 && nDigits > 0 ? n - 1 : n;  // no '.' without a decimal
-}
 
 const char* const kResults[] = {"pass", "fail", "skip"};
 
@@ -59,52 +37,6 @@ std::string DataLine(const SCase& c)
            c.strUnits + "\n";
 }
 
-tint64 Pow10(int nDigits)
-{
-    tint64 ll = 1;
-    while (nDigits-- > 0)
-    {
-        ll *= 10;
-    }
-    return ll;
-}
-
-std::string ShowFixed(tint64 llValue, int nDigits, int nPlaces)
-{
-    char sz[48];
-    return std::string(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), llValue, nDigits, nPlaces)));
-}
-
-std::string Printed(int nDecimals, double d)
-{
-    char sz[64];
-    std::snprintf(sz, sizeof(sz), "%.*f", nDecimals, d);
-    // What rounds to zero is zero, whichever side it came from: never "-0.00".
-    const std::string str = sz;
-    return str[0] == '-' && str.find_first_not_of("-0.") == std::string::npos ? str.substr(1) : str;
-}
-
-std::string Seconds(tint64 us)
-{
-    return Printed(2, static_cast<double>(us) / 1e6) + " s";
-}
-
-std::string ShowSeconds(double dUs)
-{
-    const double d = dUs / 1e6;
-    return Printed(d >= 100 ? 0 : d >= 10 ? 1 : 2, d);
-}
-
-std::string Printable(const std::string& str, size_t nMax)
-{
-    std::string strOut = str.substr(0, nMax);
-    for (char& c : strOut)
-    {
-        c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    }
-    return strOut + (str.size() > nMax ? "..." : "");
-}
-
 std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
                       const std::string& strBoard)
 {
@@ -125,11 +57,11 @@ std::string BoardLine(const std::string& strModel, const std::string& strKernel,
            ",board=" + clean(strBoard) + "\n";
 }
 
-std::string TraceHeader(const SSoakSetup& setup)
+std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors)
 {
-    const std::string strCPU = "cpu" + std::to_string(setup.nCPU);
+    const std::string strCPU = "cpu" + std::to_string(nCPU);
     std::string str = "hogspin-trace,t_s," + strCPU + "_busy_pct," + strCPU + "_mhz";
-    for (const SSensor& s : setup.vSensors)
+    for (const SSensor& s : vSensors)
     {
         if (s.eKind == ESensorKind::Temp)
         {
@@ -143,13 +75,13 @@ std::string TraceHeader(const SSoakSetup& setup)
     return str + "\n";
 }
 
-std::string LimitsLine(const SSoakSetup& setup)
+std::string LimitsLine(const SLimits& limits)
 {
-    return "hogspin-limits,max_temp_c=" + setup.limMaxTemp.strText + ",min_freq_mhz=" + setup.limMinFreq.strText +
-           ",max_power_w=" + setup.limMaxPower.strText + "\n";
+    return "hogspin-limits,max_temp_c=" + limits.limMaxTemp.strText + ",min_freq_mhz=" + limits.limMinFreq.strText +
+           ",max_power_w=" + limits.limMaxPower.strText + "\n";
 }
 
-size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb)
+size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb)
 {
     size_t n = 0;
     bool bFits = true;
@@ -194,9 +126,9 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
         }
     }
     fixed(trace.vllKHz[iSample], 3, 0);
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (size_t k = 0; k < vSensors.size(); ++k)
     {
-        const ESensorKind eKind = setup.vSensors[k].eKind;
+        const ESensorKind eKind = vSensors[k].eKind;
         if (eKind == ESensorKind::Temp || eKind == ESensorKind::Power)
         {
             fixed(trace.Value(iSample, k), eKind == ESensorKind::Temp ? 3 : 6, 1);
@@ -206,28 +138,28 @@ size_t FormatTraceLine(const SSoakSetup& setup, const SSoakTrace& trace, size_t 
     return bFits ? n : 0;
 }
 
-std::string FitLines(const SSoakSetup& setup, const SSoakAnalysis& analysis)
+std::string FitLines(const SSoakAnalysis& analysis)
 {
     std::string str;
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (const SSensorAnalysis& s : analysis.vSensors)
     {
-        const SZoneFit& z = analysis.vSensors[k].fit;
+        const SZoneFit& z = s.fit;
         if (z.bFitted)
         {
             const SModel& m = z.model;
-            str += "hogspin-fit," + setup.vSensors[k].strName + ",t0_c=" + Printed(3, m.Start()) + ",tinf_c=" + Printed(3, m.dSteady) +
+            str += "hogspin-fit," + s.sensor.strName + ",t0_c=" + Printed(3, m.Start()) + ",tinf_c=" + Printed(3, m.dSteady) +
                    ",tau_s=" + Printed(3, m.dTau / 1e6) +
                    (m.nPoles == 2 ? ",tau_fast_s=" + Printed(3, m.dTauFast / 1e6) + ",fast_share=" + Printed(3, m.dFast / (m.dFast + m.dSlow))
                                   : "") +
                    "\n";
         }
     }
-    for (size_t k = 0; k < setup.vSensors.size(); ++k)
+    for (const SSensorAnalysis& s : analysis.vSensors)
     {
-        const SSustain& p = analysis.vSensors[k].sustain;
+        const SSustain& p = s.sustain;
         if (p.bKnown)
         {
-            str += "hogspin-dt," + setup.vSensors[k].strName + ",sustainable-power=" + Printed(0, p.dMilliwatts) + "\n";
+            str += "hogspin-dt," + s.sensor.strName + ",sustainable-power=" + Printed(0, p.dMilliwatts) + "\n";
         }
     }
     return str;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "SoakAnalysis.h"
-#include "SoakData.h"
 
 // One operating point as the sweep held it: with the load held still, under it, and held
 // still again while the die cools: the board's power without the load over the temperatures
@@ -81,12 +80,9 @@ struct SSweepAnalysis
 // of the table, or within 2 % where the table has no other.
 bool HoldsClock(tint64 llReadKHz, tint64 llKHz, const std::vector<tint64>& vllOppKHz);
 
-// "1200" for 1200000 kHz, "403_2" for 403200: a case name holds no dot.
-std::string MhzName(tint64 llKHz);
-
 // The zone the leakage is followed by: of those the soak read in m°C, the one the load
 // heated most, the die's own on most boards; -1 where none rose.
-int ChooseLeakZone(const SSoakSetup& setup, const SSoakAnalysis& soak);
+int ChooseLeakZone(const SSoakAnalysis& soak);
 
 SSweepAnalysis AnalyseSweep(const SSweep& sweep);
 

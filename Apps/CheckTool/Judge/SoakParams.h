@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The check's parameters: its arguments and environment, read and checked, and the setup they make.
+// What was asked: the check's arguments and environment, read and checked once.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +18,7 @@ struct SCheckParams
     size_t nSamples = 0;  // after the first
     std::string strHogspin = "hogspin";
     std::string strSysfs = "/sys";
-    SLimit limMaxTemp;
-    SLimit limMinFreq;
-    SLimit limMaxPower;
-    SLimit limSustainTemp;
+    SLimits limits;
     tint64 usBaseline = 0;
     size_t nBaseline = 0;  // samples before the tool starts
     std::string strPowerMeter;
@@ -42,7 +39,3 @@ extern const char kCheckHelp[];
 typedef const char* (*PFNGETENV)(const char* pszName);
 bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams,
                  std::string* pstrWhy);
-
-// The soak's setup as the parameters make it; the program adds the sensors and what it
-// measures over the soak.
-SSoakSetup MakeSetup(const SCheckParams& params);

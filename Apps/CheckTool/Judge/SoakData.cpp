@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The soak's samples: room for all of them, taken before the first.
+// The soak's samples: room for all of them, taken before the first; a sensor's series over some rows.
 #include "SoakData.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace
 {
@@ -44,4 +45,36 @@ tint64 SmallestStep(std::vector<tint64> vll)
         llStep = llGap > 0 && (llStep == 0 || llGap < llStep) ? llGap : llStep;
     }
     return llStep;
+}
+
+tint64 SSeries::Mean() const
+{
+    return static_cast<tint64>(std::llround(ldSum / static_cast<long double>(nGot)));
+}
+
+SSeries Summarise(const SSoakTrace& trace, size_t iSensor, bool bClock, SRows rows)
+{
+    SSeries s;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = bClock ? trace.vllKHz[i] : trace.Value(i, iSensor);
+        if (ll == kMissing)
+        {
+            continue;
+        }
+        if (s.nGot > 0 && ll < s.llLast && s.iBack == 0)
+        {
+            s.iBack = i;
+            s.llBackFrom = s.llLast;
+            s.llBackTo = ll;
+            s.usBack = trace.vllTimeUs[i];
+        }
+        s.llFirst = s.nGot == 0 ? ll : s.llFirst;
+        s.llHigh = s.nGot == 0 ? ll : std::max(s.llHigh, ll);
+        s.llLow = s.nGot == 0 ? ll : std::min(s.llLow, ll);
+        s.llLast = ll;
+        s.ldSum += static_cast<long double>(ll);
+        ++s.nGot;
+    }
+    return s;
 }

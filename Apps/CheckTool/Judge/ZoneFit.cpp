@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "PoleFit.h"
-#include "SoakLines.h"
+#include "NumberText.h"
 #include "StepFit.h"
 
 namespace
