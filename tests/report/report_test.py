@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Batches of the stand-in logs beside this file, each run through lava/hogspin-report."""
+"""Batches of the stand-in logs beside this file, each run through lava/hogspin-report, and the
+check's cases as the report, the LAVA definition and its glue know them."""
 import csv
 import io
 import os
@@ -10,14 +11,23 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, 'lava'))
-from hogspin_report import children  # noqa: E402  (the report is ended by PID whatever happens)
+from hogspin_report import children, common, reading  # noqa: E402  (the report is ended by PID whatever happens)
 
 REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
+# The built check and tool, from ctest; without them the tests that run them are skipped.
+CHECK, HOGSPIN = os.environ.get('HOGSPIN_CHECK_EXE'), os.environ.get('HOGSPIN_EXE')
+UNBUILT = 'HOGSPIN_CHECK_EXE or HOGSPIN_EXE not set: run by ctest, which passes the built check and tool'
+# A case's name: its prefix, then what it is of; with the report's word for that, and a name of one.
+PLACED = re.compile(r'(.*?)(ZONE|METER|DEVICE|cpuCPU-MHZ|cpuCPU)?')
+KINDS = {'ZONE': ('zone', 'soc'), 'METER': ('meter', 'ina3221-VDD_CPU'), 'DEVICE': ('cooling', 'cpufreq-cpu1'),
+         'cpuCPU': ('cpu', 'cpu1'), 'cpuCPU-MHZ': ('opp', 'cpu1-600')}
+CORE = ['summary-ret', 'workers-pinned', 'cpu-busy', 'stop-sigint']
 ALIKE = ['board-01.log', 'board-02.log', 'board-03.log', 'board-05.log', 'board-06.log']
 # Answers job N with board-0N.log, job 9 as a server that has no such job, job 8 never.
 LAVACLI = '''#!/bin/sh
@@ -104,6 +114,10 @@ CASES = [
      ['- copy-6 ({d}/copy-6.log): dynamic-power-coefficient-cpu1 690 uW/MHz/V2, median 533', '| power-opp-cpu1-600 | W | 6 |'], []),
     ('the same in older checks\' logs', ('copies', HOT, 'cut old'), 1,
      ['- copy-6 ({d}/copy-6.log): thermal-resistance-soc 12.04 K/W', 'the last complete one, {d}/copy-6.log:1, is reported'], []),
+    # The built check's own output, not a stored log: its figures vary, their form does not.
+    ('a fresh soak', ('fresh',), 0,
+     ['# hogspin-report: 1 board\n', re.compile(r'\| fresh \| cpu-thermal \| -?[0-9.]+ \| -?[0-9.]+ \| '),
+      re.compile(r'\| [0-9]+ pass, 0 fail')], ['left out', 'not understood', 'outside a soak']),
 ]
 
 
@@ -134,6 +148,8 @@ class Report(unittest.TestCase):
             with self.subTest(what), tempfile.TemporaryDirectory() as d:
                 if drawn and not gnuplot:
                     self.skipTest('gnuplot not found (apt-get install gnuplot-nox)')
+                if args[:1] == ('fresh',):
+                    args = [self.fresh(d)]
                 env = dict(os.environ, PATH=os.path.join(d, 'bin') + os.pathsep + os.environ['PATH'])
                 os.mkdir(os.path.join(d, 'bin'))
                 if what == 'no lavacli':
@@ -148,7 +164,9 @@ class Report(unittest.TestCase):
                 got, out, err = self.run_report(args, env)
                 self.assertEqual(got, status, out + err)
                 for text in says:
-                    if not text.startswith('svg:'):
+                    if isinstance(text, re.Pattern):
+                        self.assertRegex(out + err, text)
+                    elif not text.startswith('svg:'):
                         self.assertIn(text.replace('{d}', d), out + err)
                 for text in lacks:
                     self.assertNotIn(text, out + err)
@@ -156,7 +174,7 @@ class Report(unittest.TestCase):
                     with open(os.path.join(d, 'report.svg')) as f:
                         svg = f.read()
                     for text in says:
-                        if text.startswith('svg:'):
+                        if isinstance(text, str) and text.startswith('svg:'):
                             self.assertTrue(text[4:] in svg, f'no {text[4:]} in the picture')
                     self.assertFalse(os.path.exists(os.path.join(d, 'owned')), 'a log ran a command')
                 if os.path.exists(os.path.join(d, 'bin', 'hung')):
@@ -168,6 +186,93 @@ class Report(unittest.TestCase):
                 if '--csv' in args:
                     rows = {r['board']: r for r in csv.DictReader(io.StringIO(out))}
                     self.assertEqual((rows['board-04']['R K/W'], rows['board-01']['R K/W distance']), ('11.97', '0.4'))
+
+    def test_catalogue(self):
+        """Every case the check lists, as the report, the LAVA definition and its glue know it."""
+        if not CHECK:
+            self.skipTest(UNBUILT)
+        listing = subprocess.run([CHECK, '--cases'], stdout=subprocess.PIPE, text=True, check=True, timeout=30).stdout
+        rows = [line.split('\t')[:2] for line in listing.splitlines()]
+        figures = {name: units for name, units in rows if units != '-'}
+        verdicts = {name: None for name, units in rows if units == '-'}
+        # Each case as the report reads one of its names, and as it should.
+        read, want = {}, {}
+        for name, units in rows:
+            prefix, place = PLACED.fullmatch(name).groups()
+            kind, owner = KINDS.get(place, (place, ''))
+            found = common.figure_of(prefix + owner)
+            read[name] = found and (found[0], found[1], found[3])
+            want[name] = None if units == '-' else (prefix, kind, units)
+        with open(os.path.join(ROOT, 'lava', 'hogspin.yaml'), encoding='utf-8') as f:
+            said = ' '.join(line[1:].strip() for line in f if line.startswith('#'))
+        measured = said.split('Measurements (')[1].split('Verdicts:')[0]
+        judged = said.split('Verdicts:')[1].split('.')[0]
+        with open(os.path.join(ROOT, 'lava', 'hogspin-check.sh'), encoding='utf-8') as f:
+            glue = [line.split() for line in re.findall(r'^\s*for c in ([^;]*); do', f.read(), re.M)]
+        units = re.search(r',\(([^()]*)\)\$$', reading.DATA.pattern).group(1).split('|')
+        for what, got, expected in [
+            ("the report's reading of each case's name", read, want),
+            ("the report's figures", {row[:3] for row in common.FIGURES}, set(v for v in want.values() if v)),
+            ("the units of the report's data lines", set(units) - {''}, set(figures.values())),
+            ("the LAVA definition's measurements", self.listed(measured), figures),
+            ("the LAVA definition's verdicts", self.listed(judged), verdicts),
+            ('the first four cases', [name for name, units in rows[:4] if units == '-'], CORE),
+            ("the glue's lists of them", glue, [CORE, CORE]),
+        ]:
+            with self.subTest(what):
+                if isinstance(got, dict):  # the cases that differ, not the whole of each
+                    got, expected = set(got.items()), set(expected.items())
+                self.assertEqual(got, expected)
+
+    @staticmethod
+    def listed(text):
+        """{name: units or None} of a list of cases, units in parentheses after each group."""
+        named, group = {}, []
+        for units, name in re.findall(r'\(([^()\s]+)\)|([a-z]+(?:-[A-Za-z0-9]+)+)', text):
+            if name:
+                named[name] = None
+                group.append(name)
+            else:
+                named.update(dict.fromkeys(group, units))
+                group = []
+        return named
+
+    def fresh(self, d):
+        """A short soak of the built check on the stand-in board; the path of its output."""
+        if not CHECK or not HOGSPIN:
+            self.skipTest(UNBUILT)
+        root, log = os.path.join(os.path.realpath(d), 'sys'), os.path.join(d, 'fresh.log')
+        allowed = os.sched_getaffinity(0)
+        cpu = 1 if 1 in allowed else min(allowed)
+        standin = os.path.join(ROOT, 'tests', 'standin_sysfs.py')
+        board = children.spawn([sys.executable, standin, root, '--cpu', str(cpu), '--seconds', '60'],
+                               stdin=subprocess.DEVNULL)
+        try:
+            # The check must find the tree whole.
+            deadline = time.monotonic() + 20
+            while not os.path.exists(os.path.join(root, 'class/thermal/cooling_device0/stats/time_in_state_ms')):
+                self.assertLess(time.monotonic(), deadline, 'the stand-in board never made its tree')
+                time.sleep(0.05)
+            env = dict(os.environ, HOGSPIN_SYSFS=root, INTERVAL='0.25', BASELINE='0.5', BOARD='fresh')
+            with open(log, 'w') as out, tempfile.TemporaryFile('w+') as err:
+                check = children.spawn([CHECK, str(cpu), '1', '1.5', HOGSPIN], env=env, stdout=out, stderr=err,
+                                       stdin=subprocess.DEVNULL)
+                try:
+                    status = children.wait(check, 30)
+                except subprocess.TimeoutExpired:
+                    os.kill(check.pid, signal.SIGTERM)  # it ends its tool itself
+                    try:
+                        children.wait(check, 10)
+                    finally:
+                        children.end(check)
+                    status = 'still running after 30 s'
+                err.seek(0)
+                said = err.read()
+        finally:
+            children.end(board)
+        with open(log) as f:
+            self.assertEqual(status, 0, f.read() + said)
+        return log
 
     @staticmethod
     def copies(d, changes, how=''):
