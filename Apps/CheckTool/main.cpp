@@ -114,23 +114,10 @@ void ReadParameters(SCheck& c, int argc, char** argv)
 void DescribeBoard(SCheck& c)
 {
     c.board.vSensors = NameSensors(FindSensors(c.params.strSysfs, c.params.nCPU));
-    if (!c.params.strPowerMeter.empty())
+    std::string strNoMeter;
+    if (!c.params.strPowerMeter.empty() && ChooseMeter(c.params.strPowerMeter, c.board.vSensors, &strNoMeter) < 0)
     {
-        std::string strMeters;
-        bool bFound = false;
-        for (const SSensor& sensor : c.board.vSensors)
-        {
-            if (sensor.eKind == ESensorKind::Power)
-            {
-                bFound = bFound || sensor.strName == c.params.strPowerMeter;
-                strMeters += (strMeters.empty() ? "" : ", ") + sensor.strName;
-            }
-        }
-        if (!bFound)
-        {
-            c.out.FailAll(2, "cannot check: POWER_METER=" + c.params.strPowerMeter + " names no power meter of this board, which has " +
-                                 (strMeters.empty() ? std::string("none") : strMeters));
-        }
+        c.out.FailAll(2, "cannot check: " + strNoMeter);
     }
     c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.board);
     const size_t nRows = c.params.nBaseline + c.params.nSamples + 1;

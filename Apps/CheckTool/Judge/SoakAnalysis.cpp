@@ -110,7 +110,8 @@ tint64 Resolution(const SSoakTrace& trace, size_t k, const SSoakAnalysis& a)
     return std::max<tint64>({1, llStep, static_cast<tint64>(std::ceil(2 * ldError))});
 }
 
-// The meter thermal resistance divides by: POWER_METER's, or the only one; -1 and why when none.
+} // namespace
+
 int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vSensors, std::string* pstrWhy)
 {
     std::vector<int> vMeters;
@@ -130,7 +131,8 @@ int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vS
     }
     if (!strPowerMeter.empty())
     {
-        *pstrWhy = "POWER_METER=" + strPowerMeter + " names no power meter of this board";
+        *pstrWhy = "POWER_METER=" + strPowerMeter + " names no power meter of this board, which has " +
+                   (strNames.empty() ? std::string("none") : strNames);
     }
     else if (vMeters.empty())
     {
@@ -146,6 +148,9 @@ int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vS
     }
     return -1;
 }
+
+namespace
+{
 
 SMeterLoad MeterLoad(const std::string& strPowerMeter, const std::vector<SSensor>& vSensors, const SSoakTrace& trace,
                      const SSoakAnalysis& a)

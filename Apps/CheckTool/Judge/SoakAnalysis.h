@@ -102,6 +102,9 @@ struct SSoakAnalysis
 
 SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const SSoakRun& run);
 
+// The meter thermal resistance divides by: POWER_METER's, or the only one; -1 and why when none.
+int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vSensors, std::string* pstrWhy);
+
 // ", CPU K N % busy in it": the baseline's busy share, where it had two samples.
 std::string RestNote(const SCheckParams& asked, const SSoakAnalysis& analysis);
 
