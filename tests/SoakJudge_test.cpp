@@ -68,7 +68,8 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
 }
 
 // One table of cases: in the enumeration's order, each pattern once, and every name it gives
-// found again as its own kind, for sensor names that look like other cases' prefixes too.
+// found again as its own kind, for a sensor name that holds another case's prefix too (a
+// zone's never starts "fast-": see the names' table).
 TEST(SoakNames, TheCatalogueNamesEachCaseOnce)
 {
     std::set<std::string> setPatterns;
@@ -101,6 +102,11 @@ TEST(SoakNames, CaseNamesHoldNoDotAndNeverRepeat)
           {ESensorKind::Temp, "class/thermal/thermal_zone1/temp", "x-2"},
           {ESensorKind::Temp, "class/thermal/thermal_zone2/temp", "x"}},
          {"x", "x-2", "x-2-2"}},
+        // Not temp-tau-fast-soc twice: zone soc's fast pole and zone fast-soc's time constant.
+        {{{ESensorKind::Temp, "class/thermal/thermal_zone0/temp", "soc"},
+          {ESensorKind::Temp, "class/thermal/thermal_zone1/temp", "fast-soc"},
+          {ESensorKind::Power, "class/hwmon/hwmon0/power1_input", "fast-rail"}},
+         {"soc", "thermal_zone1-fast-soc", "fast-rail"}},
         {{{ESensorKind::Temp, "class/thermal/thermal_zone0/temp", ""},
           {ESensorKind::Temp, "class/thermal/thermal_zone1/temp", "gpu(big)!"},
           {ESensorKind::Temp, "class/thermal/thermal_zone2/temp", "cpu0.thermal/a"},

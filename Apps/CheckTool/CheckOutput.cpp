@@ -9,12 +9,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "CaseCatalogue.h"
 #include "SoakLines.h"
 
 namespace
 {
 
-const char* const kEveryCase[] = {"summary-ret", "workers-pinned", "cpu-busy", "stop-sigint"};
+// The cases every run gives, which the LAVA glue waits for.
+const ECase kEveryCase[] = {ECase::SummaryRet, ECase::WorkersPinned, ECase::CpuBusy, ECase::StopSigint};
 
 } // namespace
 
@@ -83,9 +85,9 @@ void CCheckOutput::Report(const SCase& c)
 
 void CCheckOutput::FailAll(int iStatus, const std::string& strWhy)
 {
-    for (const char* pszCase : kEveryCase)
+    for (const ECase eCase : kEveryCase)
     {
-        Report(SCase{pszCase, EResult::Fail, strWhy, "", ""});
+        Report(Verdict(eCase, "", false, strWhy));
     }
     SayError("hogspin-check: " + strWhy + "\n");
     (void)m_tool.End(false);

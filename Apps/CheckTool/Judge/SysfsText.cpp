@@ -159,6 +159,11 @@ std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw)
         {
             strName = strDir;
         }
+        else if (raw.eKind == ESensorKind::Temp && strName.compare(0, 5, "fast-") == 0)
+        {
+            // temp-tau-fast-X is zone X's fast pole: a zone named fast-X keeps its directory before it.
+            strName = strDir + "-" + strName;
+        }
         else if (strName.size() > 40)
         {
             strName.resize(40);

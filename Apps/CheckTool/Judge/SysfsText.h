@@ -37,9 +37,9 @@ struct SRawSensor
 std::vector<tint64> ParseClockList(const char* p, const char* pEnd);
 
 // Case names from raw names, in order: only letters, digits, '_' and '-' (a database may
-// read a dot as hierarchy); the directory's name where nothing is left; "-N", then "-N-2",
-// ... added while another sensor of the kind has the name. A path that holds anything else
-// is left out.
+// read a dot as hierarchy); the directory's name where nothing is left, and before a zone's
+// that starts "fast-"; "-N", then "-N-2", ... added while another sensor of the kind has the
+// name. A path that holds anything else is left out.
 std::vector<SSensor> NameSensors(const std::vector<SRawSensor>& vRaw);
 
 // A device tree property of one 32-bit cell, as of_node shows it: 4 bytes, big-endian; kMissing
