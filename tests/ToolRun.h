@@ -165,6 +165,8 @@ public:
     pid_t Pid() const { return m_nPid; }
     const std::string& Out() const { return m_strOut; }
     const std::string& Err() const { return m_strErr; }
+    // When each line of standard output arrived: its timing, as a reader saw it.
+    const std::vector<steady_clock::time_point>& LineTimes() const { return m_vtLines; }
 
     // Waits until standard output holds nLines whole lines.
     bool WaitForLines(size_t nLines)
@@ -254,7 +256,10 @@ private:
             {
                 return false;
             }
+            const size_t cchOut = m_strOut.size();
             ReadReady(apfd[0], m_fdOut, m_strOut);
+            const auto nLines = std::count(m_strOut.begin() + static_cast<std::ptrdiff_t>(cchOut), m_strOut.end(), '\n');
+            m_vtLines.resize(m_vtLines.size() + static_cast<size_t>(nLines), steady_clock::now());
             ReadReady(apfd[1], m_fdErr, m_strErr);
         }
         return true;
@@ -284,6 +289,7 @@ private:
     int m_fdErr = -1;
     std::string m_strOut;
     std::string m_strErr;
+    std::vector<steady_clock::time_point> m_vtLines;
 };
 
 inline std::string StatusField(const std::string& strPath, const std::string& strField)

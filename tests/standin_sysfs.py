@@ -25,7 +25,9 @@ COEFFICIENT x V^2 x f (uW, f in MHz): the kernel's model of a CPU.
 The first zone is the CPU's: above TRIP_C the clock drops to THROTTLED_KHZ (and the load's
 power with it) until it is 2 C below again, and the cooling device is in state 1 meanwhile.
 It writes each file in place at a fixed width, as a reader keeps it open, and runs until
-SIGTERM or SIGINT, or for S seconds.
+SIGTERM or SIGINT, or for S seconds. ROOT/standin_lag_s says by how much, at most, its files
+fell further behind the board than a step while the load was on: a busy machine delays it, and
+a reader's timed figures with it.
 """
 import argparse
 import math
@@ -208,6 +210,8 @@ def main():
 
     # The whole tree exists before the first step: a reader may look for it then.
     write(args.idle, idle_khz)
+    lag = 0.0
+    files.put("standin_lag_s", "%.4f" % lag, 8)
     started = then = time.monotonic()
     while not stop and then - started < args.seconds:
         time.sleep(STEP)
@@ -234,6 +238,11 @@ def main():
         if volts:  # the meter reads the leakage of the temperature the zone reads
             power = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) + dynamic
         write(power, khz)
+        # Until now the files held the step before's state.
+        behind = time.monotonic() - (now - dt) - STEP
+        if busy and behind > lag:
+            lag = behind
+            files.put("standin_lag_s", "%.4f" % lag, 8)
     return 0
 
 
