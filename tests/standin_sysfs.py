@@ -157,12 +157,9 @@ def write_constants(files, args, zones, opps, volts, cpufreq):
             f.write(args.dt_coefficient.to_bytes(4, "big"))
 
 
-def main():
-    args = arguments()
-
-    stop = []
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(sig, lambda *_: stop.append(1))
+def board_of(args):
+    """The zones, the clocks (top, throttled, trip, idle, ramp), the table's voltages and the
+    governor's steps, as the arguments give them."""
     zones = []
     for given in args.zone or ["cpu-thermal:25:10:1"]:
         kind, ambient, *stages = given.split(":")
@@ -177,6 +174,16 @@ def main():
         low = max((f for f in volts if f <= low), default=min(volts))
     # The governor's steps, as a table of operating points has them.
     opps = sorted(set(volts) or {top, low, idle_khz} | ({(idle_khz + top) // 2} if args.ramp else set()), reverse=True)
+    return zones, (top, low, trip, idle_khz, ramp_s), volts, opps
+
+
+def main():
+    args = arguments()
+
+    stop = []
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(sig, lambda *_: stop.append(1))
+    zones, (top, low, trip, idle_khz, ramp_s), volts, opps = board_of(args)
     files = Files(args.root)
     root = os.path.realpath(args.root)
     cpufreq = "devices/system/cpu/cpu%d/cpufreq" % args.cpu

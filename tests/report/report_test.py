@@ -246,6 +246,9 @@ class Report(unittest.TestCase):
         """A short soak of the built check on the stand-in board; the path of its output."""
         if not CHECK or not HOGSPIN:
             self.unbuilt()
+        if os.environ.get('HOGSPIN_SANITIZED') == '1':
+            # Their runtimes add a thread to the tool, which the check counts as a worker.
+            self.skipTest('the tool and the check built with sanitizers: workers-pinned counts their thread')
         root, log = os.path.join(os.path.realpath(d), 'sys'), os.path.join(d, 'fresh.log')
         allowed = os.sched_getaffinity(0)
         cpu = 1 if 1 in allowed else min(allowed)
