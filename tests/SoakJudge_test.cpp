@@ -21,7 +21,15 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "2", "10", "hogspin", "x"}, "", "usage: hogspin-check [--results FILE] CPU THREADS SETTLE [HOGSPIN]"},
         {{"1", "2", "10"}, "MAX_TEMP=85C", "MAX_TEMP must be a number such as 2 or 0.5, not '85C'"},
         {{"+1", "02", "10"}, "",
-         "CPU must be a whole number such as 2, not '+1'; THREADS must be a whole number such as 2, not '02' (no leading zero)"},
+         "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: '+1' is not a CPU (such as 2) or a range of them "
+         "(such as 0-3); THREADS must be a whole number such as 2, not '02' (no leading zero)"},
+        {{"0,2,4-5", "1", "1"}, "", ""},
+        {{"3-1", "1", "1"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: the range '3-1' runs down: its first CPU must come first"},
+        {{"0,,2", "1", "1"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: an empty entry in '0,,2'"},
+        {{"0-", "1", "1"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: '0-' is not a CPU (such as 2) or a range of them (such as 0-3)"},
+        {{"2,0-3", "1", "1"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: CPU 2 is named twice in '2,0-3'"},
+        {{"1000-1024", "1", "1"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: CPU 1024 in '1000-1024': the check takes CPUs 0 to 1023"},
+        {{"all", "1", "1"}, "OPP_SWEEP=1 OPP_HOLD=4", "OPP_SWEEP=1 sweeps one CPU's operating points: give CPU one CPU, not 'all'"},
         {{"1", "0", "0"}, "INTERVAL=0.0", "THREADS must be at least 1, not '0'; SETTLE must be above 0, not '0'; "
                                           "INTERVAL must be above 0, not '0.0'"},
         {{"1", "1", "1.2345"}, "MIN_FREQ=-5 MAX_POWER=.5", "SETTLE must be a number such as 2 or 0.5, not '1.2345' (at most 3 decimals); "
@@ -30,7 +38,8 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "1", "5."}, "STOP_BOUND=1e3", "SETTLE must be a number such as 2 or 0.5, not '5.'; "
                                              "STOP_BOUND must be a number such as 2 or 0.5, not '1e3'"},
         {{"1", "1", "1000001"}, "", "SETTLE / INTERVAL gives 1000001 samples, more than 1000000"},
-        {{"1234567890", "1", "1000000000"}, "", "CPU must be a whole number such as 2, not '1234567890' (at most 9 digits); "
+        {{"1234567890", "1", "1000000000"}, "", "CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: '1234567890' is not a CPU "
+                                                "(such as 2) or a range of them (such as 0-3); "
                                                 "SETTLE must be a number such as 2 or 0.5, not '1000000000' (at most 9 characters)"},
         {{"1", "1", "1"}, "SUSTAIN_TEMP=hot", "SUSTAIN_TEMP must be a number such as 2 or 0.5, not 'hot'"},
         {{"1", "1", "1"}, "BASELINE=-1 UNTIL_STEADY=yes", "BASELINE must be a number such as 2 or 0.5, not '-1'; "
@@ -65,6 +74,19 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
     EXPECT_EQ(params.nBaseline, 4u);
     EXPECT_TRUE(params.bUntilSteady);
     EXPECT_EQ(params.strPowerMeter, "ina3221-VDD_CPU");
+    // A list is loaded in ascending order, CPU K its first; "all" is what online and the
+    // check's cpuset share.
+    ASSERT_TRUE(ParseParams({"5,2-3", "1", "10"}, FakeGetEnv, &params, &strWhy));
+    EXPECT_EQ(params.vnCPUs, (std::vector<int>{2, 3, 5}));
+    EXPECT_EQ(params.nCPU, 2);
+    EXPECT_EQ(CpuListText(params.vnCPUs), "2-3,5");
+    ASSERT_TRUE(ParseParams({"all", "1", "10"}, FakeGetEnv, &params, &strWhy));
+    EXPECT_TRUE(IsCpuList(params));
+    ASSERT_TRUE(ChooseAllCPUs("0-3,6", {1, 3, 5, 6}, &params, &strWhy));
+    EXPECT_EQ(params.vnCPUs, (std::vector<int>{1, 3, 6}));
+    EXPECT_EQ(params.nCPU, 1);
+    EXPECT_FALSE(ChooseAllCPUs("0-1", {2, 3}, &params, &strWhy));
+    EXPECT_EQ(strWhy, "CPU=all, but no online CPU (0-1) is in the check's own cpuset (2-3)");
 }
 
 // One table of cases: in the enumeration's order, each pattern once, and every name it gives

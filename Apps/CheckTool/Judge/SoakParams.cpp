@@ -3,6 +3,7 @@
 #include "SoakParams.h"
 
 #include "NumberText.h"
+#include "SysfsText.h"
 
 #include <algorithm>
 #include <string>
@@ -15,7 +16,8 @@ const char kCheckHelp[] =
     "Runs HOGSPIN CPU THREADS (HOGSPIN: hogspin from PATH by default) for a soak of SETTLE\n"
     "seconds while it samples the board's thermal zones, power meters and CPU's clock, stops\n"
     "it with SIGINT, and judges the board: a line \"hogspin-check: CASE: RESULT (DETAILS)\" per\n"
-    "case, each followed by \"hogspin-case,CASE,RESULT,MEASUREMENT,UNITS\".\n"
+    "case, each followed by \"hogspin-case,CASE,RESULT,MEASUREMENT,UNITS\". CPU may be a list\n"
+    "(0-3, 0,2,4-5) or all (every online CPU of the check's cpuset): one HOGSPIN a CPU.\n"
     "\n"
     "  --results FILE  also write \"CASE RESULT [MEASUREMENT UNITS]\" a line to FILE\n"
     "  --cases         list every case the check can give: its name, units and meaning\n"
@@ -176,7 +178,52 @@ tint64 SamplesIn(tint64 usSpan, tint64 usInterval)
     return usSpan < usInterval ? 1 : (2 * usSpan + usInterval) / (2 * usInterval);
 }
 
+// CPU: one CPU, a list of them in the kernel's format, or "all".
+void ReadCpuList(CParamReader& reader, const std::string& str, SCheckParams* p)
+{
+    std::string strWhy;
+    p->bAllCPUs = str == "all";
+    if (p->bAllCPUs)
+    {
+        return;
+    }
+    if (!ParseCpuList(str, &p->vnCPUs, &strWhy))
+    {
+        reader.Bad("CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: " + strWhy);
+        return;
+    }
+    std::sort(p->vnCPUs.begin(), p->vnCPUs.end());
+    p->nCPU = p->vnCPUs.front();
+}
+
 } // namespace
+
+bool ChooseAllCPUs(const std::string& strOnline, const std::vector<int>& vnAllowed, SCheckParams* pParams, std::string* pstrWhy)
+{
+    std::vector<int> vnOnline;
+    std::string strWhy;
+    if (!ParseCpuList(strOnline, &vnOnline, &strWhy))
+    {
+        *pstrWhy = "CPU=all, but the online CPUs cannot be read ('" + strOnline + "'): " + strWhy;
+        return false;
+    }
+    pParams->vnCPUs.clear();
+    for (const int n : vnOnline)
+    {
+        if (std::find(vnAllowed.begin(), vnAllowed.end(), n) != vnAllowed.end())
+        {
+            pParams->vnCPUs.push_back(n);
+        }
+    }
+    std::sort(pParams->vnCPUs.begin(), pParams->vnCPUs.end());
+    if (pParams->vnCPUs.empty())
+    {
+        *pstrWhy = "CPU=all, but no online CPU (" + strOnline + ") is in the check's own cpuset (" + CpuListText(vnAllowed) + ")";
+        return false;
+    }
+    pParams->nCPU = pParams->vnCPUs.front();
+    return true;
+}
 
 bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams, std::string* pstrWhy)
 {
@@ -188,7 +235,7 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
     }
     if (vArgs.size() >= 3)
     {
-        reader.Whole("CPU", vArgs[0], 0, &p.nCPU);
+        ReadCpuList(reader, vArgs[0], &p);
         reader.Whole("THREADS", vArgs[1], 1, &p.nThreads);
         reader.Seconds("SETTLE", vArgs[2], true, &p.usSettle);
     }
@@ -215,6 +262,10 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         reader.Bad("OPP_SWEEP must be 0 or 1, not '" + strSweep + "'");
     }
     p.bOppSweep = strSweep == "1";
+    if (p.bOppSweep && IsCpuList(p))
+    {
+        reader.Bad("OPP_SWEEP=1 sweeps one CPU's operating points: give CPU one CPU, not '" + vArgs[0] + "'");
+    }
     reader.Seconds("OPP_HOLD", reader.Env("OPP_HOLD", "10"), true, &p.usOppHold);
     if (reader.Why().empty())
     {

@@ -10,7 +10,9 @@
 
 struct SCheckParams
 {
-    int nCPU = 0;
+    int nCPU = 0;               // CPU K: the first listed, whose clock and cycles the soak traces
+    std::vector<int> vnCPUs;    // every CPU loaded, ascending; empty for "all" until it is found
+    bool bAllCPUs = false;      // CPU was "all": every online CPU of the check's own cpuset
     int nThreads = 0;
     tint64 usSettle = 0;
     tint64 usInterval = 1000000;
@@ -39,3 +41,10 @@ extern const char kCheckHelp[];
 typedef const char* (*PFNGETENV)(const char* pszName);
 bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams,
                  std::string* pstrWhy);
+
+// "all" found: the online CPUs (online's list) that the check's own cpuset holds, into the
+// parameters; false with why where none is left.
+bool ChooseAllCPUs(const std::string& strOnline, const std::vector<int>& vnAllowed, SCheckParams* pParams, std::string* pstrWhy);
+
+// Whether more than one CPU is loaded: each then has cases of its own.
+inline bool IsCpuList(const SCheckParams& p) { return p.vnCPUs.size() > 1 || p.bAllCPUs; }

@@ -203,3 +203,81 @@ tint64 ParseOppDirKHz(const std::string& strName)
     }
     return std::stoll(strHz) / 1000;
 }
+
+namespace
+{
+
+// A CPU's number as the list format writes it: digits, no sign, no leading zero.
+bool ParseCpuIndex(const std::string& str, int* pn)
+{
+    if (str.empty() || str.size() > 9 || (str.size() > 1 && str[0] == '0') || str.find_first_not_of("0123456789") != std::string::npos)
+    {
+        return false;
+    }
+    *pn = std::stoi(str);
+    return true;
+}
+
+} // namespace
+
+bool ParseCpuList(const std::string& strList, std::vector<int>* pvnCPUs, std::string* pstrWhy)
+{
+    pvnCPUs->clear();
+    std::set<int> setSeen;
+    for (size_t nStart = 0; nStart <= strList.size();)
+    {
+        const size_t nEnd = std::min(strList.find(',', nStart), strList.size());
+        const std::string strPart = strList.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        const size_t nDash = strPart.find('-');
+        int nFirst = 0;
+        int nLast = 0;
+        if (strPart.empty())
+        {
+            *pstrWhy = "an empty entry in '" + strList + "'";
+            return false;
+        }
+        if (!ParseCpuIndex(strPart.substr(0, nDash), &nFirst) ||
+            !ParseCpuIndex(nDash == std::string::npos ? strPart : strPart.substr(nDash + 1), &nLast))
+        {
+            *pstrWhy = "'" + strPart + "' is not a CPU (such as 2) or a range of them (such as 0-3)";
+            return false;
+        }
+        if (nLast < nFirst)
+        {
+            *pstrWhy = "the range '" + strPart + "' runs down: its first CPU must come first";
+            return false;
+        }
+        if (nLast > kMaxCpuIndex)
+        {
+            *pstrWhy = "CPU " + std::to_string(nLast) + " in '" + strPart + "': the check takes CPUs 0 to " + std::to_string(kMaxCpuIndex);
+            return false;
+        }
+        for (int n = nFirst; n <= nLast; ++n)
+        {
+            if (!setSeen.insert(n).second)
+            {
+                *pstrWhy = "CPU " + std::to_string(n) + " is named twice in '" + strList + "'";
+                return false;
+            }
+            pvnCPUs->push_back(n);
+        }
+    }
+    return true;
+}
+
+std::string CpuListText(const std::vector<int>& vnCPUs)
+{
+    std::string str;
+    for (size_t i = 0; i < vnCPUs.size();)
+    {
+        size_t j = i;
+        while (j + 1 < vnCPUs.size() && vnCPUs[j + 1] == vnCPUs[j] + 1)
+        {
+            ++j;
+        }
+        str += (str.empty() ? "" : ",") + std::to_string(vnCPUs[i]) + (j > i ? "-" + std::to_string(vnCPUs[j]) : "");
+        i = j + 1;
+    }
+    return str;
+}

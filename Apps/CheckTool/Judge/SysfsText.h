@@ -48,3 +48,12 @@ tint64 ParseDtCell(const char* p, size_t cb);
 
 // A debugfs OPP directory's name, "opp:HZ" or "opp:HZ-LEVEL": its clock in kHz, or kMissing.
 tint64 ParseOppDirKHz(const std::string& strName);
+
+// The CPUs the kernel's list format names ("2", "0-3", "0,2,4-5", as online prints it), in the
+// order given; false with what is wrong where it is not that, names a CPU from 1024 on, or
+// names one twice.
+const int kMaxCpuIndex = 1023;
+bool ParseCpuList(const std::string& strList, std::vector<int>* pvnCPUs, std::string* pstrWhy);
+
+// The list format of ascending CPUs, ranges joined: {0, 1, 2, 5} is "0-2,5".
+std::string CpuListText(const std::vector<int>& vnCPUs);
