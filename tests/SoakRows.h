@@ -19,6 +19,7 @@
 #include "NumberText.h"
 #include "SoakLines.h"
 #include "SoakParams.h"
+#include "LoadVerdicts.h"
 #include "SoakVerdicts.h"
 #include "SysfsText.h"
 

@@ -81,27 +81,51 @@ void CSoakSampler::ReadStates(SSoakTrace& trace, size_t iRow)
     }
 }
 
+void CSoakSampler::CountCpus(const std::vector<int>& vnCPUs)
+{
+    for (const int nCPU : vnCPUs)
+    {
+        m_vstrCpuKeys.push_back("\ncpu" + std::to_string(nCPU) + " ");
+    }
+    m_vllCpuBusy.assign(vnCPUs.size(), kMissing);
+    m_vllCpuTotal.assign(vnCPUs.size(), kMissing);
+}
+
+// A CPU's line of the /proc/stat just read. Busy: all but idle and iowait of user nice
+// system idle iowait irq softirq steal, in clock ticks, kept in µs.
+bool CSoakSampler::ReadStatLine(const char* pszKey, tint64* pusBusy, tint64* pusTotal) const
+{
+    const char* p = std::strstr(m_vcStat.data(), pszKey);
+    if (p == nullptr)
+    {
+        return false;
+    }
+    p += std::strlen(pszKey);
+    tint64 all[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (tint64& ll : all)
+    {
+        char* pEnd = nullptr;
+        ll = static_cast<tint64>(std::strtoull(p, &pEnd, 10));
+        p = pEnd;
+    }
+    const tint64 llBusy = all[0] + all[1] + all[2] + all[5] + all[6] + all[7];
+    *pusBusy = llBusy * 1000000 / m_llTicksPerSecond;
+    *pusTotal = (llBusy + all[3] + all[4]) * 1000000 / m_llTicksPerSecond;
+    return true;
+}
+
 void CSoakSampler::TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& trace, tuint64 qwStartNs)
 {
     const size_t iRow = trace.nSamples;
     trace.vllTimeUs[iRow] = (static_cast<tint64>(CPFSystem::QueryTickCountNs()) - static_cast<tint64>(qwStartNs)) / 1000;
-    // Busy: all but idle and iowait of user nice system idle iowait irq softirq steal, in
-    // clock ticks, kept in µs.
     const ssize_t cb = CPFSystem::ReadFileAt(m_hStat, m_vcStat.data(), m_vcStat.size() - 1);
-    const char* p = cb > 0 ? (m_vcStat[static_cast<size_t>(cb)] = '\0', std::strstr(m_vcStat.data(), m_strStatKey.c_str())) : nullptr;
-    if (p != nullptr)
+    m_vcStat[cb > 0 ? static_cast<size_t>(cb) : 0] = '\0';
+    ReadStatLine(m_strStatKey.c_str(), &trace.vllBusy[iRow], &trace.vllTotal[iRow]);
+    for (size_t i = 0; i < m_vstrCpuKeys.size(); ++i)
     {
-        p += m_strStatKey.size();
-        tint64 all[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (tint64& ll : all)
-        {
-            char* pEnd = nullptr;
-            ll = static_cast<tint64>(std::strtoull(p, &pEnd, 10));
-            p = pEnd;
-        }
-        const tint64 llBusy = all[0] + all[1] + all[2] + all[5] + all[6] + all[7];
-        trace.vllBusy[iRow] = llBusy * 1000000 / m_llTicksPerSecond;
-        trace.vllTotal[iRow] = (llBusy + all[3] + all[4]) * 1000000 / m_llTicksPerSecond;
+        m_vllCpuBusy[i] = kMissing;
+        m_vllCpuTotal[i] = kMissing;
+        ReadStatLine(m_vstrCpuKeys[i].c_str(), &m_vllCpuBusy[i], &m_vllCpuTotal[i]);
     }
     trace.vllKHz[iRow] = ReadValue(m_hFreq);
     trace.vllMaxKHz[iRow] = ReadValue(m_hMaxFreq);

@@ -29,6 +29,12 @@ public:
     // Takes a sample into the trace's next row, its time since the monotonic qwStartNs.
     void TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& trace, tuint64 qwStartNs);
 
+    // With a list of CPUs, each one's busy and total time (µs, kMissing where its line is not
+    // found) is read from the same /proc/stat as CPU K's at every sample: the latest, by index.
+    void CountCpus(const std::vector<int>& vnCPUs);
+    tint64 LatestBusy(size_t i) const { return m_vllCpuBusy[i]; }
+    tint64 LatestTotal(size_t i) const { return m_vllCpuTotal[i]; }
+
     // The last sample as a trace line, in a buffer of the sampler's until the next call: its
     // length, 0 if it did not fit.
     size_t FormatLastLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace);
@@ -36,10 +42,14 @@ public:
 
 private:
     void ReadStates(SSoakTrace& trace, size_t iRow);
+    bool ReadStatLine(const char* pszKey, tint64* pusBusy, tint64* pusTotal) const;
 
     FDHANDLE m_hStat = -1;
     std::vector<char> m_vcStat;
     std::string m_strStatKey;  // "\ncpuK "
+    std::vector<std::string> m_vstrCpuKeys;  // each listed CPU's
+    std::vector<tint64> m_vllCpuBusy;
+    std::vector<tint64> m_vllCpuTotal;
     tint64 m_llTicksPerSecond = 100;
     FDHANDLE m_hFreq = -1;
     FDHANDLE m_hMaxFreq = -1;

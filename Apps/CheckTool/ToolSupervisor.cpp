@@ -105,9 +105,13 @@ std::string CToolSupervisor::Start(const std::vector<std::string>& vArgv)
 {
     FDHANDLE hOutWrite = -1;
     FDHANDLE hErrWrite = -1;
-    if (!CPFSystem::CreatePipe(&m_hOut, &hOutWrite) || !CPFSystem::CreatePipe(&m_hErr, &hErrWrite))
+    STool tool;
+    if (!CPFSystem::CreatePipe(&tool.hOut, &hOutWrite) || !CPFSystem::CreatePipe(&tool.hErr, &hErrWrite))
     {
-        return std::string("no pipe: ") + std::strerror(errno);
+        const int iErr = errno;
+        CPFSystem::CloseHandle(tool.hOut);
+        CPFSystem::CloseHandle(hOutWrite);
+        return std::string("no pipe: ") + std::strerror(iErr);
     }
     std::vector<std::string> vCopy = vArgv;
     std::vector<char*> vpszArgv;
@@ -126,9 +130,13 @@ std::string CToolSupervisor::Start(const std::vector<std::string>& vArgv)
     CPFSystem::CloseHandle(hErrWrite);
     if (nPid < 0)
     {
+        CPFSystem::CloseHandle(tool.hOut);
+        CPFSystem::CloseHandle(tool.hErr);
         return std::strerror(iErr);
     }
-    m_nPid = nPid;
+    tool.nPid = nPid;
+    m_vTools.push_back(std::move(tool));
+    m_vFds.resize(2 + 2 * m_vTools.size());
     return "";
 }
 
@@ -138,25 +146,35 @@ void CToolSupervisor::Reap()
     int iStatus = 0;
     for (pid_t nDone; (nDone = CPFSystem::ReapAnyChild(&iStatus)) != 0;)
     {
-        if (nDone == m_nPid)
+        for (STool& tool : m_vTools)
         {
-            m_bReaped = true;
-            m_iStatus = WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : WEXITSTATUS(iStatus);
+            if (nDone == tool.nPid && !tool.bReaped)
+            {
+                tool.bReaped = true;
+                tool.iStatus = WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : WEXITSTATUS(iStatus);
+            }
         }
     }
 }
 
-bool CToolSupervisor::Reaped()
+bool CToolSupervisor::Reaped(size_t iTool)
 {
     Reap();
-    return m_bReaped;
+    // One no longer held was reaped at an End.
+    return iTool >= m_vTools.size() || m_vTools[iTool].bReaped;
+}
+
+bool CToolSupervisor::AllReaped() const
+{
+    return std::all_of(m_vTools.begin(), m_vTools.end(), [](const STool& tool) { return tool.bReaped; });
 }
 
 // Reads what one of the tool's pipes holds now, 64 KiB at most, so that a tool that writes
 // without end cannot hold the check here; a pipe at its end is closed. Its first line is the
 // text up to its first newline, or its first 4 KiB.
-void CToolSupervisor::PumpPipe(FDHANDLE& hPipe)
+void CToolSupervisor::PumpPipe(STool& tool, bool bErr)
 {
+    FDHANDLE& hPipe = bErr ? tool.hErr : tool.hOut;
     char acBuf[4096];
     for (int nReads = 0; hPipe >= 0 && nReads < 16; ++nReads)
     {
@@ -177,25 +195,25 @@ void CToolSupervisor::PumpPipe(FDHANDLE& hPipe)
         const size_t cch = static_cast<size_t>(cb);
         // hogspin writes two lines: a flood is read no further, or it would keep the check,
         // and a CPU, busy through the soak.
-        tuint64& qwBytes = &hPipe == &m_hErr ? m_qwErrBytes : m_qwOutBytes;
+        tuint64& qwBytes = bErr ? tool.qwErrBytes : tool.qwOutBytes;
         qwBytes += cch;
-        if (&hPipe == &m_hErr)
+        if (bErr)
         {
-            m_strErrLine.append(acBuf, std::min(cch, kFirstLineKept - std::min(kFirstLineKept, m_strErrLine.size())));
+            tool.strErrLine.append(acBuf, std::min(cch, kFirstLineKept - std::min(kFirstLineKept, tool.strErrLine.size())));
         }
         else
         {
-            if (!m_bFirstLine)
+            if (!tool.bFirstLine)
             {
                 const char* pNewline = std::find(acBuf, acBuf + cch, '\n');
-                m_strFirstLine.append(acBuf, static_cast<size_t>(pNewline - acBuf));
-                m_bFirstLine = pNewline != acBuf + cch || m_strFirstLine.size() >= kFirstLineKept;
-                m_strFirstLine.resize(std::min(m_strFirstLine.size(), kFirstLineKept));
+                tool.strFirstLine.append(acBuf, static_cast<size_t>(pNewline - acBuf));
+                tool.bFirstLine = pNewline != acBuf + cch || tool.strFirstLine.size() >= kFirstLineKept;
+                tool.strFirstLine.resize(std::min(tool.strFirstLine.size(), kFirstLineKept));
             }
-            m_strOut.append(acBuf, cch);
-            if (m_strOut.size() > 2 * kToolOutputKept)
+            tool.strOut.append(acBuf, cch);
+            if (tool.strOut.size() > 2 * kToolOutputKept)
             {
-                m_strOut.erase(0, m_strOut.size() - kToolOutputKept);
+                tool.strOut.erase(0, tool.strOut.size() - kToolOutputKept);
             }
         }
         if (qwBytes > kToolOutputRead)
@@ -207,8 +225,11 @@ void CToolSupervisor::PumpPipe(FDHANDLE& hPipe)
 
 void CToolSupervisor::Pump()
 {
-    PumpPipe(m_hOut);
-    PumpPipe(m_hErr);
+    for (STool& tool : m_vTools)
+    {
+        PumpPipe(tool, false);
+        PumpPipe(tool, true);
+    }
 }
 
 bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
@@ -217,21 +238,29 @@ bool CToolSupervisor::WaitUntil(tuint64 qwDueNs, bool bAnswerSignals)
     {
         return true;
     }
-    pollfd aFds[4] = {{m_hSignal, POLLIN, 0}, {m_hTimer, POLLIN, 0}, {m_hOut, POLLIN, 0}, {m_hErr, POLLIN, 0}};
-    if (CPFSystem::WaitForMultipleObjects(aFds, 4, -1) < 0)
+    // The array was sized as the tools were started: a wait allocates nothing.
+    m_vFds.resize(std::max<size_t>(2, m_vFds.size()));
+    m_vFds[0] = {m_hSignal, POLLIN, 0};
+    m_vFds[1] = {m_hTimer, POLLIN, 0};
+    for (size_t i = 0; i < m_vTools.size(); ++i)
+    {
+        m_vFds[2 + 2 * i] = {m_vTools[i].hOut, POLLIN, 0};
+        m_vFds[3 + 2 * i] = {m_vTools[i].hErr, POLLIN, 0};
+    }
+    if (CPFSystem::WaitForMultipleObjects(m_vFds.data(), m_vFds.size(), -1) < 0)
     {
         return CPFSystem::QueryTickCountNs() >= qwDueNs;
     }
     // Only what is ready is read: a sample's wait costs one poll.
-    if ((aFds[2].revents | aFds[3].revents) != 0)
+    if (std::any_of(m_vFds.begin() + 2, m_vFds.end(), [](const pollfd& fd) { return fd.revents != 0; }))
     {
         Pump();
     }
-    if (aFds[0].revents != 0)
+    if (m_vFds[0].revents != 0)
     {
         AnswerSignals(bAnswerSignals);
     }
-    if (aFds[1].revents == 0)
+    if (m_vFds[1].revents == 0)
     {
         return CPFSystem::QueryTickCountNs() >= qwDueNs;
     }
@@ -263,7 +292,8 @@ void CToolSupervisor::WaitForFirstLine(tuint64 qwBoundNs)
     {
         Pump();
         Reap();
-        if (m_bFirstLine || m_bReaped || CPFSystem::QueryTickCountNs() >= qwBoundNs)
+        const bool bAll = std::all_of(m_vTools.begin(), m_vTools.end(), [](const STool& tool) { return tool.bFirstLine || tool.bReaped; });
+        if (bAll || CPFSystem::QueryTickCountNs() >= qwBoundNs)
         {
             break;
         }
@@ -273,26 +303,28 @@ void CToolSupervisor::WaitForFirstLine(tuint64 qwBoundNs)
     Pump();
 }
 
-std::string CToolSupervisor::ErrorLine() const
+std::string CToolSupervisor::ErrorLine(size_t iTool) const
 {
-    return m_strErrLine.substr(0, m_strErrLine.find('\n'));
+    const std::string& strErr = m_vTools[iTool].strErrLine;
+    return strErr.substr(0, strErr.find('\n'));
 }
 
-std::vector<SWorker> CToolSupervisor::ReadWorkers()
+std::vector<SWorker> CToolSupervisor::ReadWorkers(size_t iTool)
 {
     std::vector<SWorker> vWorkers;
-    if (Reaped() || m_nPid == 0)
+    if (iTool >= m_vTools.size() || Reaped(iTool))
     {
         return vWorkers;
     }
+    const pid_t nTool = m_vTools[iTool].nPid;
     std::vector<pid_t> vTasks;
-    CPFSystem::ListProcEntries(("/proc/" + std::to_string(m_nPid) + "/task").c_str(), &vTasks);
+    CPFSystem::ListProcEntries(("/proc/" + std::to_string(nTool) + "/task").c_str(), &vTasks);
     std::sort(vTasks.begin(), vTasks.end());
     for (const pid_t nTid : vTasks)
     {
         STaskInfo task;
         // Its tasks but its main thread; one that ended since the directory was read is gone.
-        if (nTid != m_nPid && CPFSystem::QueryTask(m_nPid, nTid, kTaskLastCPU, &task))
+        if (nTid != nTool && CPFSystem::QueryTask(nTool, nTid, kTaskLastCPU, &task))
         {
             vWorkers.push_back(SWorker{task.strAllowed, task.nLastCPU < 0 ? "" : std::to_string(task.nLastCPU)});
         }
@@ -300,14 +332,17 @@ std::vector<SWorker> CToolSupervisor::ReadWorkers()
     return vWorkers;
 }
 
-// SIGINT or SIGKILL to the tool's group while it has not been reaped (its number may be
-// another's after that), and to every process below the check, which adopts what the tool's
+// SIGINT or SIGKILL to each tool's group while it has not been reaped (its number may be
+// another's after that), and to every process below the check, which adopts what the tools'
 // own children leave behind.
 void CToolSupervisor::SignalTree(int nSignal, std::vector<pid_t>& vTree)
 {
-    if (!m_bReaped)
+    for (const STool& tool : m_vTools)
     {
-        CPFSystem::SignalProcessGroup(m_nPid, nSignal);
+        if (!tool.bReaped)
+        {
+            CPFSystem::SignalProcessGroup(tool.nPid, nSignal);
+        }
     }
     ListTree(vTree);
     for (const pid_t nPid : vTree)
@@ -359,7 +394,7 @@ void CToolSupervisor::ListTree(std::vector<pid_t>& vTree)
     }
 }
 
-SStop CToolSupervisor::End(bool bAnswerSignals)
+std::vector<SStop> CToolSupervisor::End(bool bAnswerSignals)
 {
     if (m_fnUndo)
     {
@@ -367,29 +402,31 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
         m_fnUndo = nullptr;
         fnUndo();
     }
-    SStop stop;
-    stop.strBound = m_strStopBound;
-    if (m_nPid == 0)
+    std::vector<SStop> vStops(m_vTools.size());
+    if (m_vTools.empty())
     {
-        return stop;
+        return vStops;
     }
     m_bEnding = true;
     std::vector<pid_t> vTree;
     Reap();
-    stop.bSignalled = !m_bReaped;
+    for (size_t i = 0; i < m_vTools.size(); ++i)
+    {
+        vStops[i].bSignalled = !m_vTools[i].bReaped;
+    }
     HoldTree();
     const tuint64 qwBound = CPFSystem::QueryTickCountNs() + static_cast<tuint64>(m_usStopBound) * 1000U;
     SignalTree(SIGINT, vTree);
     if (m_bStill)
     {
-        // Stopped, it takes SIGINT once it continues.
+        // Stopped, they take SIGINT once they continue.
         HoldStill(false);
     }
     for (tuint64 qwNow = CPFSystem::QueryTickCountNs(); qwNow < qwBound; qwNow = CPFSystem::QueryTickCountNs())
     {
         Reap();
         ListTree(vTree);
-        if (m_bReaped && vTree.empty())
+        if (AllReaped() && vTree.empty())
         {
             break;
         }
@@ -398,14 +435,19 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
     }
     Reap();
     ListTree(vTree);
-    if (!m_bReaped || !vTree.empty())
+    if (!AllReaped() || !vTree.empty())
     {
-        stop.bKilled = !m_bReaped;
-        stop.bTreeKilled = m_bReaped;
+        // A tool left running is killed, its group with it; one that ended while what the
+        // tools started outlived the bound is said to have left that behind.
+        for (size_t i = 0; i < m_vTools.size(); ++i)
+        {
+            vStops[i].bKilled = !m_vTools[i].bReaped;
+            vStops[i].bTreeKilled = m_vTools[i].bReaped && !vTree.empty();
+        }
         SignalTree(SIGKILL, vTree);
         // SIGKILL ends a task at once, but for one stuck in the kernel: not wait for ever.
         const tuint64 qwKilled = CPFSystem::QueryTickCountNs() + 5000000000U;
-        while ((!m_bReaped || !vTree.empty()) && CPFSystem::QueryTickCountNs() < qwKilled)
+        while ((!AllReaped() || !vTree.empty()) && CPFSystem::QueryTickCountNs() < qwKilled)
         {
             WaitUntil(CPFSystem::QueryTickCountNs() + 10000000U, false);
             Reap();
@@ -413,16 +455,32 @@ SStop CToolSupervisor::End(bool bAnswerSignals)
         }
     }
     Pump();
-    stop.iStatus = m_iStatus;
-    // Its last line, with or without a newline at its end.
-    std::string strOut = m_strOut;
-    if (!strOut.empty() && strOut.back() == '\n')
+    for (size_t i = 0; i < m_vTools.size(); ++i)
     {
-        strOut.pop_back();
+        STool& tool = m_vTools[i];
+        SStop& stop = vStops[i];
+        stop.strBound = m_strStopBound;
+        stop.iStatus = tool.iStatus;
+        // Its last line, with or without a newline at its end.
+        std::string strOut = tool.strOut;
+        if (!strOut.empty() && strOut.back() == '\n')
+        {
+            strOut.pop_back();
+        }
+        stop.strLastLine = strOut.substr(strOut.rfind('\n') == std::string::npos ? 0 : strOut.rfind('\n') + 1);
     }
-    stop.strLastLine = strOut.substr(strOut.rfind('\n') == std::string::npos ? 0 : strOut.rfind('\n') + 1);
-    m_nPid = m_bReaped ? 0 : m_nPid;
-    return stop;
+    // A tool that could not be reaped is signalled again, by its group, at the next End.
+    for (STool& tool : m_vTools)
+    {
+        if (tool.bReaped)
+        {
+            CPFSystem::CloseHandle(tool.hOut);
+            CPFSystem::CloseHandle(tool.hErr);
+        }
+    }
+    m_vTools.erase(std::remove_if(m_vTools.begin(), m_vTools.end(), [](const STool& tool) { return tool.bReaped; }), m_vTools.end());
+    m_vFds.resize(2 + 2 * m_vTools.size());
+    return vStops;
 }
 
 void CToolSupervisor::AnswerLateSignal()
@@ -436,7 +494,8 @@ void CToolSupervisor::AnswerLateSignal()
 
 std::string CToolSupervisor::Ending() const
 {
-    return m_nPid != 0 && !m_bReaped ? "ending the tool it started and stopping" : "stopping";
+    const bool bRunning = std::any_of(m_vTools.begin(), m_vTools.end(), [](const STool& tool) { return !tool.bReaped; });
+    return bRunning ? "ending the tool it started and stopping" : "stopping";
 }
 
 void CToolSupervisor::StopBySignal(int nSignal)

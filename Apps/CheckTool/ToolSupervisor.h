@@ -31,23 +31,26 @@ public:
     // Why strTool cannot be started, or "" when it can: found as exec would find it.
     static std::string WhyNotStartable(const std::string& strTool);
 
-    // Starts the tool with its output on pipes, in a process group of its own; "" or why not.
+    // Starts a tool with its output on pipes, in a process group of its own; "" or why not.
+    // Every tool started is supervised, and ended, with the others; each is known by the
+    // order it was started in.
     std::string Start(const std::vector<std::string>& vArgv);
+    size_t ToolCount() const { return m_vTools.size(); }
 
-    // Waits until the monotonic time qwDueNs, reading the tool's output meanwhile. A stop
+    // Waits until the monotonic time qwDueNs, reading the tools' output meanwhile. A stop
     // signal ends the check; SIGCHLD, or the time, only ends the wait. True when it has come.
     bool WaitUntil(tuint64 qwDueNs, bool bAnswerSignals = true);
 
-    // Waits until the tool has written its first line or ended, or until qwBoundNs.
+    // Waits until every tool has written its first line or ended, or until qwBoundNs.
     void WaitForFirstLine(tuint64 qwBoundNs);
-    bool HasFirstLine() const { return m_bFirstLine; }
-    const std::string& FirstLine() const { return m_strFirstLine; }
-    std::string ErrorLine() const;
-    bool Reaped();
-    int Status() const { return m_iStatus; }
+    bool HasFirstLine(size_t iTool = 0) const { return m_vTools[iTool].bFirstLine; }
+    const std::string& FirstLine(size_t iTool = 0) const { return m_vTools[iTool].strFirstLine; }
+    std::string ErrorLine(size_t iTool = 0) const;
+    bool Reaped(size_t iTool = 0);
+    int Status(size_t iTool = 0) const { return m_vTools[iTool].iStatus; }
 
     // Each worker's allowed CPUs and the CPU it last ran on; none once the tool has ended.
-    std::vector<SWorker> ReadWorkers();
+    std::vector<SWorker> ReadWorkers(size_t iTool = 0);
 
     // Notes every process now below the check: the stop ends, and judges, each that still
     // runs, wherever it has gone since.
@@ -61,9 +64,9 @@ public:
     // the tool is ended, on every path, once; cleared by SetUndo(nullptr).
     void SetUndo(std::function<void()> fnUndo) { m_fnUndo = std::move(fnUndo); }
 
-    // SIGINT to the tool's group and whatever it started, then SIGKILL for what is left past
-    // the stop bound: how it went.
-    SStop End(bool bAnswerSignals);
+    // SIGINT to every tool's group and whatever they started, then SIGKILL for what is left
+    // past the stop bound: how each went, in the order they were started.
+    std::vector<SStop> End(bool bAnswerSignals);
 
     // A stop signal taken while the tool was being ended in order: the check stops with it.
     void AnswerLateSignal();
@@ -79,34 +82,42 @@ public:
     FDHANDLE SignalHandle() const { return m_hSignal; }
     void AnswerSignals(bool bAnswerSignals = true);
 
-    // "ending the tool it started and stopping", or "stopping" where there is none.
+    // "ending the tool it started and stopping", or "stopping" where none runs.
     std::string Ending() const;
 
 private:
+    // One tool: its process, its output and how it ended.
+    struct STool
+    {
+        pid_t nPid = 0;
+        bool bReaped = false;
+        int iStatus = 0;  // its exit status, 128 + N for signal N
+        FDHANDLE hOut = -1;
+        FDHANDLE hErr = -1;
+        std::string strOut;
+        tuint64 qwOutBytes = 0;
+        tuint64 qwErrBytes = 0;
+        std::string strFirstLine;
+        bool bFirstLine = false;
+        std::string strErrLine;
+    };
+
     void Reap();
     void Pump();
-    void PumpPipe(FDHANDLE& hPipe);
+    void PumpPipe(STool& tool, bool bErr);
     void SignalTree(int nSignal, std::vector<pid_t>& vTree);
     void ListTree(std::vector<pid_t>& vTree);
+    bool AllReaped() const;
 
     FDHANDLE m_hSignal = -1;
     FDHANDLE m_hTimer = -1;
     sigset_t m_sigOwn;  // the mask the check was started with, for the tool
     tint64 m_usStopBound = 5000000;
     std::string m_strStopBound = "5";
-    pid_t m_nPid = 0;
-    bool m_bReaped = false;
-    int m_iStatus = 0;  // its exit status, 128 + N for signal N
-    FDHANDLE m_hOut = -1;
-    FDHANDLE m_hErr = -1;
-    std::string m_strOut;
-    tuint64 m_qwOutBytes = 0;
-    tuint64 m_qwErrBytes = 0;
-    std::string m_strFirstLine;
-    bool m_bFirstLine = false;
-    std::string m_strErrLine;
-    bool m_bEnding = false;  // the tool is being ended
-    bool m_bStill = false;   // the tool is stopped
+    std::vector<STool> m_vTools;
+    std::vector<pollfd> m_vFds;  // the signals, the timer, and each tool's two pipes
+    bool m_bEnding = false;  // the tools are being ended
+    bool m_bStill = false;   // the tools are stopped
     std::function<void()> m_fnUndo;
     int m_nLateSignal = 0;   // a stop signal that came meanwhile
     std::vector<std::pair<pid_t, tuint64>> m_vHeld;  // every process seen below, with its start

@@ -21,6 +21,7 @@
 #include "SoakParams.h"
 #include "SoakSampler.h"
 #include "SoakSteady.h"
+#include "LoadVerdicts.h"
 #include "SoakVerdicts.h"
 #include "SweepRunner.h"
 #include "SysfsRead.h"
@@ -41,8 +42,9 @@ struct SCheck
     SSoakAnalysis analysis;
     CSoakSampler sampler;
     tuint64 qwStartNs = 0;  // when the tool starts: the baseline lies before it
-    FDHANDLE hCycles = -1;  // CPU K's cycle counter, where it can be read
-    tuint64 qwCyclesFirst = 0;
+    std::vector<int> vnLoaded;  // the CPUs loaded, a tool each, in the order started
+    std::vector<FDHANDLE> vhCycles;  // each one's cycle counter, where it can be read
+    std::vector<tuint64> vqwCyclesFirst;
     CPolicyPin policy;        // OPP_SWEEP's: CPU K's policy as it was before the soak
     std::string strPolicyWhy;  // why it cannot be written
 };
@@ -101,6 +103,15 @@ void ReadParameters(SCheck& c, int argc, char** argv)
     {
         c.out.FailAll(2, "cannot check: " + strWhy);
     }
+    // "all" is what the machine has: its online CPUs that this check may run on.
+    std::vector<int> vnAllowed;
+    if (c.params.bAllCPUs &&
+        (!CPFSystem::QueryThreadCpus(&vnAllowed) ||
+         !ChooseAllCPUs(ReadFirstLine("/sys/devices/system/cpu/online"), vnAllowed, &c.params, &strWhy)))
+    {
+        c.out.FailAll(2, "cannot check: " + (vnAllowed.empty() ? std::string("CPU=all, but the check's own cpuset cannot be read") : strWhy));
+    }
+    c.vnLoaded = c.params.vnCPUs;
     const std::string strStartable = CToolSupervisor::WhyNotStartable(c.params.strHogspin);
     if (!strStartable.empty())
     {
@@ -120,6 +131,10 @@ void DescribeBoard(SCheck& c)
         c.out.FailAll(2, "cannot check: " + strNoMeter);
     }
     c.sampler.Open(c.params.strSysfs, c.params.nCPU, c.board);
+    if (IsCpuList(c.params))
+    {
+        c.sampler.CountCpus(c.vnLoaded);
+    }
     const size_t nRows = c.params.nBaseline + c.params.nSamples + 1;
     SSoakTrace& trace = c.run.trace;
     if (!trace.Reserve(nRows, c.board.vSensors.size(), c.sampler.StateCount()))
@@ -162,45 +177,78 @@ void TakeBaseline(SCheck& c)
     }
 }
 
-// The tool, and its summary: its first line, up to 10 s for it while it runs.
+// The tools, one a CPU, and their summaries: each one's first line, up to 10 s for them all
+// while they run.
 void StartTool(SCheck& c)
 {
     const std::string strHogspin = c.params.strHogspin;
-    const std::string strWhy = c.tool.Start({strHogspin, std::to_string(c.params.nCPU), std::to_string(c.params.nThreads)});
-    if (!strWhy.empty())
+    const bool bList = IsCpuList(c.params);
+    for (const int nCPU : c.vnLoaded)
     {
-        c.out.FailAll(1, "cannot start '" + strHogspin + "': " + strWhy);
+        const std::string strWhy = c.tool.Start({strHogspin, std::to_string(nCPU), std::to_string(c.params.nThreads)});
+        if (!strWhy.empty())
+        {
+            c.out.FailAll(1, "cannot start '" + strHogspin + "'" + (bList ? " for CPU " + std::to_string(nCPU) : "") + ": " + strWhy);
+        }
     }
     c.tool.WaitForFirstLine(c.qwStartNs + 10000000000U);
-    if (c.tool.FirstLine().empty() && c.tool.Reaped())
-    {
-        const std::string strErr = Printable(c.tool.ErrorLine());
-        c.out.FailAll(1, "cannot start '" + strHogspin + "': it ended at once with status " + std::to_string(c.tool.Status()) +
-                             (strErr.empty() ? "" : ": " + strErr));
-    }
-    if (!c.tool.HasFirstLine() && !c.tool.Reaped())
-    {
-        c.out.FailAll(1, "cannot check: '" + strHogspin + "' printed no summary line in 10 s");
-    }
     const std::string strOnline = ReadFirstLine("/sys/devices/system/cpu/online");
-    c.out.Report(JudgeSummary(c.tool.FirstLine(), c.params.nCPU, c.params.nThreads, strOnline.empty() ? "unknown" : strOnline));
+    std::vector<SCase> vSummaries;
+    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
+    {
+        const std::string strFor = bList ? " for CPU " + std::to_string(c.vnLoaded[i]) : "";
+        if (c.tool.FirstLine(i).empty() && c.tool.Reaped(i))
+        {
+            const std::string strErr = Printable(c.tool.ErrorLine(i));
+            c.out.FailAll(1, "cannot start '" + strHogspin + "'" + strFor + ": it ended at once with status " +
+                                 std::to_string(c.tool.Status(i)) + (strErr.empty() ? "" : ": " + strErr));
+        }
+        if (!c.tool.HasFirstLine(i) && !c.tool.Reaped(i))
+        {
+            c.out.FailAll(1, "cannot check: '" + strHogspin + "'" + strFor + " printed no summary line in 10 s");
+        }
+        vSummaries.push_back(JudgeSummary(c.tool.FirstLine(i), c.vnLoaded[i], c.params.nThreads, strOnline.empty() ? "unknown" : strOnline));
+    }
+    for (const SCase& summary : JudgeEach(ECase::SummaryRet, ECase::SummaryRetOf, c.vnLoaded, vSummaries))
+    {
+        c.out.Report(summary);
+    }
+    // One tool that could not pin is no load of the whole list: the soak ends for all at once.
+    const auto itBad = std::find_if(vSummaries.begin(), vSummaries.end(), [](const SCase& s) { return s.eResult == EResult::Fail; });
+    if (bList && itBad != vSummaries.end())
+    {
+        c.run.strEnded = "not run: the tool for CPU " + std::to_string(c.vnLoaded[static_cast<size_t>(itBad - vSummaries.begin())]) +
+                         " did not pin its workers";
+    }
+    // The check's own thread keeps off the loaded CPUs where its cpuset has another.
+    std::vector<int> vnAllowed;
+    if (bList && CPFSystem::QueryThreadCpus(&vnAllowed))
+    {
+        vnAllowed.erase(std::remove_if(vnAllowed.begin(), vnAllowed.end(),
+                                       [&](int n) { return std::find(c.vnLoaded.begin(), c.vnLoaded.end(), n) != c.vnLoaded.end(); }),
+                        vnAllowed.end());
+        if (!vnAllowed.empty())
+        {
+            (void)CPFSystem::SetThreadCpus(vnAllowed);
+        }
+    }
 }
 
-// CPU K's cycles through the soak, whoever ran there: the clock it really ran. Or why not.
-void OpenCycles(SCheck& c)
+// A CPU's cycles through the soak, whoever ran there: the clock it really ran. Or why not.
+FDHANDLE OpenCycles(int nCPU, tuint64* pqwFirst, SCycles* pCycles)
 {
-    const std::string strCPU = std::to_string(c.params.nCPU);
-    c.hCycles = CPFSystem::OpenCycleCounter(c.params.nCPU);
+    const std::string strCPU = std::to_string(nCPU);
+    FDHANDLE hCycles = CPFSystem::OpenCycleCounter(nCPU);
     const int iErr = errno;
-    if (c.hCycles >= 0 && !CPFSystem::ReadCycleCounter(c.hCycles, &c.qwCyclesFirst))
+    if (hCycles >= 0 && !CPFSystem::ReadCycleCounter(hCycles, pqwFirst))
     {
-        CPFSystem::CloseHandle(c.hCycles);
-        c.run.cycles.strWhyNot = "CPU " + strCPU + "'s cycle counter opened but could not be read";
+        CPFSystem::CloseHandle(hCycles);
+        pCycles->strWhyNot = "CPU " + strCPU + "'s cycle counter opened but could not be read";
     }
-    else if (c.hCycles < 0)
+    else if (hCycles < 0)
     {
         const std::string strParanoid = ReadFirstLine("/proc/sys/kernel/perf_event_paranoid");
-        c.run.cycles.strWhyNot = iErr == EACCES || iErr == EPERM
+        pCycles->strWhyNot = iErr == EACCES || iErr == EPERM
                                   ? "not permitted to count CPU " + strCPU + "'s cycles: perf_event_paranoid is " +
                                         (strParanoid.empty() ? std::string("unknown") : strParanoid) +
                                         " (0 or less allows it, as do root and CAP_PERFMON)"
@@ -211,18 +259,99 @@ void OpenCycles(SCheck& c)
                                   ? "CPU " + strCPU + "'s cycles cannot be counted: it is not online, or has no cycle counter"
                                   : "CPU " + strCPU + "'s cycles cannot be counted: " + std::strerror(iErr);
     }
+    return hCycles;
 }
 
-void CloseCycles(SCheck& c)
+void CloseCycles(int nCPU, FDHANDLE& hCycles, tuint64 qwFirst, SCycles* pCycles)
 {
     tuint64 qwCyclesLast = 0;
-    if (c.hCycles >= 0)
+    if (hCycles >= 0)
     {
-        c.run.cycles.bRead = CPFSystem::ReadCycleCounter(c.hCycles, &qwCyclesLast) && qwCyclesLast >= c.qwCyclesFirst;
-        c.run.cycles.qwCycles = qwCyclesLast - c.qwCyclesFirst;
-        c.run.cycles.strWhyNot = c.run.cycles.bRead ? "" : "CPU " + std::to_string(c.params.nCPU) + "'s cycle counter could not be read at the soak's end";
-        CPFSystem::CloseHandle(c.hCycles);
+        pCycles->bRead = CPFSystem::ReadCycleCounter(hCycles, &qwCyclesLast) && qwCyclesLast >= qwFirst;
+        pCycles->qwCycles = qwCyclesLast - qwFirst;
+        pCycles->strWhyNot = pCycles->bRead ? "" : "CPU " + std::to_string(nCPU) + "'s cycle counter could not be read at the soak's end";
+        CPFSystem::CloseHandle(hCycles);
     }
+}
+
+// Each loaded CPU's counts at the soak's first sample (bEnd false) or its last: its busy time,
+// its tool's time there, its cycles. CPU K's are the run's own; with a list, each CPU's load.
+void CountLoads(SCheck& c, bool bEnd)
+{
+    const bool bList = IsCpuList(c.params);
+    if (!bEnd)
+    {
+        c.run.vLoads.assign(bList ? c.vnLoaded.size() : 0, SCpuLoad());
+        c.vhCycles.assign(c.vnLoaded.size(), -1);
+        c.vqwCyclesFirst.assign(c.vnLoaded.size(), 0);
+    }
+    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
+    {
+        const int nCPU = c.vnLoaded[i];
+        SCycles& cycles = bList ? c.run.vLoads[i].cycles : c.run.cycles;
+        if (!bEnd)
+        {
+            c.vhCycles[i] = OpenCycles(nCPU, &c.vqwCyclesFirst[i], &cycles);
+            continue;
+        }
+        CloseCycles(nCPU, c.vhCycles[i], c.vqwCyclesFirst[i], &cycles);
+    }
+    if (bList && !c.run.vLoads.empty())
+    {
+        c.run.cycles = c.run.vLoads[0].cycles;
+    }
+}
+
+// Each loaded CPU's busy time at the soak's first sample and its last, from the sampler's
+// reading of /proc/stat then; the difference is kept.
+void CountBusy(SCheck& c, bool bEnd)
+{
+    for (size_t i = 0; i < c.run.vLoads.size(); ++i)
+    {
+        SCpuLoad& load = c.run.vLoads[i];
+        const tint64 llBusy = c.sampler.LatestBusy(i);
+        const tint64 llTotal = c.sampler.LatestTotal(i);
+        load.nCPU = c.vnLoaded[i];
+        const bool bRead = llBusy != kMissing && load.usBusy != kMissing && llTotal >= load.usSpent;
+        load.usBusy = !bEnd ? llBusy : bRead ? llBusy - load.usBusy : kMissing;
+        load.usSpent = !bEnd ? llTotal : bRead ? llTotal - load.usSpent : kMissing;
+    }
+}
+
+// The CPU time of the tool's threads pinned to each loaded CPU, all it started included.
+void CountToolTime(SCheck& c, std::vector<tuint64>& vqwFirst, bool bEnd, tuint64 qwFirstAt)
+{
+    vqwFirst.resize(c.vnLoaded.size(), 0);
+    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
+    {
+        SToolTime& tool = IsCpuList(c.params) ? c.run.vLoads[i].tool : c.run.tool;
+        tuint64 qwNow = 0;
+        if (!bEnd)
+        {
+            tool.bRead = CPFSystem::QueryTreeCpuNs(getpid(), c.vnLoaded[i], &vqwFirst[i]);
+            continue;
+        }
+        tool.bRead = tool.bRead && CPFSystem::QueryTreeCpuNs(getpid(), c.vnLoaded[i], &qwNow) && qwNow >= vqwFirst[i];
+        tool.usTime = static_cast<tint64>((qwNow - vqwFirst[i]) / 1000);
+        tool.usSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwFirstAt) / 1000);
+    }
+    if (IsCpuList(c.params) && !c.run.vLoads.empty())
+    {
+        c.run.tool = c.run.vLoads[0].tool;
+    }
+}
+
+// With a list, a tool that has ended ends the soak for all: why, or "".
+std::string EndedTool(SCheck& c)
+{
+    for (size_t i = 0; IsCpuList(c.params) && i < c.vnLoaded.size(); ++i)
+    {
+        if (c.tool.Reaped(i))
+        {
+            return "the tool for CPU " + std::to_string(c.vnLoaded[i]) + " ended with status " + std::to_string(c.tool.Status(i));
+        }
+    }
+    return "";
 }
 
 // The soak starts at its first sample, taken as soon as the summary has confirmed the load;
@@ -231,29 +360,36 @@ void CloseCycles(SCheck& c)
 // it later. UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
 void RunSoak(SCheck& c)
 {
-    OpenCycles(c);
+    CountLoads(c, false);
     SSoakTrace& trace = c.run.trace;
     const tuint64 qwIntervalNs = static_cast<tuint64>(c.params.usInterval) * 1000U;
     const size_t iFirst = trace.nSamples;
     c.run.usPlanned = static_cast<tint64>(c.params.nSamples) * c.params.usInterval;
     Sample(c);
+    CountBusy(c, false);
     const tint64 usFirst = trace.vllTimeUs[iFirst];
     const tuint64 qwFirstNs = c.qwStartNs + static_cast<tuint64>(usFirst) * 1000U;
-    // The CPU time over the soak of the tool's threads pinned to CPU K, all it started
-    // included: the load it put there. Its span takes in both walks of the tree, whose
-    // threads are read one by one: a share over it is never more than the tool's.
-    tuint64 qwToolFirst = 0;
+    // The CPU time over the soak of the tool's threads pinned to each loaded CPU: the load it
+    // put there. Its span takes in both walks of the tree, whose threads are read one by one:
+    // a share over it is never more than the tool's.
+    std::vector<tuint64> vqwToolFirst;
     const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
-    const bool bToolFirst = CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolFirst);
+    CountToolTime(c, vqwToolFirst, false, qwToolFirstAt);
     c.tool.HoldTree();
     size_t nNextLook = 10;
     SSteadyWatch watch;
-    for (size_t k = 1; k <= c.params.nSamples; ++k)
+    for (size_t k = 1; k <= c.params.nSamples && c.run.strEnded.empty(); ++k)
     {
         while (!c.tool.WaitUntil(qwFirstNs + k * qwIntervalNs))
         {
         }
         Sample(c);
+        const std::string strToolEnded = EndedTool(c);
+        if (!strToolEnded.empty())
+        {
+            c.run.strEnded = "ended at " + ShowFixed((trace.vllTimeUs[trace.nSamples - 1] - usFirst) / 1000, 3, 1) + " s: " + strToolEnded;
+            break;
+        }
         std::string strSteady;
         if (c.params.bUntilSteady && k >= nNextLook && k < c.params.nSamples)
         {
@@ -267,17 +403,14 @@ void RunSoak(SCheck& c)
             }
         }
     }
-    tuint64 qwToolLast = 0;
-    SToolTime& tool = c.run.tool;
-    tool.bRead = bToolFirst && CPFSystem::QueryTreeCpuNs(getpid(), c.params.nCPU, &qwToolLast) && qwToolLast >= qwToolFirst;
-    tool.usTime = static_cast<tint64>((qwToolLast - qwToolFirst) / 1000);
-    tool.usSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwToolFirstAt) / 1000);
+    CountBusy(c, true);
+    CountToolTime(c, vqwToolFirst, true, qwToolFirstAt);
     c.tool.HoldTree();
     if (c.params.bUntilSteady && c.run.strEnded.empty())
     {
         c.run.strEnded = "not steady by SETTLE";
     }
-    CloseCycles(c);
+    CountLoads(c, true);
 }
 
 // The soak's analysis, once, for its fit lines and its verdicts.
@@ -285,7 +418,15 @@ void JudgeTheSoak(SCheck& c)
 {
     c.analysis = AnalyseSoak(c.params, c.board, c.run);
     c.out.Say(FitLines(c.analysis));
-    c.out.Report(JudgePinned(c.tool.ReadWorkers(), c.params.nCPU, c.params.nThreads));
+    std::vector<SCase> vPinned;
+    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
+    {
+        vPinned.push_back(JudgePinned(c.tool.ReadWorkers(i), c.vnLoaded[i], c.params.nThreads));
+    }
+    for (const SCase& pinned : JudgeEach(ECase::WorkersPinned, ECase::WorkersPinnedOf, c.vnLoaded, vPinned))
+    {
+        c.out.Report(pinned);
+    }
     for (const SCase& soakCase : JudgeSoak(c.params, c.analysis))
     {
         c.out.Report(soakCase);
@@ -306,9 +447,17 @@ void SweepClocks(SCheck& c)
 
 void Stop(SCheck& c)
 {
-    const SStop stop = c.tool.End(true);
+    const std::vector<SStop> vStops = c.tool.End(true);
     c.tool.AnswerLateSignal();
-    c.out.Report(JudgeStop(stop, c.params.nCPU));
+    std::vector<SCase> vJudged;
+    for (size_t i = 0; i < vStops.size() && i < c.vnLoaded.size(); ++i)
+    {
+        vJudged.push_back(JudgeStop(vStops[i], c.vnLoaded[i]));
+    }
+    for (const SCase& stop : JudgeEach(ECase::StopSigint, ECase::StopSigintOf, c.vnLoaded, vJudged))
+    {
+        c.out.Report(stop);
+    }
 }
 
 } // namespace

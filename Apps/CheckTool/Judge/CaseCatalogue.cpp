@@ -36,6 +36,11 @@ const SCaseKind kCaseKinds[] = {
     {ECase::PowerOpp, "power-opp-", "cpuCPU-MHZ", "W", "with OPP_SWEEP, what the load adds at one operating point, its leakage left out"},
     {ECase::DynamicPowerCoefficient, "dynamic-power-coefficient-", "cpuCPU", "uW/MHz/V2", "with OPP_SWEEP, C in C·V²·f fitted over the operating points"},
     {ECase::OppRestore, "opp-restore-", "cpuCPU", "", "with OPP_SWEEP, CPU's policy bounds read back as they were before the sweep"},
+    // With a list of CPUs the four above are judged for each CPU's tool, and pass where all do.
+    {ECase::SummaryRetOf, "summary-ret-", "cpuCPU", "", "with a list of CPUs, summary-ret of the tool on CPU"},
+    {ECase::WorkersPinnedOf, "workers-pinned-", "cpuCPU", "", "with a list of CPUs, workers-pinned of the tool on CPU"},
+    {ECase::CpuBusyOf, "cpu-busy-", "cpuCPU", "", "with a list of CPUs, cpu-busy of CPU, its tool's share counted alone"},
+    {ECase::StopSigintOf, "stop-sigint-", "cpuCPU", "", "with a list of CPUs, stop-sigint of the tool on CPU"},
 };
 const size_t kCaseKindCount = sizeof(kCaseKinds) / sizeof(kCaseKinds[0]);
 

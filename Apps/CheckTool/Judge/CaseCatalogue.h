@@ -40,6 +40,10 @@ enum class ECase
     PowerOpp,
     DynamicPowerCoefficient,
     OppRestore,
+    SummaryRetOf,
+    WorkersPinnedOf,
+    CpuBusyOf,
+    StopSigintOf,
 };
 
 // A case's name is its prefix and the name of what it is of: "temp-max-" and "soc". In the

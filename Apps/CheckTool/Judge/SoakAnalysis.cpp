@@ -380,6 +380,11 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
     a.dToolShare = a.tool.bRead && a.tool.usSpan > 0 ? static_cast<double>(a.tool.usTime) / static_cast<double>(a.tool.usSpan) : 0;
     a.strCurFreqWhy = board.strCurFreqWhy;
     CountBusy(trace, a);
+    a.vLoads = run.vLoads;
+    for (SCpuLoad& load : a.vLoads)
+    {
+        load.tool.usSpan = load.tool.usSpan > 0 ? load.tool.usSpan : a.usSoak;
+    }
     a.clock = Summarise(trace, 0, true, soak);
     a.throttle = FindThrottle(board, trace, soak, a.clock);
     a.dBend = BendStart(board, trace, a.throttle, soak, &a.strBent);

@@ -91,6 +91,7 @@ struct SSoakAnalysis
     tint64 usBusy = 0;
     tint64 usSpent = 0;
     double dBaselineBusy = 0;  // its busy share in the baseline; 0 where it cannot be told
+    std::vector<SCpuLoad> vLoads;  // with a list of CPUs, each one's, tool spans as the tool's above
     std::vector<SSensorAnalysis> vSensors;
     SSeries clock;
     SThrottle throttle;

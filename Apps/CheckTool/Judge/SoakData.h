@@ -145,8 +145,20 @@ struct SToolTime
     tint64 usSpan = 0;  // between the two readings of it; the soak's length where 0
 };
 
+// With a list of CPUs, one loaded CPU over the soak: its busy and total time from /proc/stat
+// (kMissing where its line was not read at both ends), the time its tool's threads ran there,
+// and its cycles.
+struct SCpuLoad
+{
+    int nCPU = 0;
+    tint64 usBusy = kMissing;
+    tint64 usSpent = kMissing;
+    SToolTime tool;
+    SCycles cycles;
+};
+
 // What the run measured: the samples, CPU K's cycles, the tool's time, and how and when the
-// soak ended.
+// soak ended; with a list of CPUs, each one's load, in the list's order.
 struct SSoakRun
 {
     SSoakTrace trace;
@@ -154,6 +166,7 @@ struct SSoakRun
     std::string strEnded;  // how the soak ended, when not at SETTLE as asked
     SCycles cycles;
     SToolTime tool;
+    std::vector<SCpuLoad> vLoads;
 };
 
 // Each worker's Cpus_allowed_list and the CPU it last ran on.

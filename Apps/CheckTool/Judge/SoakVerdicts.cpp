@@ -3,6 +3,7 @@
 #include "SoakVerdicts.h"
 
 #include "CaseCatalogue.h"
+#include "LoadVerdicts.h"
 #include "NumberText.h"
 
 #include <algorithm>
@@ -47,35 +48,6 @@ std::string Settled(const SZoneFit& z, const std::string& strBent)
 std::string BusyRestNote(const SCheckParams& asked, const SSoakAnalysis& a)
 {
     return a.dBaselineBusy > 0.1 ? "; the baseline was not quite at rest" + RestNote(asked, a) : "";
-}
-
-SCase JudgeBusy(const SCheckParams& asked, const SSoakAnalysis& a)
-{
-    const std::string strCPU = std::to_string(asked.nCPU);
-    const std::string strSoak = Seconds(a.usSoak);
-    const std::string strEnded = a.strEnded.empty() ? "" : "; " + a.strEnded;
-    if (a.rowsSoak.Count() == 0)
-    {
-        return Verdict(ECase::CpuBusy, "", false, "no sample of the soak was kept");
-    }
-    if (10 * a.usSoak < 9 * a.usPlanned)
-    {
-        return Verdict(ECase::CpuBusy, "", false, "the soak lasted " + strSoak + " of the " + ShowFixed(a.usPlanned, 6, 0) + " s asked");
-    }
-    if (!a.bBusy || a.usSpent <= 0)
-    {
-        return Verdict(ECase::CpuBusy, "", false, "CPU " + strCPU + " has no /proc/stat line, or no time passed in " + strSoak);
-    }
-    char sz[96];
-    std::snprintf(sz, sizeof(sz), "CPU %s %.1f %% busy over %s", strCPU.c_str(),
-                  100.0 * static_cast<double>(a.usBusy) / static_cast<double>(a.usSpent), strSoak.c_str());
-    // Busy with the tool's load: a CPU kept busy by something else while the tool idles is
-    // no soak, and a load that cannot be told the tool's is not judged its. A tenth of a
-    // CPU, not half: a tool that shares CPU K with other work gets its fair share of it.
-    // Its whole tree, for a wrapper that does not exec the tool.
-    const std::string strTool = a.tool.bRead ? ", " + Printed(1, 100 * a.dToolShare) + " % of a CPU the tool's"
-                                             : ", but how much of it the tool's could not be read";
-    return Verdict(ECase::CpuBusy, "", 100 * a.usBusy >= 98 * a.usSpent && a.tool.bRead && a.dToolShare >= 0.1, sz + strTool + strEnded);
 }
 
 // Kelvin per watt of the load: the steady rise over what the load added at the meter.
@@ -345,32 +317,11 @@ void JudgeThrottle(const SCheckParams& asked, const SSoakAnalysis& a, std::vecto
                                   Printed(2, static_cast<double>(a.usSoak) / 1e6) + " s" + RampNote(th) + th.strSource));
 }
 
-// The clock CPU K really ran: its cycles over the time it was busy.
-SCase JudgeCycles(const SCheckParams& asked, const SSoakAnalysis& a)
-{
-    const std::string strCPU = std::to_string(asked.nCPU);
-    const std::string strOf = CpuOf(asked.nCPU);
-    if (!a.cycles.bRead)
-    {
-        return Skipped(ECase::ClockMeasured, strOf, a.cycles.strWhyNot);
-    }
-    const tint64 usBusy = a.rowsSoak.Count() > 1 && a.bBusy ? a.usBusy : 0;
-    if (usBusy <= 0)
-    {
-        return Skipped(ECase::ClockMeasured, strOf, "CPU " + strCPU + " was not seen busy, so its cycles say nothing of its clock");
-    }
-    const double dBusy = static_cast<double>(usBusy) / 1e6;
-    return Measured(ECase::ClockMeasured, strOf, Printed(0, static_cast<double>(a.cycles.qwCycles) / dBusy / 1e6),
-                    ", " + std::to_string(a.cycles.qwCycles) + " cycles over the " + Printed(2, dBusy) + " s CPU " + strCPU + " was busy; " +
-                        (a.clock.nGot == 0 ? std::string("cpufreq claims no clock")
-                                           : "cpufreq's mean claim " + Printed(0, static_cast<double>(a.clock.Mean()) / 1000) + " MHz"));
-}
-
 } // namespace
 
 std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& analysis)
 {
-    std::vector<SCase> vCases = {JudgeBusy(asked, analysis)};
+    std::vector<SCase> vCases = JudgeBusy(asked, analysis);
     bool abSeen[4] = {false, false, false, false};
     bool abMeasured[4] = {false, false, false, false};
     for (const SSensorAnalysis& s : analysis.vSensors)
@@ -428,50 +379,6 @@ std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& ana
     }
     JudgeClock(asked, analysis, vCases);
     JudgeThrottle(asked, analysis, vCases);
-    vCases.push_back(JudgeCycles(asked, analysis));
+    JudgeCycles(asked, analysis, vCases);
     return vCases;
-}
-
-SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline)
-{
-    const bool bPass = strSummary == "hogspin " + std::to_string(nCPU) + ", count=" + std::to_string(nThreads) + ", ret=1";
-    return Verdict(ECase::SummaryRet, "", bPass, (strSummary.empty() ? std::string("no summary line") : Printable(strSummary)) +
-                                             (bPass ? "" : "; CPUs online: " + strOnline));
-}
-
-SCase JudgePinned(const std::vector<SWorker>& vWorkers, int nCPU, int nThreads)
-{
-    const std::string strCPU = std::to_string(nCPU);
-    const size_t nPinned = static_cast<size_t>(std::count_if(vWorkers.begin(), vWorkers.end(), [&](const SWorker& w) {
-        return w.strAllowed == strCPU && w.strLastCPU == strCPU;
-    }));
-    const size_t nAsked = static_cast<size_t>(nThreads);
-    return Verdict(ECase::WorkersPinned, "", vWorkers.size() == nAsked && nPinned == nAsked,
-                   std::to_string(nPinned) + " of " + std::to_string(vWorkers.size()) + " workers, " +
-                       std::to_string(nThreads) + " asked, on CPU " + strCPU);
-}
-
-SCase JudgeStop(const SStop& stop, int nCPU)
-{
-    std::string strDetail;
-    if (stop.bKilled)
-    {
-        strDetail = "still running " + stop.strBound + " s after SIGINT: killed";
-    }
-    else if (stop.bTreeKilled)
-    {
-        strDetail = "status " + std::to_string(stop.iStatus) + ", but what it started was still running " + stop.strBound +
-                    " s after SIGINT: killed";
-    }
-    else if (!stop.bSignalled)
-    {
-        strDetail = "it had ended before SIGINT, with status " + std::to_string(stop.iStatus);
-    }
-    else
-    {
-        strDetail = "status " + std::to_string(stop.iStatus);
-    }
-    const bool bPass = stop.bSignalled && !stop.bKilled && !stop.bTreeKilled && stop.iStatus == 0 &&
-                       stop.strLastLine == "hogspin " + std::to_string(nCPU) + ", Exit!";
-    return Verdict(ECase::StopSigint, "", bPass, strDetail + ", last line: " + Printable(stop.strLastLine));
 }

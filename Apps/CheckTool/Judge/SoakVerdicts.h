@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Every verdict of the check: from the soak's analysis and what was asked, the tool's lines and its workers.
+// The soak's verdicts: from its analysis and what was asked.
 #pragma once
 
 #include <string>
@@ -9,12 +9,3 @@
 
 // Every case of the soak, from its analysis and what was asked.
 std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& analysis);
-
-// The tool's first line; strOnline is read only when it is wrong.
-SCase JudgeSummary(const std::string& strSummary, int nCPU, int nThreads, const std::string& strOnline);
-
-// Whether every worker may run on CPU K alone, and last ran there.
-SCase JudgePinned(const std::vector<SWorker>& vWorkers, int nCPU, int nThreads);
-
-// How the tool ended after SIGINT.
-SCase JudgeStop(const SStop& stop, int nCPU);

@@ -11,6 +11,7 @@
 #include <string>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <limits.h>
 #include <linux/perf_event.h>
 #include <sys/prctl.h>
@@ -493,4 +494,37 @@ bool CPFSystem::ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles)
                                   : static_cast<tuint64>(static_cast<double>(aqw[0]) *
                                                          (static_cast<double>(aqw[1]) / static_cast<double>(aqw[2])));
     return true;
+}
+
+bool CPFSystem::QueryThreadCpus(std::vector<int>* pvnCPUs)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0)
+    {
+        return false;
+    }
+    pvnCPUs->clear();
+    for (int n = 0; n < CPU_SETSIZE; ++n)
+    {
+        if (CPU_ISSET(static_cast<size_t>(n), &set))
+        {
+            pvnCPUs->push_back(n);
+        }
+    }
+    return true;
+}
+
+bool CPFSystem::SetThreadCpus(const std::vector<int>& vnCPUs)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const int n : vnCPUs)
+    {
+        if (n >= 0 && n < CPU_SETSIZE)
+        {
+            CPU_SET(static_cast<size_t>(n), &set);
+        }
+    }
+    return sched_setaffinity(0, sizeof(set), &set) == 0;
 }

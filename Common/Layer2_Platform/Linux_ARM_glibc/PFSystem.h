@@ -134,6 +134,12 @@ public:
     // Cycles counted so far, scaled up for any time the kernel had the counter off the PMU.
     static bool ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles);
 
+    // The CPUs the calling thread may run on, ascending (its cpuset's, less what it narrowed).
+    static bool QueryThreadCpus(std::vector<int>* pvnCPUs);
+
+    // Narrows the calling thread to vnCPUs; false with errno where none of them may be had.
+    static bool SetThreadCpus(const std::vector<int>& vnCPUs);
+
 private:
     CPFSystem() = delete;
     ~CPFSystem() = delete;
