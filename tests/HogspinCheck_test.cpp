@@ -14,7 +14,8 @@ struct SCheckRow
     // NAME=VALUE words for the check; {SYS}: the stand-in /sys; {LAVA}: with lava-test-case;
     // {BURN}: CPU K kept busy by a process of its own meanwhile; {STALL}: its reader stops
     // reading a pipe of one page before the signal; {RESULTS=FILE}: the check itself, not
-    // its glue, with --results FILE (under the test's directory unless absolute)
+    // its glue, with --results FILE (under the test's directory unless absolute);
+    // {CPUS=LIST}: LIST loaded rather than CPU K
     const char* pszEnv;
     const char* pszSettle;
     int nSignal;  // sent once the summary line was judged; SIGPIPE: its reader goes away; 0: none
@@ -117,8 +118,23 @@ void HogspinCheck::SetUp()
              << strPath << "/ready' &\nread -r _ <'" << strPath << "/ready'\nexec '" HOGSPIN_EXE "' \"$@\"\n";
     }
     ASSERT_EQ(chmod((strPath + "/slow-tool").c_str(), 0755), 0);
+    {
+        // hogspin, but on CPU K it is killed a moment into the soak, as a tool that crashes.
+        std::ofstream dying(strPath + "/dying-tool");
+        dying << "#!/bin/sh\n[ \"$1\" != " << Expand("{K}") << " ] || { '" << strPython
+              << "' -c 'import time; time.sleep(0.5)'; kill -KILL $$; } &\nexec '" HOGSPIN_EXE "' \"$@\"\n";
+    }
+    ASSERT_EQ(chmod((strPath + "/dying-tool").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((strPath + "/ready").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo((strPath + "/fifo").c_str(), 0600), 0);  // no one reads it
+}
+
+// The CPU argument: the row's {CPUS=LIST}, else CPU K.
+std::string CpusOf(const SCheckRow& c)
+{
+    const std::string strEnv = c.pszEnv;
+    const size_t n = strEnv.find("{CPUS=");
+    return n == std::string::npos ? Expand("{K}") : Expand(strEnv.substr(n + 6, strEnv.find('}', n) - n - 6));
 }
 
 // Starts the glue with nothing of this process's environment: a STOP_BOUND or HOGSPIN_SYSFS
@@ -137,6 +153,10 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
     std::string strResults;
     for (std::string strWord; env >> strWord;)
     {
+        if (strWord.rfind("{CPUS=", 0) == 0)
+        {
+            continue;
+        }
         if (strWord.rfind("{RESULTS=", 0) == 0)
         {
             strResults = strWord.substr(strlen("{RESULTS="), strWord.size() - strlen("{RESULTS=}"));
@@ -156,6 +176,7 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
     const std::string strTool = std::string(c.pszTool) == "{IDLE}"    ? strPath + "/idle-tool"
                                 : std::string(c.pszTool) == "{STRAY}" ? strPath + "/stray-tool"
                                 : std::string(c.pszTool) == "{SLOW}"  ? strPath + "/slow-tool"
+                                : std::string(c.pszTool) == "{DIES}"  ? strPath + "/dying-tool"
                                                                       : c.pszTool;
     if (strResults.empty())
     {
@@ -165,7 +186,7 @@ void HogspinCheck::StartCheck(const SCheckRow& c, CToolRun& check)
     {
         vArgv.insert(vArgv.end(), {HOGSPIN_CHECK_EXE, "--results", strResults});
     }
-    vArgv.insert(vArgv.end(), {Expand("{K}"), "1", c.pszSettle, strTool});
+    vArgv.insert(vArgv.end(), {CpusOf(c), "1", c.pszSettle, strTool});
     SChildSetup setup;
     setup.bIgnorePipe = c.bIgnorePipe;
     setup.bSmallPipe = strEnv.find("{STALL}") != std::string::npos;
@@ -342,18 +363,22 @@ void HogspinCheck::StartBoard(const SCheckRow& c, CToolRun& writer)
 // reader goes away. The tools it started, for the end to look for.
 void HogspinCheck::Interrupt(const SCheckRow& c, CToolRun& check, std::vector<pid_t>& vTools)
 {
-    // The board, the trace's header and limits, the summary: the trace may follow at
-    // any moment, so the fourth line is judged alone.
-    ASSERT_TRUE(check.WaitForLines(4)) << check.Out() << check.Err();
+    // The board, the trace's header and limits, the summaries (with a list, one a CPU and
+    // one over them): the trace may follow at any moment, so the last of them is judged alone.
+    const bool bAll = CpusOf(c) == "all";
+    const size_t nTools = bAll ? AllowedCPUs().size() : 1;
+    const size_t nLine = 3 + (bAll ? 2 * nTools + 1 : 1);  // a case line and its data line each
+    ASSERT_TRUE(check.WaitForLines(nLine)) << check.Out() << check.Err();
     std::istringstream lines(check.Out());
     std::string strLine;
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < nLine; ++i)
     {
         std::getline(lines, strLine);
     }
-    EXPECT_EQ(strLine, Expand("hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
+    EXPECT_EQ(strLine, Expand(bAll ? "hogspin-check: summary-ret: pass (for each of CPUs {ALL})"
+                                   : "hogspin-check: summary-ret: pass (hogspin {K}, count=1, ret=1)"));
     vTools = DescendantsNamed(check.Pid(), "hogspin");
-    EXPECT_EQ(vTools.size(), 1u);
+    EXPECT_EQ(vTools.size(), nTools);
     if (std::string(c.pszEnv).find("{STALL}") != std::string::npos)
     {
         ASSERT_TRUE(check.StallOutput()) << "the check never filled its output";
@@ -439,6 +464,9 @@ TEST_F(HogspinCheck, FailsEveryCaseWhenItCannotStart)
         {HOGSPIN_EXE, "TMPDIR=/nonexistent {LAVA}", "30", 0, 1,
          "hogspin-check: cannot make a temporary file for its results in /nonexistent\n", nullptr, false,
          "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:fail::\nworkers-pinned:fail::\n"},
+        {HOGSPIN_EXE, "{CPUS=3-1}", "30", 0, 2,
+         "hogspin-check: cannot check: CPU must be a CPU such as 2, a list such as 0-3 or 0,2,4-5, or all: the range '3-1' runs "
+         "down: its first CPU must come first\n"},
         // Opening a FIFO no one reads would wait, deaf to signals.
         {HOGSPIN_EXE, "{RESULTS=fifo}", "30", 0, 2,
          "hogspin-check: cannot check: cannot write the results to '{DIR}/fifo': a FIFO that no one reads\n"},
@@ -494,6 +522,12 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          "hogspin-check: cannot write its results to '/dev/full' (No space left on device): ending the tool it started and "
          "stopping\n",
          "hogspin-check: summary-ret: pass"},
+        // Every CPU it may use loaded, a tool each; and one of them killed mid-soak, which
+        // ends the soak for all and fails its stop.
+        {HOGSPIN_EXE, "INTERVAL=0.1 {CPUS=all} HOGSPIN_SYSFS={HEATS}", "1", 0, 0, "",
+         "hogspin-check: cpu-busy: pass (for each of CPUs {ALL})"},
+        {"{DIES}", "INTERVAL=0.1 {CPUS=all}", "3", 0, 1, "",
+         "hogspin-check: stop-sigint-cpu{K}: fail (it had ended before SIGINT, with status 137, last line: hogspin {K}, count=1, ret=1)"},
         // A helper it left, deaf to SIGINT, its leader thread ended and another running on.
         {"{STRAY}", "INTERVAL=0.1 STOP_BOUND=0.5", "0.2", 0, 1, "",
          "hogspin-check: stop-sigint: fail (status 0, but what it started was still running 0.5 s after SIGINT: killed, last line: "
@@ -513,6 +547,7 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
         {HOGSPIN_EXE, "{LAVA}", "30", SIGINT, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n",
          nullptr, false, "cpu-busy:fail::\nstop-sigint:fail::\nsummary-ret:pass::\nworkers-pinned:fail::\n"},
         {HOGSPIN_EXE, "", "30", SIGHUP, 129, "hogspin-check: SIGHUP: ending the tool it started and stopping\n"},
+        {HOGSPIN_EXE, "{CPUS=all}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         // Mid-sweep, the policy pinned and the tool perhaps stopped: both put back.
         {HOGSPIN_EXE, "INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 HOGSPIN_SYSFS={HEATS}", "0.3", SIGTERM, 143,
          "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "

@@ -363,6 +363,34 @@ TEST(SoakJudge, SummaryWorkersAndStop)
         EXPECT_EQ(stop.eResult, c.eResult);
         EXPECT_EQ(stop.strDetails, c.pszDetails);
     }
+    // With a list, each CPU's case under its own name and one over them: a failure anywhere
+    // fails it, a skip alone never passes it, and a CPU left unjudged fails it.
+    const SCase pass = Verdict(ECase::StopSigint, "", true, "status 0");
+    const SCase fail = Verdict(ECase::StopSigint, "", false, "it had ended before SIGINT, with status 137");
+    const SCase skip = Skipped(ECase::ClockMeasured, "", "no counter");
+    const struct
+    {
+        std::vector<int> vnCPUs;
+        std::vector<SCase> vPer;
+        EResult eAll;
+        const char* pszAll;
+    } aEach[] = {
+        {{0, 1, 2, 3}, {pass, pass, pass, pass}, EResult::Pass, "for each of CPUs 0-3"},
+        {{0, 2, 3}, {pass, fail, fail}, EResult::Fail, "not for CPUs 2-3 of 0,2-3: it had ended before SIGINT, with status 137"},
+        {{4, 5}, {skip, pass}, EResult::Pass, "for each of CPUs 4-5"},
+        {{4, 5}, {skip, skip}, EResult::Skip, "for each of CPUs 4-5"},
+        {{0, 1}, {pass}, EResult::Fail, "1 judged of CPUs 0-1"},
+    };
+    for (const auto& c : aEach)
+    {
+        const std::vector<SCase> vCases = JudgeEach(ECase::StopSigint, ECase::StopSigintOf, c.vnCPUs, c.vPer);
+        ASSERT_EQ(vCases.size(), c.vPer.size() + 1);
+        EXPECT_EQ(vCases[0].strName, "stop-sigint-cpu" + std::to_string(c.vnCPUs[0]));
+        EXPECT_EQ(vCases.back().strName, "stop-sigint");
+        EXPECT_EQ(vCases.back().eResult, c.eAll) << c.pszAll;
+        EXPECT_EQ(vCases.back().strDetails, c.pszAll);
+    }
+    EXPECT_EQ(JudgeEach(ECase::StopSigint, ECase::StopSigintOf, {3}, {pass})[0].strName, "stop-sigint");
 }
 
 } // namespace

@@ -340,13 +340,21 @@ inline std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
     return vLists;
 }
 
-// {K}: the last CPU this process may use; {A}: an index below 1024 it may not;
-// {R0}: the ret field expected for CPU 0.
+// {K}: the last CPU this process may use; {ALL}: every one, in the kernel's list format;
+// {A}: an index below 1024 it may not; {R0}: the ret field expected for CPU 0.
 inline std::string Expand(std::string str)
 {
     const std::vector<int> vAllowed = AllowedCPUs();
+    std::string strAll;
+    for (size_t i = 0; i < vAllowed.size(); ++i)
+    {
+        const bool bInRun = i > 0 && vAllowed[i] == vAllowed[i - 1] + 1;
+        const bool bRunGoesOn = i + 1 < vAllowed.size() && vAllowed[i + 1] == vAllowed[i] + 1;
+        strAll += bInRun && bRunGoesOn ? "" : (i == 0 ? "" : bInRun ? "-" : ",") + std::to_string(vAllowed[i]);
+    }
     const std::pair<const char*, std::string> aSubst[] = {
         {"{K}", std::to_string(vAllowed.back())},
+        {"{ALL}", strAll},
         {"{A}", std::to_string(HighestUnusableCPU())},
         {"{R0}", IsAllowed(0) ? "1" : "0"},
     };

@@ -107,7 +107,7 @@ std::vector<SCase> JudgeEach(ECase eAll, ECase eOf, const std::vector<int>& vnCP
     }
     const std::string strCPUs = CpuListText(vnCPUs);
     SCase all = vnFailed.empty() ? Verdict(eAll, "", true, "for each of CPUs " + strCPUs)
-                                 : Verdict(eAll, "", false, "not for CPU " + CpuListText(vnFailed) + " of " + strCPUs + ": " + strFirst);
+                                 : Verdict(eAll, "", false, (vnFailed.size() > 1 ? "not for CPUs " : "not for CPU ") + CpuListText(vnFailed) + " of " + strCPUs + ": " + strFirst);
     // Nothing judged, or fewer cases than CPUs, is not a pass.
     if (vPer.size() != vnCPUs.size())
     {
