@@ -32,6 +32,21 @@ SSoak Capped(std::function<double(double)> fnKHz, std::vector<tint64> vllOpp, st
     return soak;
 }
 
+// A die of 5 K/W and τ 2 s heading for 72.5 C on 7 W from 0.5 W at 40 C, a 70 C passive trip
+// reached at 5.2 s, when the clock is capped and the zone held at the trip ±0.3 C while the
+// meter reads llHeld µW ±50 mW; INTERVAL 0.1 s, dSoak s.
+SSoak HeldAtTrip(double dSoak, double dHeld)
+{
+    SSoak soak = MakeCurves("temp:soc power:ina", 10, static_cast<size_t>(dSoak * 10) + 1, 0.1,
+                            [=](size_t k, double t) {
+                                return k == 0 ? (t < 5.2 ? Rise(40000, 72500, 2)(t) : 70000 + 300 * std::sin(3 * t))
+                                              : t < 0 ? 500000.0 : t < 5.2 ? 7000000.0 : dHeld + 50000 * std::sin(5 * t);
+                            },
+                            [](double t) { return t < 5.2 ? 1800000.0 : 1400000.0; });
+    soak.board.vSensors[0].vllPassiveTrips = {70000};
+    return soak;
+}
+
 // A soak, and the cases it must give: "case:result:figure±tolerance:details-fragment"; figure may be "-".
 struct SThermalRow
 {
@@ -205,8 +220,9 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
              soak.board.vSensors[0].vllPassiveTrips = {60000, 70000};
              return soak;
          },
-         {"sustainable-power-soc:pass:3500±1:settled at 70.0 C (its highest passive trip point): idle 0.5 W at 40.0 C, and 10.00 K/W "
-          "above it; k_po 350.0 and k_pu 700.0 mW/C"}},
+         {"sustainable-power-soc:pass:3500±1:a projection: what ina would read with the zone settled at 70.0 C (its highest passive "
+          "trip point): idle 0.5 W at 40.0 C, and 10.00 K/W above it; not measured: the zone did not end the soak held at its passive "
+          "trip point, 70.0 C; k_po 350.0 and k_pu 700.0 mW/C"}},
         {"the same at SUSTAIN_TEMP=65, and a zone with no target",
          [&] {
              SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
@@ -216,9 +232,32 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
              soak.board.vSensors[1].vllPassiveTrips.clear();
              return soak;
          },
-         {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; k_po 42.9 and k_pu 85.7 "
+         {"sustainable-power-soc:pass:3000±1:(SUSTAIN_TEMP): idle 0.5 W at 40.0 C, and 10.00 K/W above it; not measured: the target is "
+          "no passive trip point the kernel would hold the zone at; k_po 42.9 and k_pu 85.7 "
           "mW/C, as the power allocator derives them over its passive trip points, 0.0 to 70.0 C",
           "sustainable-power-gpu:pass:3000±1:no passive trip point to derive"}},
+        // 5 K/W from 0.5 W at 40 C: 6.5 W would hold the zone at its 70 C trip, which it reaches
+        // at 2.6 τ; the kernel then caps the clock and holds it there, ±0.3 C, for 15 s.
+        {"held at the trip by a cap, drawing 6.45 W: measured, and the projection agrees",
+         [&] { return HeldAtTrip(20, 6450000); },
+         {"sustainable-power-soc:pass:6450±5:measured: the zone held at its passive trip point, 70.0 C, for 14.",
+          "sustainable-power-soc:pass:6450±5:, is 0.8 % above; k_po"}},
+        {"held at the trip, but a fan came on with the heat: 7.5 W shed there",
+         [&] { return HeldAtTrip(20, 7500000); },
+         {"sustainable-power-soc:pass:7500±5:is 13.3 % below, more than 10 %: a fan, or a cooling path that is not linear"}},
+        {"held for a moment at the soak's end: too short to measure, the projection",
+         [&] { return HeldAtTrip(6, 6450000); },
+         {"sustainable-power-soc:pass:6500±20:a projection: what ina would read", "sustainable-power-soc:pass:6500±20:, 8 needed"}},
+        {"the kernel could not hold it: past the trip and still rising",
+         [&] {
+             SSoak soak = HeldAtTrip(20, 6450000);
+             for (size_t i = soak.run.trace.nBaseline + 60; i < soak.run.trace.nSamples; ++i)
+             {
+                 soak.run.trace.vllValues[i * soak.run.trace.nSensors] += static_cast<tint64>(200 * (i - soak.run.trace.nBaseline - 60));
+             }
+             return soak;
+         },
+         {"sustainable-power-soc:pass:6500±20:did not end the soak held at its passive trip point, 70.0 C"}},
         {"no target at all",
          [&] {
              return MakeCurves("temp:soc power:ina", 10, 61, 1,

@@ -63,8 +63,10 @@ class Files:
 
 
 def loaded(root):
-    """Whether a hogspin has workers (threads besides its main one), not stopped, whose parent
-    is a check that reads this tree (its HOGSPIN_SYSFS)."""
+    """The CPUs loaded: those of each hogspin (its first argument) that has workers (threads
+    besides its main one), not stopped, whose parent is a check that reads this tree (its
+    HOGSPIN_SYSFS)."""
+    cpus = set()
     for entry in os.scandir("/proc"):
         if not entry.name.isdigit():
             continue
@@ -79,10 +81,11 @@ def loaded(root):
             with open("/proc/%s/environ" % parent, "rb") as f:
                 env = [v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v]
             if any(k == b"HOGSPIN_SYSFS" and os.path.realpath(v) == os.fsencode(root) for k, v in env):
-                return True
-        except (OSError, IndexError):
+                with open("/proc/%s/cmdline" % entry.name, "rb") as f:
+                    cpus.add(int(f.read().split(b"\0")[1]))
+        except (OSError, IndexError, ValueError):
             continue  # ended meanwhile
-    return False
+    return cpus
 
 
 def read_khz(root, path, before):
@@ -121,7 +124,9 @@ def arguments():
     parser.add_argument("--cpu", type=int, default=1, help="the CPU whose cpufreq files it writes")
     parser.add_argument("--zone", action="append", default=[], metavar="TYPE:AMBIENT_C:K_PER_W:TAU_S[:K_PER_W:TAU_S]")
     parser.add_argument("--idle", type=float, default=0.5, help="W at rest")
-    parser.add_argument("--load", type=float, default=2.0, help="W the loaded CPU adds")
+    parser.add_argument("--load", type=float, default=2.0, help="W each loaded CPU adds")
+    parser.add_argument("--cluster", type=float, default=0.0, metavar="W",
+                        help="W the CPUs' shared part (L2, interconnect) adds while any is loaded")
     parser.add_argument("--clock", default="1800000", metavar="KHZ[:THROTTLED_KHZ:TRIP_C]")
     parser.add_argument("--ramp", default="", metavar="IDLE_KHZ:SECONDS")
     parser.add_argument("--model", default="")
@@ -224,7 +229,9 @@ def main():
         time.sleep(STEP)
         now = time.monotonic()
         dt, then = now - then, now
-        busy = 1.0 if loaded(root) else 0.0
+        # Each loaded CPU draws the load's power; their shared part is drawn once.
+        cpus = loaded(root)
+        busy = float(len(cpus))
         loaded_for = loaded_for + dt if busy else 0.0
         wanted = governor(opps, idle_khz, top, ramp_s, loaded_for) if busy else idle_khz
         if volts:
@@ -233,6 +240,7 @@ def main():
             wanted = within(wanted, bounds, opps)
         khz = min(wanted, low) if throttled else wanted
         dynamic = busy * (args.coefficient * 1e-6 * (volts[khz] / 1e6) ** 2 * khz / 1000 if volts else args.load * khz / top)
+        dynamic += args.cluster * khz / top if cpus else 0.0
         power = (args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) if volts else args.idle) + dynamic
         energy += power * dt
         for i, (_, _, stages) in enumerate(zones):

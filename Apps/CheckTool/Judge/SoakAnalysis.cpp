@@ -303,9 +303,11 @@ static SResistance ResistanceOf(const SCheckParams& asked, const SSoakTrace& tra
 }
 
 // The meter's power at which the zone would settle at SUSTAIN_TEMP, else at its highest passive
-// trip point: its idle power, and what the soak's thermal resistance lets it add.
-static SSustain SustainOf(const SLimit& limSustainTemp, const SSensor& sensor, const SSensorAnalysis& s)
+// trip point: measured where the kernel held it at that trip, and projected from its idle
+// power and what the soak's thermal resistance lets it add.
+static SSustain SustainOf(const SLimit& limSustainTemp, const SSoakTrace& trace, const SSoakAnalysis& a, const SSensorAnalysis& s, size_t k)
 {
+    const SSensor& sensor = s.sensor;
     SSustain p;
     const std::vector<tint64>& vllTrips = sensor.vllPassiveTrips;
     if (limSustainTemp.bSet)
@@ -337,10 +339,21 @@ static SSustain SustainOf(const SLimit& limSustainTemp, const SSensor& sensor, c
     }
     else
     {
-        p.bKnown = true;
-        p.dMilliwatts = (static_cast<double>(s.resistance.llIdle) / 1e6 +
-                         static_cast<double>(p.llTarget - s.from.llValue) / 1000 / s.resistance.dKPerW) * 1000;
+        p.bProjected = true;
+        p.dProjectedMw = (static_cast<double>(s.resistance.llIdle) / 1e6 +
+                          static_cast<double>(p.llTarget - s.from.llValue) / 1000 / s.resistance.dKPerW) * 1000;
     }
+    // Held at the target by the kernel, the board drew what it sheds there: a measurement.
+    const bool bAtTrip = std::find(vllTrips.begin(), vllTrips.end(), p.llTarget) != vllTrips.end();
+    p.hold.strWhy = !bAtTrip        ? "the target is no passive trip point the kernel would hold the zone at"
+                    : a.meter.iMeter < 0 ? "no meter: " + a.meter.strWhy
+                                         : "";
+    if (bAtTrip && a.meter.iMeter >= 0)
+    {
+        p.hold = FindTripHold(trace, a.rowsSoak, k, static_cast<size_t>(a.meter.iMeter), p.llTarget);
+    }
+    p.bKnown = p.hold.bHeld || p.bProjected;
+    p.dMilliwatts = p.hold.bHeld ? p.hold.dMeanW * 1000 : p.dProjectedMw;
     return p;
 }
 
@@ -421,7 +434,7 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
         if (s.sensor.eKind == ESensorKind::Temp && s.soak.nGot > 0)
         {
             s.resistance = ResistanceOf(asked, trace, a, s, k);
-            s.sustain = SustainOf(asked.limits.limSustainTemp, s.sensor, s);
+            s.sustain = SustainOf(asked.limits.limSustainTemp, trace, a, s, k);
         }
     }
     return a;

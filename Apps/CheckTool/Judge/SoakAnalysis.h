@@ -10,6 +10,7 @@
 #include "SoakData.h"
 #include "SoakParams.h"
 #include "SoakThrottle.h"
+#include "TripHold.h"
 #include "ZoneFit.h"
 
 // A zone is still when it would not move 0.5 C in this long (µs) at its pace: a minute.
@@ -46,6 +47,9 @@ struct SSustain
     std::string strTarget;         // where the target came from
     tint64 llControl = kMissing;   // its highest passive trip point
     tint64 llSwitchOn = kMissing;  // its lowest, where it has two
+    STripHold hold;                // the zone held at the target, a passive trip, where it was
+    bool bProjected = false;       // the projection from the thermal resistance, where it was made
+    double dProjectedMw = 0;
 };
 
 struct SSensorAnalysis

@@ -83,14 +83,34 @@ SCase JudgeSustainable(const SSensorAnalysis& s)
     const double dSpan = static_cast<double>(p.llControl - p.llSwitchOn) / 1000;
     const std::string strGains = p.llSwitchOn == kMissing || p.llControl <= p.llSwitchOn
                                      ? "; no passive trip point to derive the kernel's gains over"
-                                                          : "; k_po " + Printed(1, p.dMilliwatts / dSpan) + " and k_pu " +
-                                                                Printed(1, 2 * p.dMilliwatts / dSpan) + " mW/C, as the power allocator derives them " +
-                                                                "over its passive trip points, " + ShowFixed(p.llSwitchOn, 3, 1) + " to " +
-                                                                ShowFixed(p.llControl, 3, 1) + " C";
+                                     : "; k_po " + Printed(1, p.dMilliwatts / dSpan) + " and k_pu " + Printed(1, 2 * p.dMilliwatts / dSpan) +
+                                           " mW/C, as the power allocator derives them over its passive trip points, " +
+                                           ShowFixed(p.llSwitchOn, 3, 1) + " to " + ShowFixed(p.llControl, 3, 1) + " C";
+    const std::string strProjection = ShowFixed(p.llTarget, 3, 1) + " C (" + p.strTarget + "): idle " + ShowFixed(s.resistance.llIdle, 6, 1) +
+                                      " W at " + ShowFixed(s.from.llValue, 3, 1) + " C, and " + Printed(2, s.resistance.dKPerW) + " K/W above it";
+    if (!p.hold.bHeld)
+    {
+        return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
+                        ", a projection: what " + s.resistance.strMeter + " would read with the zone settled at " + strProjection +
+                            "; not measured: " + p.hold.strWhy + strGains);
+    }
+    const STripHold& h = p.hold;
+    std::string strCompared = "; no projection beside it: " + p.strWhy;
+    if (p.bProjected)
+    {
+        // A fan that comes on, or a cooling path that is not linear, sheds more (or less) at
+        // the trip than the rise at lower temperatures let the projection expect.
+        const double dOff = 100 * (p.dProjectedMw - p.dMilliwatts) / p.dMilliwatts;
+        strCompared = "; the projection from the thermal resistance, " + Printed(0, p.dProjectedMw) + " mW, is " +
+                      Printed(1, std::fabs(dOff)) + " % " + (dOff >= 0 ? "above" : "below") +
+                      (std::fabs(dOff) > 10 ? ", more than 10 %: a fan, or a cooling path that is not linear" : "");
+    }
     return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
-                    ", what " + s.resistance.strMeter + " would read with the zone settled at " + ShowFixed(p.llTarget, 3, 1) + " C (" +
-                        p.strTarget + "): idle " + ShowFixed(s.resistance.llIdle, 6, 1) + " W at " + ShowFixed(s.from.llValue, 3, 1) +
-                        " C, and " + Printed(2, s.resistance.dKPerW) + " K/W above it" + strGains);
+                    ", measured: the zone held at its passive trip point, " + ShowFixed(h.llTrip, 3, 1) + " C, for " + ShowSeconds(static_cast<double>(h.usHeld)) +
+                        " s (" + ShowFixed(h.llLow, 3, 1) + " to " + ShowFixed(h.llHigh, 3, 1) + " C), and " +
+                        (s.resistance.strMeter.empty() ? std::string("the meter") : s.resistance.strMeter) + " read " + Printed(3, h.dMeanW) +
+                        " W ± " + Printed(3, h.dSpreadW) + " over its later half (" + std::to_string(h.nMeasured) + " readings)" + strCompared +
+                        strGains);
 }
 
 // A zone's thermal model: its slow time constant, its fast one where there are two, and T∞
