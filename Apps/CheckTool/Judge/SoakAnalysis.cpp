@@ -351,6 +351,7 @@ static SSustain SustainOf(const SLimit& limSustainTemp, const SSoakTrace& trace,
     if (bAtTrip && a.meter.iMeter >= 0)
     {
         p.hold = FindTripHold(trace, a.rowsSoak, k, static_cast<size_t>(a.meter.iMeter), p.llTarget);
+        p.hold.strMeter = a.vSensors[static_cast<size_t>(a.meter.iMeter)].sensor.strName;
     }
     p.bKnown = p.hold.bHeld || p.bProjected;
     p.dMilliwatts = p.hold.bHeld ? p.hold.dMeanW * 1000 : p.dProjectedMw;

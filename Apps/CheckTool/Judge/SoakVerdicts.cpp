@@ -108,7 +108,7 @@ SCase JudgeSustainable(const SSensorAnalysis& s)
     return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
                     ", measured: the zone held at its passive trip point, " + ShowFixed(h.llTrip, 3, 1) + " C, for " + ShowSeconds(static_cast<double>(h.usHeld)) +
                         " s (" + ShowFixed(h.llLow, 3, 1) + " to " + ShowFixed(h.llHigh, 3, 1) + " C), and " +
-                        (s.resistance.strMeter.empty() ? std::string("the meter") : s.resistance.strMeter) + " read " + Printed(3, h.dMeanW) +
+                        h.strMeter + " read " + Printed(3, h.dMeanW) +
                         " W ± " + Printed(3, h.dSpreadW) + " over its later half (" + std::to_string(h.nMeasured) + " readings)" + strCompared +
                         strGains);
 }

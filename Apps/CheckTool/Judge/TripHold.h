@@ -26,6 +26,7 @@ struct STripHold
     double dSpreadW = 0;      // and standard deviation
     tint64 llLow = kMissing;  // the zone's lowest and highest reading in the hold, m°C
     tint64 llHigh = kMissing;
+    std::string strMeter;     // the meter's name
 };
 
 // The soak's last stretch in which zone iZone read within the band about llTrip, having
