@@ -33,16 +33,17 @@ SSoak Capped(std::function<double(double)> fnKHz, std::vector<tint64> vllOpp, st
 }
 
 // A die of 5 K/W and τ 2 s heading for 72.5 C on 7 W from 0.5 W at 40 C, a 70 C passive trip
-// reached at 5.2 s, when the clock is capped and the zone held at the trip ±0.3 C while the
-// meter reads llHeld µW ±50 mW; INTERVAL 0.1 s, dSoak s.
-SSoak HeldAtTrip(double dSoak, double dHeld)
+// reached at 5.2 s; from dCap s the clock is capped and the meter reads dHeld µW ±50 mW, the
+// zone held at the trip ±0.3 C (a fan holds it until the cap) and falling 0.25 C/s from dFall s;
+// INTERVAL 0.1 s, dSoak s.
+SSoak HeldAtTrip(double dSoak, double dHeld, double dCap = 5.2, double dFall = 1e9)
 {
     SSoak soak = MakeCurves("temp:soc power:ina", 10, static_cast<size_t>(dSoak * 10) + 1, 0.1,
                             [=](size_t k, double t) {
-                                return k == 0 ? (t < 5.2 ? Rise(40000, 72500, 2)(t) : 70000 + 300 * std::sin(3 * t))
-                                              : t < 0 ? 500000.0 : t < 5.2 ? 7000000.0 : dHeld + 50000 * std::sin(5 * t);
+                                return k == 0 ? (t < 5.2 ? Rise(40000, 72500, 2)(t) : 70000 + 300 * std::sin(3 * t) - 250 * std::max(0.0, t - dFall))
+                                              : t < 0 ? 500000.0 : t < dCap ? 7000000.0 : dHeld + 50000 * std::sin(5 * t);
                             },
-                            [](double t) { return t < 5.2 ? 1800000.0 : 1400000.0; });
+                            [=](double t) { return t < dCap ? 1800000.0 : 1400000.0; });
     soak.board.vSensors[0].vllPassiveTrips = {70000};
     return soak;
 }
@@ -148,6 +149,18 @@ TEST(SoakJudge, ZonesRiseWithOnePoleOrTwo)
              return MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + noise(t); }, flat);
          },
          {"temp-tau-soc:pass:10±2:the slow pole of a two-pole fit", "temp-steady-soc:pass:64±2:under 3: T∞ is a projection"}},
+        {"a tool of the list killed at 10 s: nothing read passes, a limit broken still fails",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc", 0, 11, 1, [&](size_t, double t) { return Rise(40000, 70000, 5)(t); }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=60", "30").limits.limMaxTemp;
+             soak.run.bCut = true;
+             soak.run.usPlanned = 30000000;
+             soak.run.strEnded = "ended at 10.0 s: the tool for CPU 2 ended with status 137";
+             return soak;
+         },
+         {"temp-max-soc:skip:-:not judged: the load failed, ended at 10.0 s: the tool for CPU 2 ended with status 137",
+          "temp-tau-soc:skip:-:not judged", "throttle-onset-cpu1:skip:-:not judged", "limit-temp-soc:fail:-:limit 60 C",
+          "cpu-busy:fail:-:the soak lasted 10.00 s of the 30 s asked; ended at 10.0 s"}},
         {"a vendor kernel that writes whole degrees, under MAX_TEMP=40",
          [&] {
              // One reading in range, a fault code read as 65.535 C, vouches for none of the rest.
@@ -221,8 +234,8 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
              return soak;
          },
          {"sustainable-power-soc:pass:3500±1:a projection: what ina would read with the zone settled at 70.0 C (its highest passive "
-          "trip point): idle 0.5 W at 40.0 C, and 10.00 K/W above it; not measured: the zone did not end the soak held at its passive "
-          "trip point, 70.0 C; k_po 350.0 and k_pu 700.0 mW/C"}},
+          "trip point): idle 0.5 W at 40.0 C, and 10.00 K/W above it; not measured: nothing capped the clock, nor did a cooling device "
+          "come on: the zone was not held at its passive trip point, 70.0 C; k_po 350.0 and k_pu 700.0 mW/C"}},
         {"the same at SUSTAIN_TEMP=65, and a zone with no target",
          [&] {
              SSoak soak = MakeCurves("temp:soc temp:gpu power:ina", 10, 61, 1,
@@ -249,6 +262,23 @@ TEST(SoakJudge, ResistanceAndSustainablePower)
         {"held for a moment at the soak's end: too short to measure, the projection",
          [&] { return HeldAtTrip(6, 6450000); },
          {"sustainable-power-soc:pass:6500±20:a projection: what ina would read", "sustainable-power-soc:pass:6500±20:, 8 needed"}},
+        // Hostile boards: a cap long after the trip was reached, a zone that falls once the
+        // load is gone, a zone that crosses the trip with no cap at all.
+        {"the trip reached at 5.2 s but the clock capped only at 15 s: the hold is measured from the cap",
+         [&] { return HeldAtTrip(20, 6450000, 15); },
+         {"sustainable-power-soc:pass:6450±5:measured: the zone held at its passive trip point, 70.0 C, for 5.0"}},
+        {"held from 5.2 s, then falling 0.25 C/s from 14 s as the load is gone: not held",
+         [&] { return HeldAtTrip(20, 6450000, 5.2, 14); },
+         {"sustainable-power-soc:pass:6500±20:C over its later half: not held"}},
+        {"rising slowly through the trip with nothing capped",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc power:ina", 10, 201, 0.1,
+                                     [&](size_t k, double t) { return k == 0 ? Rise(40000, 72500, 2)(std::min(t, 5.2)) + 300 * std::max(0.0, t - 5.2) : t < 0 ? 500000.0 : 7000000.0; },
+                                     flat);
+             soak.board.vSensors[0].vllPassiveTrips = {70000};
+             return soak;
+         },
+         {"sustainable-power-soc:skip:-:no steady state", "sustainable-power-soc:skip:-:; not measured: nothing capped the clock"}},
         {"the kernel could not hold it: past the trip and still rising",
          [&] {
              SSoak soak = HeldAtTrip(20, 6450000);

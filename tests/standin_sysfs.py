@@ -24,6 +24,13 @@ COEFFICIENT x V^2 x f (uW, f in MHz): the kernel's model of a CPU.
 
 The first zone is the CPU's: above TRIP_C the clock drops to THROTTLED_KHZ (and the load's
 power with it) until it is 2 C below again, and the cooling device is in state 1 meanwhile.
+With --policy the board has clusters instead: each policy's CPUs at a shared clock from its own
+table (its voltages in debugfs), bounded by its scaling_min_freq and scaling_max_freq, each
+busy CPU drawing COEFF x V^2 x f and the policy's shared part SHARE x V^2 x f while any of its
+CPUs is busy, over the idle power's leakage; one zone heated by the sum; and a step-wise
+governor that caps every policy one operating point lower at each of its polls while the zone
+is above the --passive trip, and lifts a step while it is below the trip less --hyst.
+
 It writes each file in place at a fixed width, as a reader keeps it open, and runs until
 SIGTERM or SIGINT, or for S seconds. ROOT/standin_lag_s says by how much, at most, its files
 fell further behind the board than a step while the load was on: a busy machine delays it, and
@@ -136,6 +143,9 @@ def arguments():
     parser.add_argument("--leak-doubling", type=float, default=25.0, metavar="K")
     parser.add_argument("--dt-coefficient", type=int, default=None)
     parser.add_argument("--passive", type=float, default=None, metavar="C", help="the first zone's passive trip point")
+    parser.add_argument("--policy", action="append", default=[], metavar="CPUS:COEFF:SHARE:KHZ:UV,...",
+                        help="a cluster: its CPUs (0-1), each one's and their shared uW/MHz/V^2, its table")
+    parser.add_argument("--hyst", type=float, default=2.0, metavar="K", help="the passive trip's hysteresis")
     return parser.parse_args()
 
 
@@ -182,12 +192,136 @@ def board_of(args):
     return zones, (top, low, trip, idle_khz, ramp_s), volts, opps
 
 
+def cpu_list(text):
+    """The kernel's list format: "0-1,3" is [0, 1, 3]."""
+    cpus = []
+    for part in text.split(","):
+        first, _, last = part.partition("-")
+        cpus += range(int(first), int(last or first) + 1)
+    return cpus
+
+
+class Policy:
+    """A cluster: its CPUs at one clock, its table, its bounds and the governor's cap."""
+
+    def __init__(self, given):
+        cpus, coeff, share, table = given.split(":", 3)
+        self.cpus = cpu_list(cpus)
+        self.coeff, self.share = float(coeff), float(share)
+        self.volts = {int(k): int(v) for k, v in (pair.split(":") for pair in table.split(","))}
+        self.opps = sorted(self.volts, reverse=True)
+        self.dir = "devices/system/cpu/cpu%d/cpufreq" % self.cpus[0]
+        self.bounds = [min(self.opps), max(self.opps)]
+        self.cap = 0  # the cooling device's state: operating points below the top
+        self.at_state = {f: 0.0 for f in self.opps}
+        self.cooling = [0.0, 0.0]
+
+    def clock(self, root):
+        """Its clock: the top of its table, within its bounds and under the governor's cap."""
+        self.bounds = [read_khz(root, self.dir + "/scaling_min_freq", self.bounds[0]),
+                       read_khz(root, self.dir + "/scaling_max_freq", self.bounds[1])]
+        capped = self.opps[min(self.cap, len(self.opps) - 1)]
+        return within(min(max(self.opps), capped), [self.bounds[0], min(self.bounds[1], capped)], self.opps)
+
+    def power(self, khz, busy):
+        """W its busy CPUs draw at khz, and their shared part while any is busy."""
+        v2f = (self.volts[khz] / 1e6) ** 2 * khz / 1000
+        return (busy * self.coeff + (self.share if busy else 0.0)) * 1e-6 * v2f
+
+
+def write_clusters(files, args, policies):
+    """The clusters' files that never change, and their bounds, set once."""
+    for i, pol in enumerate(policies):
+        for cpu in pol.cpus:
+            cpudir = "devices/system/cpu/cpu%d/cpufreq" % cpu
+            if cpu != pol.cpus[0]:  # each CPU of a policy shows the policy's directory
+                os.makedirs(os.path.join(args.root, "devices/system/cpu/cpu%d" % cpu), exist_ok=True)
+                link = os.path.join(args.root, cpudir)
+                if not os.path.islink(link):
+                    os.symlink("../cpu%d/cpufreq" % pol.cpus[0], link)
+        files.const(pol.dir + "/scaling_available_frequencies", " ".join("%d" % f for f in pol.opps) + "\n")
+        files.const(pol.dir + "/related_cpus", " ".join("%d" % c for c in pol.cpus) + "\n")
+        files.const(pol.dir + "/affected_cpus", " ".join("%d" % c for c in pol.cpus) + "\n")
+        files.const(pol.dir + "/scaling_min_freq", "%d\n" % pol.bounds[0])
+        files.const(pol.dir + "/scaling_max_freq", "%d\n" % pol.bounds[1])
+        files.const("class/thermal/cooling_device%d/type" % i, "cpufreq-cpu%d\n" % pol.cpus[0])
+        for khz, uv in pol.volts.items():
+            files.const("kernel/debug/opp/cpu%d/opp:%d/supply-0/u_volt_target" % (pol.cpus[0], khz * 1000), "%d\n" % uv)
+    for i, zone in enumerate(board_of(args)[0]):
+        files.const("class/thermal/thermal_zone%d/type" % i, zone[0] + "\n")
+    files.const("class/hwmon/hwmon0/name", "ina3221\n")
+    files.const("class/hwmon/hwmon0/power1_label", "VDD_CPU\n")
+    if args.passive is not None:
+        files.const("class/thermal/thermal_zone0/trip_point_0_type", "passive\n")
+        files.const("class/thermal/thermal_zone0/trip_point_0_temp", "%d\n" % round(args.passive * 1000))
+        files.const("class/thermal/thermal_zone0/trip_point_0_hyst", "%d\n" % round(args.hyst * 1000))
+
+
+def run_clusters(args, stop):
+    """The board of clusters, stepped until it is stopped."""
+    zones = board_of(args)[0]
+    policies = [Policy(given) for given in args.policy]
+    files = Files(args.root)
+    root = os.path.realpath(args.root)
+    write_clusters(files, args, policies)
+    rises = at_rest(args, zones, True)
+    energy, lag, polled = 0.0, 0.0, 0.0
+    trip = args.passive if args.passive is not None else 1e9
+    clocks = [pol.clock(args.root) for pol in policies]
+
+    def write(power):
+        for i, (_, ambient, _) in enumerate(zones):
+            files.put("class/thermal/thermal_zone%d/temp" % i, "%d" % round((ambient + sum(rises[i])) * 1000), 8)
+        files.put("class/hwmon/hwmon0/power1_input", "%d" % round(power * 1e6), 10)
+        files.put("class/hwmon/hwmon0/energy1_input", "%d" % round(energy * 1e6), 14)
+        for i, (pol, khz) in enumerate(zip(policies, clocks)):
+            files.put(pol.dir + "/scaling_cur_freq", "%d" % khz, 10)
+            files.put(pol.dir + "/stats/time_in_state",
+                      "".join("%d %-10d\n" % (f, round(pol.at_state[f] * 100)) for f in pol.opps))
+            files.put("class/thermal/cooling_device%d/cur_state" % i, "%d" % pol.cap, 2)
+            files.put("class/thermal/cooling_device%d/stats/time_in_state_ms" % i,
+                      "state0\t%-12d\nstate1\t%-12d\n" % (round(pol.cooling[0]), round(pol.cooling[1])))
+
+    write(args.idle)
+    files.put("standin_lag_s", "%.4f" % lag, 8)
+    started = then = time.monotonic()
+    while not stop and then - started < args.seconds:
+        time.sleep(STEP)
+        now = time.monotonic()
+        dt, then = now - then, now
+        cpus = loaded(root)
+        clocks = [pol.clock(args.root) for pol in policies]
+        dynamic = sum(pol.power(khz, len(cpus & set(pol.cpus))) for pol, khz in zip(policies, clocks))
+        power = args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) + dynamic
+        energy += power * dt
+        for i, (_, _, stages) in enumerate(zones):
+            for j, (resistance, tau) in enumerate(stages):
+                rises[i][j] = resistance * power + (rises[i][j] - resistance * power) * math.exp(-dt / tau)
+        temp0 = zones[0][1] + sum(rises[0])
+        polled += dt
+        if polled >= 0.1:  # the governor's polling interval
+            polled = 0.0
+            for pol in policies:
+                pol.cap = min(pol.cap + 1, len(pol.opps) - 1) if temp0 > trip else max(pol.cap - 1, 0) if temp0 < trip - args.hyst else pol.cap
+        for pol, khz in zip(policies, clocks):
+            pol.at_state[khz] += dt
+            pol.cooling[1 if pol.cap else 0] += dt * 1000
+        write(args.idle * 2 ** (sum(rises[0]) / args.leak_doubling) + dynamic)
+        behind = time.monotonic() - (now - dt) - STEP
+        if cpus and behind > lag:
+            lag = behind
+            files.put("standin_lag_s", "%.4f" % lag, 8)
+    return 0
+
+
 def main():
     args = arguments()
 
     stop = []
     for sig in (signal.SIGTERM, signal.SIGINT):
         signal.signal(sig, lambda *_: stop.append(1))
+    if args.policy:
+        return run_clusters(args, stop)
     zones, (top, low, trip, idle_khz, ramp_s), volts, opps = board_of(args)
     files = Files(args.root)
     root = os.path.realpath(args.root)

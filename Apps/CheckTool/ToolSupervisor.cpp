@@ -437,12 +437,21 @@ std::vector<SStop> CToolSupervisor::End(bool bAnswerSignals)
     ListTree(vTree);
     if (!AllReaped() || !vTree.empty())
     {
-        // A tool left running is killed, its group with it; one that ended while what the
-        // tools started outlived the bound is said to have left that behind.
+        // A tool left running is killed, its group with it; one that ended while what it
+        // started outlived the bound is said to have left that behind: found by its group,
+        // which a tool's children keep unless they leave it, and then laid to every tool.
         for (size_t i = 0; i < m_vTools.size(); ++i)
         {
             vStops[i].bKilled = !m_vTools[i].bReaped;
-            vStops[i].bTreeKilled = m_vTools[i].bReaped && !vTree.empty();
+        }
+        for (const pid_t nLeft : vTree)
+        {
+            const pid_t nGroup = CPFSystem::QueryProcessGroup(nLeft);
+            const bool bOwned = std::any_of(m_vTools.begin(), m_vTools.end(), [&](const STool& tool) { return tool.nPid == nGroup; });
+            for (size_t i = 0; i < m_vTools.size(); ++i)
+            {
+                vStops[i].bTreeKilled = vStops[i].bTreeKilled || (m_vTools[i].bReaped && (!bOwned || m_vTools[i].nPid == nGroup));
+            }
         }
         SignalTree(SIGKILL, vTree);
         // SIGKILL ends a task at once, but for one stuck in the kernel: not wait for ever.

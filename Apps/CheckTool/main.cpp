@@ -217,6 +217,7 @@ void StartTool(SCheck& c)
     const auto itBad = std::find_if(vSummaries.begin(), vSummaries.end(), [](const SCase& s) { return s.eResult == EResult::Fail; });
     if (bList && itBad != vSummaries.end())
     {
+        c.run.bCut = true;
         c.run.strEnded = "not run: the tool for CPU " + std::to_string(c.vnLoaded[static_cast<size_t>(itBad - vSummaries.begin())]) +
                          " did not pin its workers";
     }
@@ -387,6 +388,7 @@ void RunSoak(SCheck& c)
         const std::string strToolEnded = EndedTool(c);
         if (!strToolEnded.empty())
         {
+            c.run.bCut = true;
             c.run.strEnded = "ended at " + ShowFixed((trace.vllTimeUs[trace.nSamples - 1] - usFirst) / 1000, 3, 1) + " s: " + strToolEnded;
             break;
         }

@@ -350,10 +350,11 @@ static SSustain SustainOf(const SLimit& limSustainTemp, const SSoakTrace& trace,
                                          : "";
     if (bAtTrip && a.meter.iMeter >= 0)
     {
-        p.hold = FindTripHold(trace, a.rowsSoak, k, static_cast<size_t>(a.meter.iMeter), p.llTarget);
+        p.hold = FindTripHold(trace, a.rowsSoak, k, static_cast<size_t>(a.meter.iMeter), p.llTarget, a.dBend);
         p.hold.strMeter = a.vSensors[static_cast<size_t>(a.meter.iMeter)].sensor.strName;
     }
     p.bKnown = p.hold.bHeld || p.bProjected;
+    p.strWhy += p.bKnown || p.hold.strWhy.empty() ? "" : "; not measured: " + p.hold.strWhy;
     p.dMilliwatts = p.hold.bHeld ? p.hold.dMeanW * 1000 : p.dProjectedMw;
     return p;
 }
@@ -387,6 +388,7 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
     a.usSoak = soak.Count() > 0 ? trace.vllTimeUs[soak.iEnd - 1] - trace.vllTimeUs[soak.iFirst] : 0;
     a.usPlanned = run.usPlanned;
     a.strEnded = run.strEnded;
+    a.bCut = run.bCut;
     a.cycles = run.cycles;
     a.tool = run.tool;
     // The tool's share of a CPU over the span its time was read in; the soak's where none was kept.

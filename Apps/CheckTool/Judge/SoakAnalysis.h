@@ -86,6 +86,7 @@ struct SSoakAnalysis
     tint64 usSoak = 0;  // from the soak's first sample to its last
     tint64 usPlanned = 0;  // as the run was to last, and how it ended where not so
     std::string strEnded;
+    bool bCut = false;
     SCycles cycles;
     SToolTime tool;        // its span the soak's where the run read none
     double dToolShare = 0; // of a CPU, over that span; 0 where it was not read

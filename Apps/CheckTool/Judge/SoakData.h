@@ -164,6 +164,7 @@ struct SSoakRun
     SSoakTrace trace;
     tint64 usPlanned = 0;  // the soak's length as it was to run: its samples times INTERVAL
     std::string strEnded;  // how the soak ended, when not at SETTLE as asked
+    bool bCut = false;     // the load failed (a tool ended, or could not pin): nothing is judged on it
     SCycles cycles;
     SToolTime tool;
     std::vector<SCpuLoad> vLoads;

@@ -400,5 +400,15 @@ std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& ana
     JudgeClock(asked, analysis, vCases);
     JudgeThrottle(asked, analysis, vCases);
     JudgeCycles(asked, analysis, vCases);
+    // A soak whose load failed measured no board under load: what it read is not passed as
+    // a figure, though a limit it broke meanwhile still fails.
+    for (SCase& c : vCases)
+    {
+        const bool bBusy = c.strName.compare(0, 8, "cpu-busy") == 0;
+        if (analysis.bCut && !bBusy && c.eResult != EResult::Fail)
+        {
+            c = SCase{c.strName, EResult::Skip, "not judged: the load failed, " + analysis.strEnded, "", ""};
+        }
+    }
     return vCases;
 }

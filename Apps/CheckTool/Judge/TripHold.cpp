@@ -7,7 +7,34 @@
 #include <algorithm>
 #include <cmath>
 
-STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t iMeter, tint64 llTrip)
+namespace
+{
+
+// How far a line through the zone's readings over rows moves from their first to their last, m°C.
+double Drift(const SSoakTrace& trace, SRows rows, size_t iZone)
+{
+    double dN = 0, dT = 0, dY = 0, dTT = 0, dTY = 0;
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
+    {
+        const tint64 ll = trace.Value(i, iZone);
+        if (ll != kMissing)
+        {
+            const double t = static_cast<double>(trace.vllTimeUs[i] - trace.vllTimeUs[rows.iFirst]);
+            dN += 1;
+            dT += t;
+            dY += static_cast<double>(ll);
+            dTT += t * t;
+            dTY += t * static_cast<double>(ll);
+        }
+    }
+    const double dDet = dN * dTT - dT * dT;
+    const double dSpan = static_cast<double>(trace.vllTimeUs[rows.iEnd - 1] - trace.vllTimeUs[rows.iFirst]);
+    return dDet > 0 ? (dN * dTY - dT * dY) / dDet * dSpan : 0;
+}
+
+} // namespace
+
+STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t iMeter, tint64 llTrip, double dCapAt)
 {
     STripHold h;
     h.llTrip = llTrip;
@@ -21,12 +48,20 @@ STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t
     {
         --iStart;
     }
-    // The hold begins where the zone reached the trip: before that it was still rising to it.
-    while (iStart < soak.iEnd && trace.Value(iStart, iZone) < llTrip)
+    // The hold begins where the zone had reached the trip and the kernel had capped the clock:
+    // before that it was still rising to it, or drawing what no cap had yet cut.
+    bool bReached = false;
+    while (iStart < soak.iEnd && (!bReached || static_cast<double>(trace.vllTimeUs[iStart]) < dCapAt))
     {
-        ++iStart;
+        bReached = bReached || trace.Value(iStart, iZone) >= llTrip;
+        iStart += !bReached || static_cast<double>(trace.vllTimeUs[iStart]) < dCapAt ? 1U : 0U;
     }
     const std::string strTrip = ShowFixed(llTrip, 3, 1) + " C";
+    if (dCapAt == HUGE_VAL)
+    {
+        h.strWhy = "nothing capped the clock, nor did a cooling device come on: the zone was not held at its passive trip point, " + strTrip;
+        return h;
+    }
     if (iStart == soak.iEnd)
     {
         h.strWhy = "the zone did not end the soak held at its passive trip point, " + strTrip;
@@ -50,6 +85,13 @@ STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t
             dSquares += dW * dW;
             ++h.nMeasured;
         }
+    }
+    const double dDrift = Drift(trace, held, iZone);
+    if (held.Count() >= 2 && std::fabs(dDrift) > static_cast<double>(kHoldAbove))
+    {
+        h.strWhy = "the zone stayed near its passive trip point, " + strTrip + ", for " + ShowSeconds(static_cast<double>(h.usHeld)) +
+                   " s, but moved " + ShowFixed(static_cast<tint64>(dDrift), 3, 1) + " C over its later half: not held";
+        return h;
     }
     if (h.nMeasured < kHoldLeast)
     {

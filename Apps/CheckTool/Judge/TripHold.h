@@ -29,6 +29,8 @@ struct STripHold
     std::string strMeter;     // the meter's name
 };
 
-// The soak's last stretch in which zone iZone read within the band about llTrip, having
-// reached it, and meter iMeter's power over its later half.
-STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t iMeter, tint64 llTrip);
+// The soak's last stretch in which zone iZone read within the band about llTrip, from when it
+// had reached it and the kernel had capped the clock (dCapAt, µs on the trace's clock; HUGE_VAL:
+// never), with no drift over its later half beyond the band above the trip; and meter iMeter's
+// power over that half.
+STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t iMeter, tint64 llTrip, double dCapAt);

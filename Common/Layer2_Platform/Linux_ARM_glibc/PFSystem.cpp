@@ -528,3 +528,8 @@ bool CPFSystem::SetThreadCpus(const std::vector<int>& vnCPUs)
     }
     return sched_setaffinity(0, sizeof(set), &set) == 0;
 }
+
+pid_t CPFSystem::QueryProcessGroup(pid_t nPid)
+{
+    return getpgid(nPid);
+}

@@ -134,6 +134,9 @@ public:
     // Cycles counted so far, scaled up for any time the kernel had the counter off the PMU.
     static bool ReadCycleCounter(FDHANDLE hCounter, tuint64* pqwCycles);
 
+    // The process group of nPid, or -1 where it has gone.
+    static pid_t QueryProcessGroup(pid_t nPid);
+
     // The CPUs the calling thread may run on, ascending (its cpuset's, less what it narrowed).
     static bool QueryThreadCpus(std::vector<int>* pvnCPUs);
 

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// Fits a cluster's power against its busy CPUs and judges the Energy Model's assumption.
+#include "ClusterFit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "NumberText.h"
+
+SClusterFit FitCluster(const std::vector<double>& vStepUw, const std::vector<double>& vErrorUw)
+{
+    SClusterFit f;
+    f.vStepUw = vStepUw;
+    f.vErrorUw = vErrorUw;
+    const size_t n = std::min(vStepUw.size(), vErrorUw.size());
+    if (n < 2)
+    {
+        f.strWhy = "one of the policy's CPUs was listed: its core and the cluster's shared part cannot be told apart";
+        return f;
+    }
+    // Weighted least squares, each step by its variance; a step measured exactly is weighted
+    // as one of a microwatt, so that no weight is infinite.
+    double dW = 0, dWx = 0, dWy = 0, dWxx = 0, dWxy = 0;
+    for (size_t i = 0; i < n; ++i)
+    {
+        const double dSigma = std::max(1.0, vErrorUw[i] / 2);
+        const double dWeight = 1 / (dSigma * dSigma);
+        const double dX = static_cast<double>(i + 1);
+        dW += dWeight;
+        dWx += dWeight * dX;
+        dWy += dWeight * vStepUw[i];
+        dWxx += dWeight * dX * dX;
+        dWxy += dWeight * dX * vStepUw[i];
+    }
+    const double dDet = dW * dWxx - dWx * dWx;
+    f.dCoreUw = (dW * dWxy - dWx * dWy) / dDet;
+    f.dSharedUw = (dWxx * dWy - dWx * dWxy) / dDet;
+    f.dCoreErrorUw = 2 * std::sqrt(dW / dDet);
+    f.dSharedErrorUw = 2 * std::sqrt(dWxx / dDet);
+    f.bKnown = true;
+    if (n < 3)
+    {
+        f.strLinearWhy = "two of the policy's CPUs were listed: one step after the first, and nothing to compare it with; three tell";
+        return f;
+    }
+    // Each step after the first against the slope, within its own error (three standard
+    // errors: a meter's noise alone rarely reaches it).
+    f.bLinearKnown = true;
+    f.bLinear = true;
+    double dWorstRatio = -1;
+    for (size_t i = 1; i < n; ++i)
+    {
+        const double dAdded = vStepUw[i] - vStepUw[i - 1];
+        const double dError = 1.5 * std::sqrt(vErrorUw[i] * vErrorUw[i] + vErrorUw[i - 1] * vErrorUw[i - 1]);
+        const double dRatio = std::fabs(dAdded - f.dCoreUw) / std::max(1.0, dError);
+        if (dRatio > dWorstRatio)
+        {
+            dWorstRatio = dRatio;
+            f.nWorst = i;
+            f.dWorstUw = dAdded;
+            f.dWorstErrorUw = dError;
+        }
+        f.bLinear = f.bLinear && std::fabs(dAdded - f.dCoreUw) <= std::max(1.0, dError);
+    }
+    return f;
+}
