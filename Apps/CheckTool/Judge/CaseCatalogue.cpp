@@ -41,6 +41,8 @@ const SCaseKind kCaseKinds[] = {
     {ECase::WorkersPinnedOf, "workers-pinned-", "cpuCPU", "", "with a list of CPUs, workers-pinned of the tool on CPU"},
     {ECase::CpuBusyOf, "cpu-busy-", "cpuCPU", "", "with a list of CPUs, cpu-busy of CPU, its tool's share counted alone"},
     {ECase::StopSigintOf, "stop-sigint-", "cpuCPU", "", "with a list of CPUs, stop-sigint of the tool on CPU"},
+    {ECase::PowerCluster, "power-cluster-", "cpuCPU-MHZ", "W", "with OPP_SWEEP and several of a policy's CPUs, its shared part at one operating point beyond rest: the intercept in busy CPUs, CPU the policy's first"},
+    {ECase::EnergyModelLinear, "energy-model-linear-", "cpuCPU", "", "with OPP_SWEEP and three or more of a policy's CPUs, whether each further busy CPU adds the same power"},
 };
 const size_t kCaseKindCount = sizeof(kCaseKinds) / sizeof(kCaseKinds[0]);
 

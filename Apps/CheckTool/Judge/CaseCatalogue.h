@@ -44,6 +44,8 @@ enum class ECase
     WorkersPinnedOf,
     CpuBusyOf,
     StopSigintOf,
+    PowerCluster,
+    EnergyModelLinear,
 };
 
 // A case's name is its prefix and the name of what it is of: "temp-max-" and "soc". In the

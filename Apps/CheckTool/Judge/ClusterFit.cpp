@@ -44,14 +44,16 @@ SClusterFit FitCluster(const std::vector<double>& vStepUw, const std::vector<dou
         return f;
     }
     // Each step after the first against the slope, within its own error (three standard
-    // errors: a meter's noise alone rarely reaches it).
+    // errors: a meter's noise alone rarely reaches it), and never closer than 3 % of a core's
+    // power: what a meter's gain error and the leakage's line leave even without noise.
     f.bLinearKnown = true;
     f.bLinear = true;
     double dWorstRatio = -1;
     for (size_t i = 1; i < n; ++i)
     {
         const double dAdded = vStepUw[i] - vStepUw[i - 1];
-        const double dError = 1.5 * std::sqrt(vErrorUw[i] * vErrorUw[i] + vErrorUw[i - 1] * vErrorUw[i - 1]);
+        const double dError = std::max(1.5 * std::sqrt(vErrorUw[i] * vErrorUw[i] + vErrorUw[i - 1] * vErrorUw[i - 1]),
+                                       0.03 * std::fabs(f.dCoreUw));
         const double dRatio = std::fabs(dAdded - f.dCoreUw) / std::max(1.0, dError);
         if (dRatio > dWorstRatio)
         {

@@ -22,6 +22,17 @@ std::string Celsius(double dMc)
     return Printed(1, dMc / 1000) + " C";
 }
 
+// "0, 1 and 2".
+std::string CpuNames(const std::vector<int>& vnCPUs)
+{
+    std::string str;
+    for (size_t i = 0; i < vnCPUs.size(); ++i)
+    {
+        str += (i == 0 ? "" : i + 1 == vnCPUs.size() ? " and " : ", ") + std::to_string(vnCPUs[i]);
+    }
+    return str;
+}
+
 // The clock's readings under the load: each must hold the point, or a cap moved it.
 std::string ClockMoved(const SSweep& s, const SSweepPoint& pt)
 {
@@ -285,6 +296,97 @@ std::string PointDetails(const SSweep& s, const SSweepPoint& pt, const SPointPow
            " with the tool stopped, is left out";
 }
 
+// A cluster's point: what the load added with each count of its CPUs busy, the line through
+// them, and one core's power from it, its leakage left out as for one CPU's.
+SPointPower MeasureCluster(const SSweep& s, const SSweepPoint& pt, std::vector<SClusterFit>& vClusters)
+{
+    std::vector<double> vStep, vError;
+    SPointPower core;
+    bool bFollowed = true;
+    for (size_t k = 0; k < pt.vBusy.size(); ++k)
+    {
+        SSweepPoint busy = pt;
+        busy.load = pt.vBusy[k];
+        const SPointPower p = MeasurePoint(s, busy);
+        if (!p.bKnown)
+        {
+            core = p;
+            core.strWhy = "with " + std::to_string(k + 1) + " of CPUs " + CpuNames(s.vnBusy) + " busy: " + p.strWhy;
+            vClusters.push_back(SClusterFit());
+            vClusters.back().strWhy = core.strWhy;
+            return core;
+        }
+        core = p;
+        bFollowed = bFollowed && p.bFollowed;
+        vStep.push_back(p.dStepUw);
+        vError.push_back(p.dErrorUw);
+    }
+    vClusters.push_back(FitCluster(vStep, vError));
+    // The coefficient is fitted to one core's power, each of whose steps left its leakage out.
+    core.bFollowed = bFollowed;
+    core.dStepUw = vClusters.back().dCoreUw;
+    core.dErrorUw = vClusters.back().dCoreErrorUw;
+    return core;
+}
+
+// power-opp (the slope: one core) and power-cluster (the intercept: the shared part) at a
+// point of a cluster's sweep.
+void ClusterCases(const SSweep& s, const SSweepPoint& pt, const SPointPower& p, const SClusterFit& f, std::vector<SCase>& vCases)
+{
+    const std::string strOf = "cpu" + s.strCPU + "-" + MhzName(pt.llKHz);
+    if (!p.bKnown || !f.bKnown)
+    {
+        const std::string strWhy = !p.bKnown ? p.strWhy : f.strWhy;
+        vCases.push_back(Skipped(ECase::PowerOpp, strOf, strWhy));
+        vCases.push_back(Skipped(ECase::PowerCluster, strOf, strWhy));
+        return;
+    }
+    std::string strSteps;
+    for (size_t k = 0; k < f.vStepUw.size(); ++k)
+    {
+        strSteps += (k == 0 ? "" : ", ") + Watts(f.vStepUw[k]) + " ± " + Printed(3, f.vErrorUw[k] / 1e6);
+    }
+    const std::string strLine = " of a line through what the load added with 1 to " + std::to_string(f.vStepUw.size()) + " of CPUs " +
+                                CpuNames(s.vnBusy) + " busy at " + ShowFixed(pt.llKHz, 3, 0) + " MHz (" + strSteps +
+                                "), each with the leakage its heat brings left out, the others' tools stopped";
+    vCases.push_back(Measured(ECase::PowerOpp, strOf, Printed(3, f.dCoreUw / 1e6),
+                              " ± " + Printed(3, f.dCoreErrorUw / 1e6) + ", one core's power: the slope" + strLine));
+    vCases.push_back(Measured(ECase::PowerCluster, strOf, Printed(3, f.dSharedUw / 1e6),
+                              " ± " + Printed(3, f.dSharedErrorUw / 1e6) + ", the cluster's shared part beyond rest: the intercept" + strLine));
+}
+
+// The Energy Model's assumption, that each further busy CPU adds the same, over every point
+// where two steps after the first could be compared: the worst step in the details.
+SCase JudgeLinear(const SSweep& s, const SSweepAnalysis& a)
+{
+    const std::string strCPU = "cpu" + s.strCPU;
+    const SClusterFit* pWorst = nullptr;
+    size_t iWorst = 0;
+    std::string strWhy;
+    for (size_t i = 0; i < a.vClusters.size(); ++i)
+    {
+        const SClusterFit& f = a.vClusters[i];
+        strWhy = strWhy.empty() ? (f.bKnown ? f.strLinearWhy : f.strWhy) : strWhy;
+        const double dOff = f.bLinearKnown ? std::fabs(f.dWorstUw - f.dCoreUw) / std::max(1.0, f.dWorstErrorUw) : -1;
+        if (f.bLinearKnown && (pWorst == nullptr || dOff > std::fabs(pWorst->dWorstUw - pWorst->dCoreUw) / std::max(1.0, pWorst->dWorstErrorUw)))
+        {
+            pWorst = &f;
+            iWorst = i;
+        }
+    }
+    if (pWorst == nullptr)
+    {
+        return Skipped(ECase::EnergyModelLinear, strCPU, strWhy);
+    }
+    const bool bLinear = std::all_of(a.vClusters.begin(), a.vClusters.end(), [](const SClusterFit& f) { return !f.bLinearKnown || f.bLinear; });
+    const SClusterFit& f = *pWorst;
+    return Verdict(ECase::EnergyModelLinear, strCPU, bLinear,
+                   "the worst step, from " + std::to_string(f.nWorst) + " to " + std::to_string(f.nWorst + 1) + " CPUs busy at " +
+                       ShowFixed(s.vPoints[iWorst].llKHz, 3, 0) + " MHz, added " + Watts(f.dWorstUw) + " where one core's power is " +
+                       Watts(f.dCoreUw) + (bLinear ? ", within " : ", more than ") + Printed(3, f.dWorstErrorUw / 1e6) +
+                       " W (three standard errors, or 3 % of a core's power) apart" + (bLinear ? "" : ": the Energy Model's one cost per busy CPU does not hold here"));
+}
+
 } // namespace
 
 bool HoldsClock(tint64 llReadKHz, tint64 llKHz, const std::vector<tint64>& vllOppKHz)
@@ -330,7 +432,12 @@ SSweepAnalysis AnalyseSweep(const SSweep& sweep)
     }
     for (const SSweepPoint& pt : sweep.vPoints)
     {
-        a.vPoints.push_back(MeasurePoint(sweep, pt));
+        if (pt.vBusy.size() < 2)
+        {
+            a.vPoints.push_back(MeasurePoint(sweep, pt));
+            continue;
+        }
+        a.vPoints.push_back(MeasureCluster(sweep, pt, a.vClusters));
     }
     a.coefficient = FitCoefficient(sweep, a.vPoints);
     return a;
@@ -351,6 +458,11 @@ std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a
         const SSweepPoint& pt = s.vPoints[i];
         const SPointPower& p = a.vPoints[i];
         const std::string strOf = strCPU + "-" + MhzName(pt.llKHz);
+        if (i < a.vClusters.size())
+        {
+            ClusterCases(s, pt, p, a.vClusters[i], vCases);
+            continue;
+        }
         SCase point = p.bKnown ? Measured(ECase::PowerOpp, strOf, Printed(3, p.dStepUw / 1e6), "") : Skipped(ECase::PowerOpp, strOf, p.strWhy);
         point.strDetails = p.bKnown ? PointDetails(s, pt, p) : point.strDetails;
         vCases.push_back(point);
@@ -365,6 +477,10 @@ std::vector<SCase> JudgeSweep(int nCPU, const SSweep& s, const SSweepAnalysis& a
                                             " mW rms" + c.strWhy + strDt
                                       : coefficient.strDetails;
     vCases.push_back(coefficient);
+    if (!a.vClusters.empty())
+    {
+        vCases.push_back(JudgeLinear(s, a));
+    }
     vCases.push_back(s.strRestore.empty()
                          ? Verdict(ECase::OppRestore, strCPU, true, "scaling_min_freq and scaling_max_freq read back as before the sweep: " + s.strBefore)
                          : Verdict(ECase::OppRestore, strCPU, false, s.strRestore + ", where before the sweep: " + s.strBefore));

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// CPU K's operating points swept under the load: what the load adds at each, its leakage left
-// out, and the dynamic-power coefficient fitted over them.
+// A policy's operating points swept under the load: what the load adds at each, its leakage
+// left out, the dynamic-power coefficient fitted over them; with several of its CPUs loaded,
+// one core's power and the cluster's shared part at each.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "ClusterFit.h"
 #include "SoakAnalysis.h"
 
 // One operating point as the sweep held it: with the load held still, under it, and held
@@ -16,7 +18,8 @@ struct SSweepPoint
     tint64 llKHz = 0;
     std::string strNotHeld;  // why the clock could not be held there; "" where it was
     SRows rest;              // rows of the sweep's trace with the tool stopped
-    SRows load;              // and running again
+    SRows load;              // and running again, every loaded CPU of the policy
+    std::vector<SRows> vBusy;  // with 1, 2, ... of them running, the last as load
     SRows after;             // and stopped again
     tint64 llMicroVolts = kMissing;  // from the kernel's table of operating points
 };
@@ -27,7 +30,8 @@ struct SSweep
     std::string strWhy;  // why nothing was swept; "" where it was
     int iMeter = -1;     // the sensor whose power is measured
     int iZone = -1;      // the zone whose temperature the leakage follows; -1: none
-    std::string strCPU;  // K
+    std::string strCPU;  // K: the CPU, or the first of the policy swept
+    std::vector<int> vnBusy;  // the policy's loaded CPUs, in the order they were brought in
     std::string strMeter;
     std::string strZone;
     std::vector<tint64> vllOppKHz;  // every operating point, highest first
@@ -72,7 +76,8 @@ struct SCoefficient
 
 struct SSweepAnalysis
 {
-    std::vector<SPointPower> vPoints;  // as the sweep's
+    std::vector<SPointPower> vPoints;  // as the sweep's: one core's power at each
+    std::vector<SClusterFit> vClusters;  // with several CPUs loaded, each point's line
     SCoefficient coefficient;
 };
 
@@ -86,7 +91,8 @@ int ChooseLeakZone(const SSoakAnalysis& soak);
 
 SSweepAnalysis AnalyseSweep(const SSweep& sweep);
 
-// power-opp-cpuK-MHZ for each point, dynamic-power-coefficient-cpuK and opp-restore-cpuK.
+// power-opp-cpuK-MHZ for each point (and power-cluster-cpuK-MHZ with several CPUs),
+// dynamic-power-coefficient-cpuK, energy-model-linear-cpuK with several, and opp-restore-cpuK.
 std::vector<SCase> JudgeSweep(int nCPU, const SSweep& sweep, const SSweepAnalysis& a);
 
 // "hogspin-dt,cpuK,dynamic-power-coefficient=N\n" where it is known, else "".
