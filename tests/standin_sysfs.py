@@ -220,8 +220,10 @@ class Policy:
         """Its clock: the top of its table, within its bounds and under the governor's cap."""
         self.bounds = [read_khz(root, self.dir + "/scaling_min_freq", self.bounds[0]),
                        read_khz(root, self.dir + "/scaling_max_freq", self.bounds[1])]
-        capped = self.opps[min(self.cap, len(self.opps) - 1)]
-        return within(min(max(self.opps), capped), [self.bounds[0], min(self.bounds[1], capped)], self.opps)
+        # As the kernel's frequency QoS: the lowest maximum asked holds, a cap's among them,
+        # and a minimum above it gives way.
+        high = min(self.bounds[1], self.opps[min(self.cap, len(self.opps) - 1)])
+        return within(high, [min(self.bounds[0], high), high], self.opps)
 
     def power(self, khz, busy):
         """W its busy CPUs draw at khz, and their shared part while any is busy."""

@@ -14,26 +14,29 @@
 CSoakSampler::~CSoakSampler()
 {
     CPFSystem::CloseHandle(m_hStat);
-    CPFSystem::CloseHandle(m_hFreq);
-    CPFSystem::CloseHandle(m_hMaxFreq);
-    CPFSystem::CloseHandle(m_hStates);
+    const auto close = [](SClockFiles& clock) {
+        CPFSystem::CloseHandle(clock.hFreq);
+        CPFSystem::CloseHandle(clock.hMaxFreq);
+        CPFSystem::CloseHandle(clock.hStates);
+    };
+    close(m_clock);
+    std::for_each(m_vPolicyClocks.begin(), m_vPolicyClocks.end(), close);
     for (FDHANDLE& h : m_vhSensors)
     {
         CPFSystem::CloseHandle(h);
     }
 }
 
-void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SBoard& board)
+// A policy's clock files, through CPU strCPUDir's cpufreq, and what the board learns of them.
+void CSoakSampler::OpenClock(const std::string& strCPUDir, SClockFiles& clock, SBoard& board)
 {
-    const std::string strCPUDir = strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq";
-    m_vcText.resize(16384);
     // cpufreq's time_in_state, where it has one: its clocks are fixed for the soak.
     const std::string strStates = strCPUDir + "/stats/time_in_state";
-    m_hStates = CPFSystem::CreateFile(strStates.c_str());
+    clock.hStates = CPFSystem::CreateFile(strStates.c_str());
     tint64 allKHz[64], allTime[64];
-    const ssize_t cbStates = m_hStates >= 0 ? CPFSystem::ReadFileAt(m_hStates, m_vcText.data(), m_vcText.size()) : -1;
+    const ssize_t cbStates = clock.hStates >= 0 ? CPFSystem::ReadFileAt(clock.hStates, m_vcText.data(), m_vcText.size()) : -1;
     const size_t nStates = cbStates > 0 ? ParseTimeInState(m_vcText.data(), m_vcText.data() + cbStates, allKHz, allTime, 64) : 0;
-    m_vllStateKHz.assign(allKHz, allKHz + nStates);
+    clock.vllStateKHz.assign(allKHz, allKHz + nStates);
     board.strStatesWhy = nStates > 0 ? "" : WhyNothing(strStates);
     // The operating points: the policy's list, else the clocks time_in_state counts.
     char acList[4096];
@@ -41,9 +44,18 @@ void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SBoard& board)
     board.vllOppKHz = cbList > 0 ? ParseClockList(acList, acList + cbList) : std::vector<tint64>();
     if (board.vllOppKHz.empty())
     {
-        board.vllOppKHz = m_vllStateKHz;
+        board.vllOppKHz = clock.vllStateKHz;
         std::sort(board.vllOppKHz.rbegin(), board.vllOppKHz.rend());
     }
+    clock.hFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_cur_freq").c_str());
+    board.strCurFreqWhy = ReadValue(clock.hFreq) != kMissing ? "" : WhyNothing(strCPUDir + "/scaling_cur_freq");
+    clock.hMaxFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_max_freq").c_str());
+}
+
+void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SBoard& board)
+{
+    m_vcText.resize(16384);
+    OpenClock(strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq", m_clock, board);
     m_hStat = CPFSystem::CreateFile("/proc/stat");
     m_strStatKey = "\ncpu" + std::to_string(nCPU) + " ";
     m_llTicksPerSecond = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
@@ -54,9 +66,6 @@ void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SBoard& board)
     {
         m_vcStat.resize(2 * m_vcStat.size());
     }
-    m_hFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_cur_freq").c_str());
-    board.strCurFreqWhy = ReadValue(m_hFreq) != kMissing ? "" : WhyNothing(strCPUDir + "/scaling_cur_freq");
-    m_hMaxFreq = CPFSystem::CreateFile((strCPUDir + "/scaling_max_freq").c_str());
     for (const SSensor& sensor : board.vSensors)
     {
         m_vhSensors.push_back(CPFSystem::CreateFile((strSysfs + "/" + sensor.strPath).c_str()));
@@ -64,14 +73,27 @@ void CSoakSampler::Open(const std::string& strSysfs, int nCPU, SBoard& board)
     m_vcLine.resize(128 + 40 * board.vSensors.size());
 }
 
-// The row's cpufreq time_in_state, when its clocks are the ones the soak began with.
-void CSoakSampler::ReadStates(SSoakTrace& trace, size_t iRow)
+void CSoakSampler::AddPolicy(const std::string& strSysfs, SPolicyTrace& policy, size_t nRows)
 {
+    m_vPolicyClocks.emplace_back();
+    SClockFiles& clock = m_vPolicyClocks.back();
+    OpenClock(strSysfs + "/devices/system/cpu/cpu" + std::to_string(policy.nCPU) + "/cpufreq", clock, policy.board);
+    // Sized as the soak's, which the check has already found it can hold.
+    (void)policy.trace.Reserve(nRows, 0, clock.vllStateKHz.size());
+    policy.trace.vllStateKHz = clock.vllStateKHz;
+}
+
+// The row's clock, its cap and its cpufreq time_in_state, when its clocks are the ones the
+// soak began with.
+void CSoakSampler::ReadClock(const SClockFiles& clock, SSoakTrace& trace, size_t iRow)
+{
+    trace.vllKHz[iRow] = ReadValue(clock.hFreq);
+    trace.vllMaxKHz[iRow] = ReadValue(clock.hMaxFreq);
     if (trace.nStates == 0)
     {
         return;
     }
-    const ssize_t cb = CPFSystem::ReadFileAt(m_hStates, m_vcText.data(), m_vcText.size());
+    const ssize_t cb = CPFSystem::ReadFileAt(clock.hStates, m_vcText.data(), m_vcText.size());
     tint64 allKHz[64];
     tint64* pusTime = &trace.vllStateTime[iRow * trace.nStates];
     const size_t n = cb > 0 ? ParseTimeInState(m_vcText.data(), m_vcText.data() + cb, allKHz, pusTime, trace.nStates) : 0;
@@ -127,8 +149,6 @@ void CSoakSampler::TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& 
         m_vllCpuTotal[i] = kMissing;
         ReadStatLine(m_vstrCpuKeys[i].c_str(), &m_vllCpuBusy[i], &m_vllCpuTotal[i]);
     }
-    trace.vllKHz[iRow] = ReadValue(m_hFreq);
-    trace.vllMaxKHz[iRow] = ReadValue(m_hMaxFreq);
     for (size_t k = 0; k < m_vhSensors.size(); ++k)
     {
         tint64& llValue = trace.vllValues[iRow * trace.nSensors + k];
@@ -140,8 +160,23 @@ void CSoakSampler::TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& 
         const ssize_t cbText = m_vhSensors[k] >= 0 ? CPFSystem::ReadFileAt(m_vhSensors[k], m_vcText.data(), m_vcText.size()) : -1;
         llValue = cbText > 0 ? ParseCoolingTime(m_vcText.data(), m_vcText.data() + cbText) : kMissing;
     }
-    ReadStates(trace, iRow);
+    ReadClock(m_clock, trace, iRow);
     ++trace.nSamples;
+}
+
+void CSoakSampler::TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& trace, tuint64 qwStartNs, std::vector<SPolicyTrace>& vPolicies)
+{
+    const size_t iRow = trace.nSamples;
+    TakeSample(vSensors, trace, qwStartNs);
+    for (size_t i = 0; i < vPolicies.size() && i < m_vPolicyClocks.size(); ++i)
+    {
+        SSoakTrace& policy = vPolicies[i].trace;
+        policy.vllTimeUs[iRow] = trace.vllTimeUs[iRow];
+        policy.vllBusy[iRow] = trace.vllBusy[iRow];
+        policy.vllTotal[iRow] = trace.vllTotal[iRow];
+        ReadClock(m_vPolicyClocks[i], policy, iRow);
+        policy.nSamples = iRow + 1;
+    }
 }
 
 size_t CSoakSampler::FormatLastLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace)

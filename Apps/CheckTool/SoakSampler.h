@@ -23,11 +23,16 @@ public:
     // time_in_state are fixed from here. Says in the board what cpufreq gives: the operating
     // points, or why there are none.
     void Open(const std::string& strSysfs, int nCPU, SBoard& board);
-    size_t StateCount() const { return m_vllStateKHz.size(); }
-    const std::vector<tint64>& StateClocks() const { return m_vllStateKHz; }
+    size_t StateCount() const { return m_clock.vllStateKHz.size(); }
+    const std::vector<tint64>& StateClocks() const { return m_clock.vllStateKHz; }
+
+    // With a list of CPUs, a further policy's clock files, opened for the soak as CPU K's are,
+    // and its trace sized as the soak's nRows: each sample fills its row there too.
+    void AddPolicy(const std::string& strSysfs, SPolicyTrace& policy, size_t nRows);
 
     // Takes a sample into the trace's next row, its time since the monotonic qwStartNs.
     void TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& trace, tuint64 qwStartNs);
+    void TakeSample(const std::vector<SSensor>& vSensors, SSoakTrace& trace, tuint64 qwStartNs, std::vector<SPolicyTrace>& vPolicies);
 
     // With a list of CPUs, each one's busy and total time (µs, kMissing where its line is not
     // found) is read from the same /proc/stat as CPU K's at every sample: the latest, by index.
@@ -41,7 +46,18 @@ public:
     const char* Line() const { return m_vcLine.data(); }
 
 private:
-    void ReadStates(SSoakTrace& trace, size_t iRow);
+    // A policy's clock: scaling_cur_freq, scaling_max_freq and time_in_state, whose clocks are
+    // fixed as it is opened.
+    struct SClockFiles
+    {
+        FDHANDLE hFreq = -1;
+        FDHANDLE hMaxFreq = -1;
+        FDHANDLE hStates = -1;
+        std::vector<tint64> vllStateKHz;
+    };
+
+    void OpenClock(const std::string& strCPUDir, SClockFiles& clock, SBoard& board);
+    void ReadClock(const SClockFiles& clock, SSoakTrace& trace, size_t iRow);
     bool ReadStatLine(const char* pszKey, tint64* pusBusy, tint64* pusTotal) const;
 
     FDHANDLE m_hStat = -1;
@@ -51,10 +67,8 @@ private:
     std::vector<tint64> m_vllCpuBusy;
     std::vector<tint64> m_vllCpuTotal;
     tint64 m_llTicksPerSecond = 100;
-    FDHANDLE m_hFreq = -1;
-    FDHANDLE m_hMaxFreq = -1;
-    FDHANDLE m_hStates = -1;   // cpufreq's time_in_state
-    std::vector<tint64> m_vllStateKHz;
+    SClockFiles m_clock;  // CPU K's
+    std::vector<SClockFiles> m_vPolicyClocks;
     std::vector<FDHANDLE> m_vhSensors;
     std::vector<char> m_vcLine;
     std::vector<char> m_vcText;  // a file of lines: time_in_state, a cooling device's

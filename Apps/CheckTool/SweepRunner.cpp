@@ -13,15 +13,19 @@ namespace
 // Why the sweep cannot run on this board, or "".
 std::string WhyNoSweep(const SSweepRig& r)
 {
-    const std::string strCPU = "CPU " + std::to_string(r.asked.nCPU);
+    const std::string strCPU = "CPU " + std::to_string(r.nPolicyCPU);
+    std::string strEnded = r.vTools.empty() && r.tool.Reaped() ? "the tool has ended" : "";
+    for (size_t i = 0; i < r.vTools.size() && strEnded.empty(); ++i)
+    {
+        strEnded = r.tool.Reaped(r.vTools[i]) ? "the tool for CPU " + std::to_string(r.vnBusy[i]) + " has ended" : "";
+    }
     return r.soak.meter.iMeter < 0 ? "needs a power meter: " + r.soak.meter.strWhy
            : r.board.vllOppKHz.empty()
                ? strCPU + " has no table of operating points (scaling_available_frequencies and time_in_state are " +
                      r.board.strStatesWhy + ")"
            : !r.board.strCurFreqWhy.empty() ? "scaling_cur_freq is " + r.board.strCurFreqWhy + ": no clock can be confirmed"
            : !r.strPolicyWhy.empty()        ? r.strPolicyWhy
-           : r.tool.Reaped()                ? "the tool has ended"
-                                            : "";
+                                            : strEnded;
 }
 
 // Until scaling_cur_freq shows the clock asked, up to a second or two INTERVALs: "" or what it showed.
@@ -58,6 +62,15 @@ void SampleSweep(const SSweepRig& r, SSoakTrace& trace, size_t nSamples, SRows& 
         {
         }
         r.sampler.TakeSample(r.board.vSensors, trace, r.qwStartNs);
+        // A cluster's row holds its policy's clock, and the busy time of its first loaded CPU,
+        // which runs whenever any of them does.
+        const size_t iRow = trace.nSamples - 1;
+        if (!r.vTools.empty())
+        {
+            trace.vllKHz[iRow] = r.policy.ReadClock();
+            trace.vllBusy[iRow] = r.sampler.LatestBusy(r.vTools[0]);
+            trace.vllTotal[iRow] = r.sampler.LatestTotal(r.vTools[0]);
+        }
     }
     rows.iEnd = trace.nSamples;
 }
@@ -69,12 +82,30 @@ void HoldPoint(const SSweepRig& r, SSoakTrace& trace, SSweepPoint& pt)
 {
     pt.strNotHeld = r.policy.Pin(pt.llKHz);
     pt.strNotHeld = pt.strNotHeld.empty() ? ConfirmClock(r, pt.llKHz) : pt.strNotHeld;
-    if (pt.strNotHeld.empty())
+    if (pt.strNotHeld.empty() && r.vTools.empty())
     {
         r.tool.HoldStill(true);
         SampleSweep(r, trace, r.asked.nOppRest, pt.rest);
         r.tool.HoldStill(false);
         SampleSweep(r, trace, r.asked.nOppHold, pt.load);
+        r.tool.HoldStill(true);
+        SampleSweep(r, trace, r.asked.nOppRest, pt.after);
+        r.tool.HoldStill(false);
+        pt.vBusy = {pt.load};
+    }
+    else if (pt.strNotHeld.empty())
+    {
+        // Every tool stopped, the other policies' too; then the cluster's brought in one at a
+        // time, each continued where it was stopped, still pinned: no tool is started again.
+        r.tool.HoldStill(true);
+        SampleSweep(r, trace, r.asked.nOppRest, pt.rest);
+        pt.vBusy.resize(r.vTools.size());
+        for (size_t k = 0; k < r.vTools.size(); ++k)
+        {
+            r.tool.HoldStill(false, r.vTools[k]);
+            SampleSweep(r, trace, r.asked.nOppHold, pt.vBusy[k]);
+        }
+        pt.load = pt.vBusy.back();
         r.tool.HoldStill(true);
         SampleSweep(r, trace, r.asked.nOppRest, pt.after);
         r.tool.HoldStill(false);
@@ -88,8 +119,9 @@ SSweep RunSweep(const SSweepRig& r)
     SSweep s;
     const std::vector<tint64>& vllOpps = r.board.vllOppKHz;
     s.strWhy = WhyNoSweep(r);
+    const size_t nBusy = std::max<size_t>(1, r.vTools.size());
     if (s.strWhy.empty() &&
-        !s.trace.Reserve(vllOpps.size() * (2 * r.asked.nOppRest + r.asked.nOppHold), r.board.vSensors.size(), r.sampler.StateCount()))
+        !s.trace.Reserve(vllOpps.size() * (2 * r.asked.nOppRest + nBusy * r.asked.nOppHold), r.board.vSensors.size(), r.sampler.StateCount()))
     {
         s.strWhy = "its samples would take more than 256 MiB: a longer INTERVAL takes fewer";
     }
@@ -98,16 +130,17 @@ SSweep RunSweep(const SSweepRig& r)
         return s;
     }
     s.iMeter = r.soak.meter.iMeter;
-    s.strCPU = std::to_string(r.asked.nCPU);
+    s.strCPU = std::to_string(r.nNameCPU);
+    s.vnBusy = r.vTools.empty() ? std::vector<int>{r.nPolicyCPU} : r.vnBusy;
     s.strMeter = r.board.vSensors[static_cast<size_t>(s.iMeter)].strName;
     s.iZone = ChooseLeakZone(r.soak);
     s.strZone = s.iZone < 0 ? "" : r.board.vSensors[static_cast<size_t>(s.iZone)].strName;
     s.vllOppKHz = vllOpps;
     s.trace.vllStateKHz = r.sampler.StateClocks();
     s.strBefore = r.policy.Before();
-    s.llDtCoefficient = ReadDtCoefficient(r.asked.strSysfs, r.asked.nCPU);
+    s.llDtCoefficient = ReadDtCoefficient(r.asked.strSysfs, r.nPolicyCPU);
     CPolicyPin& policy = r.policy;
-    const std::string strPolicy = "hogspin-check: CPU " + std::to_string(r.asked.nCPU) + "'s policy ";
+    const std::string strPolicy = "hogspin-check: CPU " + std::to_string(r.nPolicyCPU) + "'s policy ";
     r.tool.SetUndo([&policy, strPolicy] {
         const std::string strWhy = policy.Restore();
         SayError(strPolicy + (strWhy.empty() ? "restored as it was before the sweep\n" : "not restored: " + strWhy + "\n"));
@@ -116,7 +149,7 @@ SSweep RunSweep(const SSweepRig& r)
     {
         SSweepPoint pt;
         pt.llKHz = *it;
-        pt.llMicroVolts = ReadOppMicroVolts(r.asked.strSysfs, r.asked.nCPU, pt.llKHz, &s.strVolts);
+        pt.llMicroVolts = ReadOppMicroVolts(r.asked.strSysfs, r.nPolicyCPU, pt.llKHz, &s.strVolts);
         HoldPoint(r, s.trace, pt);
         s.vPoints.push_back(pt);
     }

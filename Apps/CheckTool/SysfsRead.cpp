@@ -165,3 +165,37 @@ tint64 ReadNumber(const std::string& strPath)
     const std::string str = ReadFirstLine(strPath);
     return ParseSensorValue(str.data(), str.data() + str.size());
 }
+
+std::vector<int> ReadPolicyCpus(const std::string& strSysfs, int nCPU)
+{
+    // related_cpus is a list of numbers with blanks between, not the list format.
+    std::string strRelated = ReadFirstLine(strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq/related_cpus");
+    std::replace(strRelated.begin(), strRelated.end(), ' ', ',');
+    std::vector<int> vnCPUs;
+    std::string strWhy;
+    if (strRelated.empty() || !ParseCpuList(strRelated, &vnCPUs, &strWhy) ||
+        std::find(vnCPUs.begin(), vnCPUs.end(), nCPU) == vnCPUs.end())
+    {
+        return {nCPU};
+    }
+    std::sort(vnCPUs.begin(), vnCPUs.end());
+    return vnCPUs;
+}
+
+std::vector<tint64> ReadClocks(const std::string& strSysfs, int nCPU, std::string* pstrWhy)
+{
+    const std::string strDir = strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq/";
+    char ac[4096];
+    ssize_t cb = CPFSystem::ReadSmallFile((strDir + "scaling_available_frequencies").c_str(), ac, sizeof(ac));
+    std::vector<tint64> vllKHz = cb > 0 ? ParseClockList(ac, ac + cb) : std::vector<tint64>();
+    if (vllKHz.empty())
+    {
+        cb = CPFSystem::ReadSmallFile((strDir + "stats/time_in_state").c_str(), ac, sizeof(ac));
+        tint64 allKHz[64], allTime[64];
+        const size_t n = cb > 0 ? ParseTimeInState(ac, ac + cb, allKHz, allTime, 64) : 0;
+        vllKHz.assign(allKHz, allKHz + n);
+        std::sort(vllKHz.rbegin(), vllKHz.rend());
+    }
+    *pstrWhy = vllKHz.empty() ? WhyNothing(strDir + "stats/time_in_state") : "";
+    return vllKHz;
+}

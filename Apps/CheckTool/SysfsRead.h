@@ -40,3 +40,10 @@ tint64 ReadValue(FDHANDLE hFile);
 
 // A file's first line as a number, or kMissing.
 tint64 ReadNumber(const std::string& strPath);
+
+// CPU nCPU's operating points, highest first: scaling_available_frequencies, else the clocks
+// time_in_state counts; none, and *pstrWhy what those files were, where neither gives any.
+std::vector<tint64> ReadClocks(const std::string& strSysfs, int nCPU, std::string* pstrWhy);
+
+// The CPUs of CPU nCPU's cpufreq policy (related_cpus), ascending; nCPU alone where it gives none.
+std::vector<int> ReadPolicyCpus(const std::string& strSysfs, int nCPU);

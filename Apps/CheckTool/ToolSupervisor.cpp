@@ -364,6 +364,16 @@ void CToolSupervisor::HoldStill(bool bStill)
     m_bStill = bStill;
 }
 
+void CToolSupervisor::HoldStill(bool bStill, size_t iTool)
+{
+    if (iTool < m_vTools.size() && !m_vTools[iTool].bReaped)
+    {
+        CPFSystem::SignalProcessGroup(m_vTools[iTool].nPid, bStill ? SIGSTOP : SIGCONT);
+    }
+    // Any tool stopped is continued by the stop.
+    m_bStill = m_bStill || bStill;
+}
+
 void CToolSupervisor::HoldTree()
 {
     std::vector<pid_t> vTree;

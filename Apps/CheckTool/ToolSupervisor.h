@@ -56,9 +56,10 @@ public:
     // runs, wherever it has gone since.
     void HoldTree();
 
-    // Stops (SIGSTOP) or continues (SIGCONT) the tool's group and whatever it started: its load
-    // held still, and back. The stop continues it.
+    // Stops (SIGSTOP) or continues (SIGCONT) the tools' groups and whatever they started: their
+    // load held still, and back; or one tool's group alone. The stop continues them all.
     void HoldStill(bool bStill);
+    void HoldStill(bool bStill, size_t iTool);
 
     // What must be undone however the check ends (a clock pinned for a sweep): done first when
     // the tool is ended, on every path, once; cleared by SetUndo(nullptr).

@@ -30,6 +30,18 @@
 namespace
 {
 
+// OPP_SWEEP with a list: a policy that holds a listed CPU, its bounds as they were before the
+// soak, and its board: the sensors, and its own operating points.
+struct SPolicyGroup
+{
+    int nFirst = 0;              // the policy's first CPU, which its cases name
+    std::vector<int> vnCPUs;     // its listed CPUs, ascending
+    std::vector<size_t> vTools;  // and their tools
+    CPolicyPin pin;
+    std::string strWhy;          // why it cannot be written
+    SBoard board;
+};
+
 // Everything one run of the check holds: what was asked (read once, then constant), what the
 // board is (found once), what the run measured, and the analysis computed once from the three.
 struct SCheck
@@ -47,6 +59,7 @@ struct SCheck
     std::vector<tuint64> vqwCyclesFirst;
     CPolicyPin policy;        // OPP_SWEEP's: CPU K's policy as it was before the soak
     std::string strPolicyWhy;  // why it cannot be written
+    std::vector<SPolicyGroup> vPolicies;  // with a list, each policy's
 };
 
 // Standard input, output and error open, so that no file opened later takes their numbers:
@@ -120,6 +133,44 @@ void ReadParameters(SCheck& c, int argc, char** argv)
     c.tool.SetStopBound(c.params.usStopBound, ShowFixed(c.params.usStopBound, 6, 0));
 }
 
+// The policies that hold the listed CPUs, each opened for the sweep where one is asked, with its
+// operating points; every one but CPU K's with its clock sampled beside K's.
+void GroupPolicies(SCheck& c, size_t nRows)
+{
+    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
+    {
+        const int nCPU = c.vnLoaded[i];
+        const int nFirst = ReadPolicyCpus(c.params.strSysfs, nCPU).front();
+        auto it = std::find_if(c.vPolicies.begin(), c.vPolicies.end(), [&](const SPolicyGroup& g) { return g.nFirst == nFirst; });
+        if (it == c.vPolicies.end())
+        {
+            c.vPolicies.emplace_back();
+            it = c.vPolicies.end() - 1;
+            it->nFirst = nFirst;
+            it->strWhy = c.params.bOppSweep ? it->pin.Open(c.params.strSysfs, nCPU) : "";
+            it->board = c.board;
+            it->board.vllOppKHz = ReadClocks(c.params.strSysfs, nCPU, &it->board.strStatesWhy);
+            const std::string strCur = c.params.strSysfs + "/devices/system/cpu/cpu" + std::to_string(nCPU) + "/cpufreq/scaling_cur_freq";
+            it->board.strCurFreqWhy = ReadNumber(strCur) != kMissing ? "" : WhyNothing(strCur);
+        }
+        it->vnCPUs.push_back(nCPU);
+        it->vTools.push_back(i);
+    }
+    for (const SPolicyGroup& g : c.vPolicies)
+    {
+        if (g.nFirst != c.vPolicies.front().nFirst)
+        {
+            c.run.vPolicies.emplace_back();
+            SPolicyTrace& policy = c.run.vPolicies.back();
+            policy.nCPU = g.vnCPUs.front();
+            policy.vnCPUs = ReadPolicyCpus(c.params.strSysfs, policy.nCPU);
+            policy.board.vSensors = {};
+            c.sampler.AddPolicy(c.params.strSysfs, policy, nRows);
+            policy.trace.nBaseline = c.params.nBaseline;
+        }
+    }
+}
+
 // The board's sensors, opened for the soak, and the lines that say which board this is and
 // what the trace holds.
 void DescribeBoard(SCheck& c)
@@ -146,7 +197,11 @@ void DescribeBoard(SCheck& c)
     trace.nBaseline = c.params.nBaseline;
     trace.vllStateKHz = c.sampler.StateClocks();
     // The bounds the sweep puts back, read before the soak's heat can have capped the maximum.
-    c.strPolicyWhy = c.params.bOppSweep ? c.policy.Open(c.params.strSysfs, c.params.nCPU) : "";
+    c.strPolicyWhy = c.params.bOppSweep && !IsCpuList(c.params) ? c.policy.Open(c.params.strSysfs, c.params.nCPU) : "";
+    if (IsCpuList(c.params))
+    {
+        GroupPolicies(c, nRows);
+    }
     utsname uts;
     const bool bUname = uname(&uts) == 0;
     c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
@@ -156,7 +211,7 @@ void DescribeBoard(SCheck& c)
 
 void Sample(SCheck& c)
 {
-    c.sampler.TakeSample(c.board.vSensors, c.run.trace, c.qwStartNs);
+    c.sampler.TakeSample(c.board.vSensors, c.run.trace, c.qwStartNs, c.run.vPolicies);
     c.out.Say(c.sampler.Line(), c.sampler.FormatLastLine(c.board.vSensors, c.run.trace));
 }
 
@@ -429,22 +484,65 @@ void JudgeTheSoak(SCheck& c)
     {
         c.out.Report(pinned);
     }
-    for (const SCase& soakCase : JudgeSoak(c.params, c.analysis))
+    // With a list, each policy's clock is judged once, saying which CPUs share it: CPU K's with
+    // the soak's cases, every other from its own samples.
+    const std::string strSharedK = IsCpuList(c.params) ? "; the policy of CPUs " + CpuListText(ReadPolicyCpus(c.params.strSysfs, c.params.nCPU)) : "";
+    for (SCase& soakCase : JudgeSoak(c.params, c.analysis))
     {
+        const SCaseKind* pKind = FindCaseKind(soakCase.strName);
+        const bool bClock = pKind != nullptr && (pKind->eCase == ECase::FreqMin || pKind->eCase == ECase::LimitFreq ||
+                                                 pKind->eCase == ECase::ThrottleOnset || pKind->eCase == ECase::ThrottleTime);
+        soakCase.strDetails += bClock ? strSharedK : "";
         c.out.Report(soakCase);
+    }
+    for (const SPolicyTrace& policy : c.run.vPolicies)
+    {
+        SCheckParams asked = c.params;
+        asked.nCPU = policy.nCPU;
+        SSoakRun run;
+        run.trace = policy.trace;
+        run.usPlanned = c.run.usPlanned;
+        run.strEnded = c.run.strEnded;
+        run.bCut = c.run.bCut;
+        for (const SCase& clockCase : JudgePolicyClock(asked, AnalyseSoak(asked, policy.board, run), "; the policy of CPUs " + CpuListText(policy.vnCPUs)))
+        {
+            c.out.Report(clockCase);
+        }
     }
 }
 
-// OPP_SWEEP: CPU K's operating points under the load, then their figures.
+// OPP_SWEEP: CPU K's operating points under the load, or each listed policy's, then their figures.
 void SweepClocks(SCheck& c)
 {
-    const SSweep sweep = RunSweep(SSweepRig{c.params, c.board, c.analysis, c.tool, c.sampler, c.policy, c.strPolicyWhy, c.qwStartNs});
-    const SSweepAnalysis a = AnalyseSweep(sweep);
-    for (const SCase& sweepCase : JudgeSweep(c.params.nCPU, sweep, a))
+    if (!IsCpuList(c.params))
     {
-        c.out.Report(sweepCase);
+        SSweepRig rig{c.params, c.board, c.analysis, c.tool, c.sampler, c.policy, c.strPolicyWhy, c.qwStartNs};
+        rig.nPolicyCPU = rig.nNameCPU = c.params.nCPU;
+        const SSweep sweep = RunSweep(rig);
+        const SSweepAnalysis a = AnalyseSweep(sweep);
+        for (const SCase& sweepCase : JudgeSweep(c.params.nCPU, sweep, a))
+        {
+            c.out.Report(sweepCase);
+        }
+        c.out.Say(SweepLines(c.params.nCPU, a));
+        return;
     }
-    c.out.Say(SweepLines(c.params.nCPU, a));
+    // Each policy in turn, the others' tools stopped meanwhile.
+    for (SPolicyGroup& g : c.vPolicies)
+    {
+        SSweepRig rig{c.params, g.board, c.analysis, c.tool, c.sampler, g.pin, g.strWhy, c.qwStartNs};
+        rig.vnBusy = g.vnCPUs;
+        rig.vTools = g.vTools;
+        rig.nPolicyCPU = g.vnCPUs.front();
+        rig.nNameCPU = g.nFirst;
+        const SSweep sweep = RunSweep(rig);
+        const SSweepAnalysis a = AnalyseSweep(sweep);
+        for (const SCase& sweepCase : JudgeSweep(g.nFirst, sweep, a))
+        {
+            c.out.Report(sweepCase);
+        }
+        c.out.Say(SweepLines(g.nFirst, a));
+    }
 }
 
 void Stop(SCheck& c)

@@ -27,6 +27,7 @@ FIGURES = [
     ('cooling-', 'cooling', 's', None),
     ('dynamic-power-coefficient-', 'cpu', 'uW/MHz/V2', None),
     ('power-opp-', 'opp', 'W', None),  # its owner is cpuK-MHZ
+    ('power-cluster-', 'opp', 'W', None),  # the same
 ]
 
 
@@ -48,8 +49,14 @@ def boards_(n):
     return f'{n} board' + ('' if n == 1 else 's')
 
 
+# Verdicts whose names begin as a figure's do: energy-model-linear-cpuK is no energy meter's.
+VERDICTS = ('energy-model-linear-',)
+
+
 def figure_of(name):
     """(prefix, what, owner, units, column) for a measurement case's name, else None."""
+    if name.startswith(VERDICTS):
+        return None
     for prefix, what, units, column in FIGURES:
         owner = name[len(prefix):]
         if name.startswith(prefix) and owner and (what != 'cpu' or re.fullmatch(r'cpu[0-9]+', owner)):

@@ -33,7 +33,7 @@ const SCaseKind kCaseKinds[] = {
     {ECase::ThrottleOnset, "throttle-onset-", "cpuCPU", "s", "when CPU's clock was first held below its ceiling; \"never\" where it was not"},
     {ECase::ThrottleTime, "throttle-time-", "cpuCPU", "s", "how long CPU's clock was below its ceiling"},
     {ECase::ClockMeasured, "clock-measured-", "cpuCPU", "MHz", "the clock CPU really ran: its cycles over the time it was busy"},
-    {ECase::PowerOpp, "power-opp-", "cpuCPU-MHZ", "W", "with OPP_SWEEP, what the load adds at one operating point, its leakage left out"},
+    {ECase::PowerOpp, "power-opp-", "cpuCPU-MHZ", "W", "with OPP_SWEEP, what the load adds at one operating point, its leakage left out; with several of a policy's CPUs, one core's: the slope in busy CPUs"},
     {ECase::DynamicPowerCoefficient, "dynamic-power-coefficient-", "cpuCPU", "uW/MHz/V2", "with OPP_SWEEP, C in C·V²·f fitted over the operating points"},
     {ECase::OppRestore, "opp-restore-", "cpuCPU", "", "with OPP_SWEEP, CPU's policy bounds read back as they were before the sweep"},
     // With a list of CPUs the four above are judged for each CPU's tool, and pass where all do.

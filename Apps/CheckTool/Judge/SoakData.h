@@ -157,8 +157,19 @@ struct SCpuLoad
     SCycles cycles;
 };
 
+// With a list of CPUs, a further policy that holds some of them: its clock's samples, row for
+// row with the soak's (a trace of no sensors), and its board: its operating points.
+struct SPolicyTrace
+{
+    int nCPU = 0;              // its first listed CPU, whose files are the policy's
+    std::vector<int> vnCPUs;   // every CPU of the policy
+    SBoard board;
+    SSoakTrace trace;
+};
+
 // What the run measured: the samples, CPU K's cycles, the tool's time, and how and when the
-// soak ended; with a list of CPUs, each one's load, in the list's order.
+// soak ended; with a list of CPUs, each one's load, in the list's order, and each further
+// policy's clock.
 struct SSoakRun
 {
     SSoakTrace trace;
@@ -168,6 +179,7 @@ struct SSoakRun
     SCycles cycles;
     SToolTime tool;
     std::vector<SCpuLoad> vLoads;
+    std::vector<SPolicyTrace> vPolicies;
 };
 
 // Each worker's Cpus_allowed_list and the CPU it last ran on.

@@ -262,10 +262,6 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         reader.Bad("OPP_SWEEP must be 0 or 1, not '" + strSweep + "'");
     }
     p.bOppSweep = strSweep == "1";
-    if (p.bOppSweep && IsCpuList(p))
-    {
-        reader.Bad("OPP_SWEEP=1 sweeps one CPU's operating points: give CPU one CPU, not '" + vArgs[0] + "'");
-    }
     reader.Seconds("OPP_HOLD", reader.Env("OPP_HOLD", "10"), true, &p.usOppHold);
     if (reader.Why().empty())
     {

@@ -107,7 +107,7 @@ SCase JudgeSustainable(const SSensorAnalysis& s)
     }
     return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
                     ", measured: the zone held at its passive trip point, " + ShowFixed(h.llTrip, 3, 1) + " C, for " + ShowSeconds(static_cast<double>(h.usHeld)) +
-                        " s (" + ShowFixed(h.llLow, 3, 1) + " to " + ShowFixed(h.llHigh, 3, 1) + " C), and " +
+                        " s (" + ShowFixed(h.llLow, 3, 1) + " to " + ShowFixed(h.llHigh, 3, 1) + " C, " + ShowFixed(h.llMean, 3, 1) + " C on the mean of its later half), and " +
                         h.strMeter + " read " + Printed(3, h.dMeanW) +
                         " W ± " + Printed(3, h.dSpreadW) + " over its later half (" + std::to_string(h.nMeasured) + " readings)" + strCompared +
                         strGains);
@@ -338,6 +338,19 @@ void JudgeThrottle(const SCheckParams& asked, const SSoakAnalysis& a, std::vecto
 }
 
 } // namespace
+
+std::vector<SCase> JudgePolicyClock(const SCheckParams& asked, const SSoakAnalysis& analysis, const std::string& strShared)
+{
+    std::vector<SCase> vCases;
+    JudgeClock(asked, analysis, vCases);
+    JudgeThrottle(asked, analysis, vCases);
+    for (SCase& c : vCases)
+    {
+        c.strDetails += strShared;
+        c = analysis.bCut && c.eResult != EResult::Fail ? SCase{c.strName, EResult::Skip, "not judged: the load failed, " + analysis.strEnded, "", ""} : c;
+    }
+    return vCases;
+}
 
 std::vector<SCase> JudgeSoak(const SCheckParams& asked, const SSoakAnalysis& analysis)
 {

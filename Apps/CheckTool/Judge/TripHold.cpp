@@ -86,6 +86,7 @@ STripHold FindTripHold(const SSoakTrace& trace, SRows soak, size_t iZone, size_t
             ++h.nMeasured;
         }
     }
+    h.llMean = Summarise(trace, iZone, false, held).Mean();
     const double dDrift = Drift(trace, held, iZone);
     if (held.Count() >= 2 && std::fabs(dDrift) > static_cast<double>(kHoldAbove))
     {

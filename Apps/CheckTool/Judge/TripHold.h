@@ -26,6 +26,7 @@ struct STripHold
     double dSpreadW = 0;      // and standard deviation
     tint64 llLow = kMissing;  // the zone's lowest and highest reading in the hold, m°C
     tint64 llHigh = kMissing;
+    tint64 llMean = kMissing;  // and its mean over the later half: a governor holds it below the trip
     std::string strMeter;     // the meter's name
 };
 
