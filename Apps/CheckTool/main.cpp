@@ -13,6 +13,7 @@
 
 #include "CaseCatalogue.h"
 #include "CheckOutput.h"
+#include "LoadCounters.h"
 #include "NumberText.h"
 #include "OppSweep.h"
 #include "PolicyPin.h"
@@ -55,8 +56,7 @@ struct SCheck
     CSoakSampler sampler;
     tuint64 qwStartNs = 0;  // when the tool starts: the baseline lies before it
     std::vector<int> vnLoaded;  // the CPUs loaded, a tool each, in the order started
-    std::vector<FDHANDLE> vhCycles;  // each one's cycle counter, where it can be read
-    std::vector<tuint64> vqwCyclesFirst;
+    CLoadCounters counters;
     CPolicyPin policy;        // OPP_SWEEP's: CPU K's policy as it was before the soak
     std::string strPolicyWhy;  // why it cannot be written
     std::vector<SPolicyGroup> vPolicies;  // with a list, each policy's
@@ -290,113 +290,6 @@ void StartTool(SCheck& c)
     }
 }
 
-// A CPU's cycles through the soak, whoever ran there: the clock it really ran. Or why not.
-FDHANDLE OpenCycles(int nCPU, tuint64* pqwFirst, SCycles* pCycles)
-{
-    const std::string strCPU = std::to_string(nCPU);
-    FDHANDLE hCycles = CPFSystem::OpenCycleCounter(nCPU);
-    const int iErr = errno;
-    if (hCycles >= 0 && !CPFSystem::ReadCycleCounter(hCycles, pqwFirst))
-    {
-        CPFSystem::CloseHandle(hCycles);
-        pCycles->strWhyNot = "CPU " + strCPU + "'s cycle counter opened but could not be read";
-    }
-    else if (hCycles < 0)
-    {
-        const std::string strParanoid = ReadFirstLine("/proc/sys/kernel/perf_event_paranoid");
-        pCycles->strWhyNot = iErr == EACCES || iErr == EPERM
-                                  ? "not permitted to count CPU " + strCPU + "'s cycles: perf_event_paranoid is " +
-                                        (strParanoid.empty() ? std::string("unknown") : strParanoid) +
-                                        " (0 or less allows it, as do root and CAP_PERFMON)"
-                              : iErr == ENOSYS ? std::string("this kernel has no perf events")
-                              : iErr == ENOENT || iErr == EOPNOTSUPP
-                                  ? "no hardware cycle counter here (a virtual machine without a PMU?)"
-                              : iErr == ENODEV || iErr == EINVAL
-                                  ? "CPU " + strCPU + "'s cycles cannot be counted: it is not online, or has no cycle counter"
-                                  : "CPU " + strCPU + "'s cycles cannot be counted: " + std::strerror(iErr);
-    }
-    return hCycles;
-}
-
-void CloseCycles(int nCPU, FDHANDLE& hCycles, tuint64 qwFirst, SCycles* pCycles)
-{
-    tuint64 qwCyclesLast = 0;
-    if (hCycles >= 0)
-    {
-        pCycles->bRead = CPFSystem::ReadCycleCounter(hCycles, &qwCyclesLast) && qwCyclesLast >= qwFirst;
-        pCycles->qwCycles = qwCyclesLast - qwFirst;
-        pCycles->strWhyNot = pCycles->bRead ? "" : "CPU " + std::to_string(nCPU) + "'s cycle counter could not be read at the soak's end";
-        CPFSystem::CloseHandle(hCycles);
-    }
-}
-
-// Each loaded CPU's counts at the soak's first sample (bEnd false) or its last: its busy time,
-// its tool's time there, its cycles. CPU K's are the run's own; with a list, each CPU's load.
-void CountLoads(SCheck& c, bool bEnd)
-{
-    const bool bList = IsCpuList(c.params);
-    if (!bEnd)
-    {
-        c.run.vLoads.assign(bList ? c.vnLoaded.size() : 0, SCpuLoad());
-        c.vhCycles.assign(c.vnLoaded.size(), -1);
-        c.vqwCyclesFirst.assign(c.vnLoaded.size(), 0);
-    }
-    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
-    {
-        const int nCPU = c.vnLoaded[i];
-        SCycles& cycles = bList ? c.run.vLoads[i].cycles : c.run.cycles;
-        if (!bEnd)
-        {
-            c.vhCycles[i] = OpenCycles(nCPU, &c.vqwCyclesFirst[i], &cycles);
-            continue;
-        }
-        CloseCycles(nCPU, c.vhCycles[i], c.vqwCyclesFirst[i], &cycles);
-    }
-    if (bList && !c.run.vLoads.empty())
-    {
-        c.run.cycles = c.run.vLoads[0].cycles;
-    }
-}
-
-// Each loaded CPU's busy time at the soak's first sample and its last, from the sampler's
-// reading of /proc/stat then; the difference is kept.
-void CountBusy(SCheck& c, bool bEnd)
-{
-    for (size_t i = 0; i < c.run.vLoads.size(); ++i)
-    {
-        SCpuLoad& load = c.run.vLoads[i];
-        const tint64 llBusy = c.sampler.LatestBusy(i);
-        const tint64 llTotal = c.sampler.LatestTotal(i);
-        load.nCPU = c.vnLoaded[i];
-        const bool bRead = llBusy != kMissing && load.usBusy != kMissing && llTotal >= load.usSpent;
-        load.usBusy = !bEnd ? llBusy : bRead ? llBusy - load.usBusy : kMissing;
-        load.usSpent = !bEnd ? llTotal : bRead ? llTotal - load.usSpent : kMissing;
-    }
-}
-
-// The CPU time of the tool's threads pinned to each loaded CPU, all it started included.
-void CountToolTime(SCheck& c, std::vector<tuint64>& vqwFirst, bool bEnd, tuint64 qwFirstAt)
-{
-    vqwFirst.resize(c.vnLoaded.size(), 0);
-    for (size_t i = 0; i < c.vnLoaded.size(); ++i)
-    {
-        SToolTime& tool = IsCpuList(c.params) ? c.run.vLoads[i].tool : c.run.tool;
-        tuint64 qwNow = 0;
-        if (!bEnd)
-        {
-            tool.bRead = CPFSystem::QueryTreeCpuNs(getpid(), c.vnLoaded[i], &vqwFirst[i]);
-            continue;
-        }
-        tool.bRead = tool.bRead && CPFSystem::QueryTreeCpuNs(getpid(), c.vnLoaded[i], &qwNow) && qwNow >= vqwFirst[i];
-        tool.usTime = static_cast<tint64>((qwNow - vqwFirst[i]) / 1000);
-        tool.usSpan = static_cast<tint64>((CPFSystem::QueryTickCountNs() - qwFirstAt) / 1000);
-    }
-    if (IsCpuList(c.params) && !c.run.vLoads.empty())
-    {
-        c.run.tool = c.run.vLoads[0].tool;
-    }
-}
-
 // With a list, a tool that has ended ends the soak for all: why, or "".
 std::string EndedTool(SCheck& c)
 {
@@ -416,21 +309,15 @@ std::string EndedTool(SCheck& c)
 // it later. UNTIL_STEADY looks for a steady board whenever the soak has grown a twentieth.
 void RunSoak(SCheck& c)
 {
-    CountLoads(c, false);
+    c.counters.Begin(c.vnLoaded, IsCpuList(c.params), c.run);
     SSoakTrace& trace = c.run.trace;
     const tuint64 qwIntervalNs = static_cast<tuint64>(c.params.usInterval) * 1000U;
     const size_t iFirst = trace.nSamples;
     c.run.usPlanned = static_cast<tint64>(c.params.nSamples) * c.params.usInterval;
     Sample(c);
-    CountBusy(c, false);
     const tint64 usFirst = trace.vllTimeUs[iFirst];
     const tuint64 qwFirstNs = c.qwStartNs + static_cast<tuint64>(usFirst) * 1000U;
-    // The CPU time over the soak of the tool's threads pinned to each loaded CPU: the load it
-    // put there. Its span takes in both walks of the tree, whose threads are read one by one:
-    // a share over it is never more than the tool's.
-    std::vector<tuint64> vqwToolFirst;
-    const tuint64 qwToolFirstAt = CPFSystem::QueryTickCountNs();
-    CountToolTime(c, vqwToolFirst, false, qwToolFirstAt);
+    c.counters.FirstSample(c.sampler, c.run);
     c.tool.HoldTree();
     size_t nNextLook = 10;
     SSteadyWatch watch;
@@ -460,14 +347,12 @@ void RunSoak(SCheck& c)
             }
         }
     }
-    CountBusy(c, true);
-    CountToolTime(c, vqwToolFirst, true, qwToolFirstAt);
+    c.counters.Finish(c.sampler, c.run);
     c.tool.HoldTree();
     if (c.params.bUntilSteady && c.run.strEnded.empty())
     {
         c.run.strEnded = "not steady by SETTLE";
     }
-    CountLoads(c, true);
 }
 
 // The soak's analysis, once, for its fit lines and its verdicts.
