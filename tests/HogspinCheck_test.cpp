@@ -39,6 +39,12 @@ const char kOppBoard[] = "--zone soc:25:3:1.5:7:60 --idle 0.4 --coefficient 530 
                          "--opp 600000:800000,1000000:900000,1400000:1000000,1800000:1100000";
 const char kOppPolicy[] = "heats/devices/system/cpu/cpu{K}/cpufreq/scaling_max_freq=1800000 "
                           "heats/devices/system/cpu/cpu{K}/cpufreq/scaling_min_freq=600000";
+// Every CPU it may use in one cluster of cores of 100 µW/MHz/V² and a shared part of 60, on the
+// same die and board; and its policy as it was.
+const char kClusterBoard[] = "--zone soc:25:3:1.5:7:60 --idle 0.4 "
+                             "--policy {ALL}:100:60:600000:800000,1000000:900000,1400000:1000000,1800000:1100000";
+const char kClusterPolicy[] = "heats/devices/system/cpu/cpu{J}/cpufreq/scaling_max_freq=1800000 "
+                              "heats/devices/system/cpu/cpu{J}/cpufreq/scaling_min_freq=600000";
 
 // The board farm's check through its LAVA glue, with nothing in its PATH but the shell,
 // mktemp and rm, in a directory of its own: a stand-in /sys with a zone at 95 C and one whose
@@ -347,7 +353,7 @@ void HogspinCheck::StartBoard(const SCheckRow& c, CToolRun& writer)
     std::istringstream heats(c.pszHeats);
     for (std::string strWord; heats >> strWord;)
     {
-        vArgv.push_back(strWord);
+        vArgv.push_back(Expand(strWord));
     }
     writer.StartCommand(vArgv);
     const std::string strLast = m_strPath + "/heats/class/thermal/cooling_device0/stats/time_in_state_ms";
@@ -402,6 +408,11 @@ void HogspinCheck::Run(const SCheckRow& c)
     if (c.pszHas != nullptr && !kExact)
     {
         return;  // sanitizer runtimes add a thread that the check would count as a worker
+    }
+    if (std::string(c.pszHeats).find("--policy") != std::string::npos && AllowedCPUs().size() < 2)
+    {
+        std::cout << "a board of clusters needs two CPUs, and this process may use one\n";
+        return;
     }
     ASSERT_EQ(system(("rm -f " + m_strPath + "/calls " + m_strPath + "/stray.pid").c_str()), 0);
     CToolRun writer;
@@ -506,6 +517,18 @@ TEST_F(HogspinCheck, ShortSoaksJudgeTheBoard)
          "hogspin-check: opp-restore-cpu{K}: pass", false, nullptr,
          "dynamic-power-coefficient-cpu{K}=530±10 power-opp-cpu{K}-1800=1.154±0.025 power-opp-cpu{K}-600=0.204±0.006", kOppBoard,
          kOppPolicy},
+        // The whole board in one cluster: one core's power and the shared part at each point.
+        {HOGSPIN_EXE, "BASELINE=0.5 INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 {CPUS=all} HOGSPIN_SYSFS={HEATS}", "0.5", 0, 0, "",
+         "hogspin-check: opp-restore-cpu{J}: pass", false, nullptr,
+         "power-opp-cpu{J}-1800=0.218±0.007 power-cluster-cpu{J}-1800=0.131±0.013 power-opp-cpu{J}-600=0.038±0.002 "
+         "dynamic-power-coefficient-cpu{J}=100±3",
+         kClusterBoard, kClusterPolicy},
+        // Two policies of their own, 100 and 400 µW/MHz/V², on a die that passes its 40 C trip
+        // at once: the step-wise governor caps both, and each is found throttled.
+        {HOGSPIN_EXE, "INTERVAL=0.1 {CPUS=all} HOGSPIN_SYSFS={HEATS}", "2", 0, 0, "", "hogspin-check: throttle-onset-cpu{K}: pass (",
+         false, nullptr, "throttle-time-cpu{J}=1.5±0.5s throttle-time-cpu{K}=1.5±0.5s",
+         "--zone soc:30:20:0.2 --idle 0.4 --passive 40 --policy {J}:100:0:1400000:1000000,1800000:1100000 "
+         "--policy {K}:400:0:1400000:1000000,1800000:1100000"},
         // Capped as it starts: the maximum it reads is the cap, which it must not put back as the bound.
         {HOGSPIN_EXE, "INTERVAL=0.1 OPP_SWEEP=1 HOGSPIN_SYSFS={HEATS}", "0.3", 0, 0, "",
          "hogspin-check: dynamic-power-coefficient-cpu{K}: skip (no sweep: cpufreq-cpu{K} is at state 1: scaling_max_freq reads its "
@@ -553,6 +576,10 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
          "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "
          "before the sweep\n",
          nullptr, false, nullptr, nullptr, kOppBoard, kOppPolicy},
+        {HOGSPIN_EXE, "INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 {CPUS=all} HOGSPIN_SYSFS={HEATS}", "0.3", SIGTERM, 143,
+         "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {J}'s policy restored as it was "
+         "before the sweep\n",
+         nullptr, false, nullptr, nullptr, kClusterBoard, kClusterPolicy},
         // ... and through the LAVA glue, which hands its SIGINT on as SIGTERM.
         {HOGSPIN_EXE, "INTERVAL=0.15 OPP_SWEEP=1 OPP_HOLD=1.2 HOGSPIN_SYSFS={HEATS} {LAVA}", "0.3", SIGINT, 143,
          "hogspin-check: SIGTERM: ending the tool it started and stopping\nhogspin-check: CPU {K}'s policy restored as it was "

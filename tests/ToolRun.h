@@ -340,7 +340,7 @@ inline std::vector<std::string> OtherThreadsAffinity(pid_t nPid)
     return vLists;
 }
 
-// {K}: the last CPU this process may use; {ALL}: every one, in the kernel's list format;
+// {K}: the last CPU this process may use; {J}: the first; {ALL}: every one, in the list format;
 // {A}: an index below 1024 it may not; {R0}: the ret field expected for CPU 0.
 inline std::string Expand(std::string str)
 {
@@ -354,6 +354,7 @@ inline std::string Expand(std::string str)
     }
     const std::pair<const char*, std::string> aSubst[] = {
         {"{K}", std::to_string(vAllowed.back())},
+        {"{J}", std::to_string(vAllowed.front())},
         {"{ALL}", strAll},
         {"{A}", std::to_string(HighestUnusableCPU())},
         {"{R0}", IsAllowed(0) ? "1" : "0"},
