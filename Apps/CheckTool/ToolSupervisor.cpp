@@ -164,6 +164,25 @@ bool CToolSupervisor::Reaped(size_t iTool)
     return iTool >= m_vTools.size() || m_vTools[iTool].bReaped;
 }
 
+int CToolSupervisor::FirstEnded()
+{
+    // Only a SIGCHLD taken since the last look can have ended one: a sample costs no wait4.
+    if (!m_bChildSignal)
+    {
+        return -1;
+    }
+    m_bChildSignal = false;
+    Reap();
+    for (size_t i = 0; i < m_vTools.size(); ++i)
+    {
+        if (m_vTools[i].bReaped)
+        {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 bool CToolSupervisor::AllReaped() const
 {
     return std::all_of(m_vTools.begin(), m_vTools.end(), [](const STool& tool) { return tool.bReaped; });
@@ -272,6 +291,7 @@ void CToolSupervisor::AnswerSignals(bool bAnswerSignals)
 {
     for (int nSignal; (nSignal = CPFSystem::ReadSignal(m_hSignal)) != 0;)
     {
+        m_bChildSignal = m_bChildSignal || nSignal == SIGCHLD;
         if (nSignal == SIGCHLD || !bAnswerSignals)
         {
             continue;

@@ -47,6 +47,9 @@ public:
     const std::string& FirstLine(size_t iTool = 0) const { return m_vTools[iTool].strFirstLine; }
     std::string ErrorLine(size_t iTool = 0) const;
     bool Reaped(size_t iTool = 0);
+
+    // The first tool found ended since SIGCHLD last came, or -1.
+    int FirstEnded();
     int Status(size_t iTool = 0) const { return m_vTools[iTool].iStatus; }
 
     // Each worker's allowed CPUs and the CPU it last ran on; none once the tool has ended.
@@ -121,5 +124,6 @@ private:
     bool m_bStill = false;   // the tools are stopped
     std::function<void()> m_fnUndo;
     int m_nLateSignal = 0;   // a stop signal that came meanwhile
+    bool m_bChildSignal = true;  // a SIGCHLD was taken since FirstEnded last reaped
     std::vector<std::pair<pid_t, tuint64>> m_vHeld;  // every process seen below, with its start
 };

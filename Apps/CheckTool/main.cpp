@@ -293,14 +293,9 @@ void StartTool(SCheck& c)
 // With a list, a tool that has ended ends the soak for all: why, or "".
 std::string EndedTool(SCheck& c)
 {
-    for (size_t i = 0; IsCpuList(c.params) && i < c.vnLoaded.size(); ++i)
-    {
-        if (c.tool.Reaped(i))
-        {
-            return "the tool for CPU " + std::to_string(c.vnLoaded[i]) + " ended with status " + std::to_string(c.tool.Status(i));
-        }
-    }
-    return "";
+    const int iEnded = IsCpuList(c.params) ? c.tool.FirstEnded() : -1;
+    const size_t i = static_cast<size_t>(iEnded);
+    return iEnded < 0 ? "" : "the tool for CPU " + std::to_string(c.vnLoaded[i]) + " ended with status " + std::to_string(c.tool.Status(i));
 }
 
 // The soak starts at its first sample, taken as soon as the summary has confirmed the load;
