@@ -587,6 +587,7 @@ TEST_F(HogspinCheck, SignalsEndTheToolAndTheCheck)
          "before the sweep\n",
          nullptr, false, nullptr, nullptr, kOppBoard, kOppPolicy},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
+        {HOGSPIN_EXE, "{CPUS=all}", "30", SIGPIPE, 141, "hogspin-check: SIGPIPE: ending the tool it started and stopping\n"},
         // Its reader stops reading: the check waits for it, but not through a signal.
         {HOGSPIN_EXE, "INTERVAL=0.001 {STALL}", "30", SIGTERM, 143, "hogspin-check: SIGTERM: ending the tool it started and stopping\n"},
         {HOGSPIN_EXE, "", "30", SIGPIPE, 1, "hogspin-check: cannot write its output: ending the tool it started and stopping\n",

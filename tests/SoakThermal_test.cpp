@@ -462,6 +462,14 @@ TEST(SoakJudge, RampsWobblesAndCaps)
          [&] { return Capped([](double) { return 1800000.0; }, {1800000, 1400000, 1000000, 600000}, {2000000, 2000000, kMissing, kMissing, kMissing, 1800000}); },
          {"throttle-onset-cpu1:pass:never:never"}},
     });
+    // A further policy's clock, from a trace of no sensors: judged once, naming its CPUs.
+    SSoak policy = Capped([](double t) { return t < 12 ? 1800000.0 : 1400000.0; }, {1800000, 1400000}, {1800000});
+    policy.asked.nCPU = 4;
+    const std::vector<SCase> vClock = JudgePolicyClock(policy.asked, AnalyseSoak(policy.asked, policy.board, policy.run), "; the policy of CPUs 4-7");
+    ASSERT_EQ(vClock.size(), 3u);
+    EXPECT_EQ(vClock[1].strName, "throttle-onset-cpu4");
+    EXPECT_EQ(vClock[1].strMeasurement, "12.00");
+    EXPECT_EQ(vClock[2].strDetails.substr(vClock[2].strDetails.size() - 24), "; the policy of CPUs 4-7");
 }
 
 // UNTIL_STEADY's looks at a growing soak, as the check takes them: never steady before 3 τ of

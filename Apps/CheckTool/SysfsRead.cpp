@@ -176,7 +176,7 @@ std::vector<int> ReadPolicyCpus(const std::string& strSysfs, int nCPU)
     if (strRelated.empty() || !ParseCpuList(strRelated, &vnCPUs, &strWhy) ||
         std::find(vnCPUs.begin(), vnCPUs.end(), nCPU) == vnCPUs.end())
     {
-        return {nCPU};
+        return {};
     }
     std::sort(vnCPUs.begin(), vnCPUs.end());
     return vnCPUs;

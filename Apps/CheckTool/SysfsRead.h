@@ -45,5 +45,5 @@ tint64 ReadNumber(const std::string& strPath);
 // time_in_state counts; none, and *pstrWhy what those files were, where neither gives any.
 std::vector<tint64> ReadClocks(const std::string& strSysfs, int nCPU, std::string* pstrWhy);
 
-// The CPUs of CPU nCPU's cpufreq policy (related_cpus), ascending; nCPU alone where it gives none.
+// The CPUs of CPU nCPU's cpufreq policy (related_cpus), ascending; none where it has no cpufreq.
 std::vector<int> ReadPolicyCpus(const std::string& strSysfs, int nCPU);

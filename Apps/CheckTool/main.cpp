@@ -40,6 +40,7 @@ struct SPolicyGroup
     std::vector<size_t> vTools;  // and their tools
     CPolicyPin pin;
     std::string strWhy;          // why it cannot be written
+    bool bCpufreq = false;       // related_cpus names it: else a CPU without cpufreq
     SBoard board;
 };
 
@@ -140,13 +141,15 @@ void GroupPolicies(SCheck& c, size_t nRows)
     for (size_t i = 0; i < c.vnLoaded.size(); ++i)
     {
         const int nCPU = c.vnLoaded[i];
-        const int nFirst = ReadPolicyCpus(c.params.strSysfs, nCPU).front();
+        const std::vector<int> vnPolicy = ReadPolicyCpus(c.params.strSysfs, nCPU);
+        const int nFirst = vnPolicy.empty() ? nCPU : vnPolicy.front();
         auto it = std::find_if(c.vPolicies.begin(), c.vPolicies.end(), [&](const SPolicyGroup& g) { return g.nFirst == nFirst; });
         if (it == c.vPolicies.end())
         {
             c.vPolicies.emplace_back();
             it = c.vPolicies.end() - 1;
             it->nFirst = nFirst;
+            it->bCpufreq = !vnPolicy.empty();
             it->strWhy = c.params.bOppSweep ? it->pin.Open(c.params.strSysfs, nCPU) : "";
             it->board = c.board;
             it->board.vllOppKHz = ReadClocks(c.params.strSysfs, nCPU, &it->board.strStatesWhy);
@@ -158,7 +161,8 @@ void GroupPolicies(SCheck& c, size_t nRows)
     }
     for (const SPolicyGroup& g : c.vPolicies)
     {
-        if (g.nFirst != c.vPolicies.front().nFirst)
+        // A CPU without cpufreq has no clock to judge but CPU K's skips.
+        if (g.nFirst != c.vPolicies.front().nFirst && g.bCpufreq)
         {
             c.run.vPolicies.emplace_back();
             SPolicyTrace& policy = c.run.vPolicies.back();
@@ -366,7 +370,8 @@ void JudgeTheSoak(SCheck& c)
     }
     // With a list, each policy's clock is judged once, saying which CPUs share it: CPU K's with
     // the soak's cases, every other from its own samples.
-    const std::string strSharedK = IsCpuList(c.params) ? "; the policy of CPUs " + CpuListText(ReadPolicyCpus(c.params.strSysfs, c.params.nCPU)) : "";
+    const std::vector<int> vnPolicyK = ReadPolicyCpus(c.params.strSysfs, c.params.nCPU);
+    const std::string strSharedK = IsCpuList(c.params) && !vnPolicyK.empty() ? "; the policy of CPUs " + CpuListText(vnPolicyK) : "";
     for (SCase& soakCase : JudgeSoak(c.params, c.analysis))
     {
         const SCaseKind* pKind = FindCaseKind(soakCase.strName);
