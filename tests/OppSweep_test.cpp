@@ -184,6 +184,13 @@ TEST(OppSweep, TheCoefficientLeavesTheLeakageOfItsHeatOut)
          {{"energy-model-linear-cpu1", "fail: the worst step, from 3 to 4 CPUs busy at "},
           {"power-opp-cpu1-600", "pass"}},
          0, -1, 0, 0, 4, 0, 0.2},
+        // Three cores: the third step against the second alone, not against a slope fitted
+        // to both, which would halve the difference.
+        {"three cores of 400, the third drawing 6 % more", 400, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1, -1, nullptr, "", "",
+         {{"energy-model-linear-cpu1", "fail: the worst step, from 2 to 3 CPUs busy at "}, {"power-opp-cpu1-600", "pass"}}, 0, -1, 0, 0, 3, 0,
+         0.06},
+        {"three cores of 400, the third drawing 1 % more: within what a meter tells", 400, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1,
+         -1, nullptr, "", "", {}, 0, -1, 0, 0, 3, 0, 0.01},
         {"two cores: one step after the first, nothing to compare it with", 100, 0.4, 25, 0.3, 3, 1.5, 7, 60, 1, true, true, -1, -1,
          nullptr, "", "", {{"energy-model-linear-cpu1", "skip: two of the policy's CPUs were listed"}}, 0, -1, 0, 0, 2, 60},
     };

@@ -51,8 +51,9 @@ std::string ConfirmClock(const SSweepRig& r, tint64 llKHz)
     }
 }
 
-// nSamples into the sweep's trace, an INTERVAL apart from now.
-void SampleSweep(const SSweepRig& r, SSoakTrace& trace, size_t nSamples, SRows& rows)
+// nSamples into the sweep's trace, an INTERVAL apart from now; a cluster's rows hold the busy
+// time of its loaded CPU iBusy, the last brought in.
+void SampleSweep(const SSweepRig& r, SSoakTrace& trace, size_t nSamples, SRows& rows, size_t iBusy = 0)
 {
     const tuint64 qwFrom = CPFSystem::QueryTickCountNs();
     rows.iFirst = trace.nSamples;
@@ -62,14 +63,14 @@ void SampleSweep(const SSweepRig& r, SSoakTrace& trace, size_t nSamples, SRows& 
         {
         }
         r.sampler.TakeSample(r.board.vSensors, trace, r.qwStartNs);
-        // A cluster's row holds its policy's clock, and the busy time of its first loaded CPU,
-        // which runs whenever any of them does.
+        // A cluster's row holds its policy's clock, and the busy time of the CPU last brought
+        // in: the judge wants it busy under the load.
         const size_t iRow = trace.nSamples - 1;
         if (!r.vTools.empty())
         {
             trace.vllKHz[iRow] = r.policy.ReadClock();
-            trace.vllBusy[iRow] = r.sampler.LatestBusy(r.vTools[0]);
-            trace.vllTotal[iRow] = r.sampler.LatestTotal(r.vTools[0]);
+            trace.vllBusy[iRow] = r.sampler.LatestBusy(r.vTools[iBusy]);
+            trace.vllTotal[iRow] = r.sampler.LatestTotal(r.vTools[iBusy]);
         }
     }
     rows.iEnd = trace.nSamples;
@@ -82,6 +83,10 @@ void HoldPoint(const SSweepRig& r, SSoakTrace& trace, SSweepPoint& pt)
 {
     pt.strNotHeld = r.policy.Pin(pt.llKHz);
     pt.strNotHeld = pt.strNotHeld.empty() ? ConfirmClock(r, pt.llKHz) : pt.strNotHeld;
+    for (size_t j = 0; j < r.vTools.size() && pt.strNotHeld.empty(); ++j)
+    {
+        pt.strNotHeld = r.tool.Reaped(r.vTools[j]) ? "the tool for CPU " + std::to_string(r.vnBusy[j]) + " ended during the sweep" : "";
+    }
     if (pt.strNotHeld.empty() && r.vTools.empty())
     {
         r.tool.HoldStill(true);
@@ -100,10 +105,15 @@ void HoldPoint(const SSweepRig& r, SSoakTrace& trace, SSweepPoint& pt)
         r.tool.HoldStill(true);
         SampleSweep(r, trace, r.asked.nOppRest, pt.rest);
         pt.vBusy.resize(r.vTools.size());
-        for (size_t k = 0; k < r.vTools.size(); ++k)
+        for (size_t k = 0; k < r.vTools.size() && pt.strNotHeld.empty(); ++k)
         {
             r.tool.HoldStill(false, r.vTools[k]);
-            SampleSweep(r, trace, r.asked.nOppHold, pt.vBusy[k]);
+            SampleSweep(r, trace, r.asked.nOppHold, pt.vBusy[k], k);
+            // A tool brought in earlier that has ended since no longer loads its CPU.
+            for (size_t j = 0; j <= k && pt.strNotHeld.empty(); ++j)
+            {
+                pt.strNotHeld = r.tool.Reaped(r.vTools[j]) ? "the tool for CPU " + std::to_string(r.vnBusy[j]) + " ended during the sweep" : "";
+            }
         }
         pt.load = pt.vBusy.back();
         r.tool.HoldStill(true);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "NumberText.h"
 
@@ -43,26 +44,39 @@ SClusterFit FitCluster(const std::vector<double>& vStepUw, const std::vector<dou
         f.strLinearWhy = "two of the policy's CPUs were listed: one step after the first, and nothing to compare it with; three tell";
         return f;
     }
-    // Each step after the first against the slope, within its own error (three standard
-    // errors: a meter's noise alone rarely reaches it), and never closer than 3 % of a core's
-    // power: what a meter's gain error and the leakage's line leave even without noise.
+    // Each step after the first against the mean of the others (not a slope fitted to it too,
+    // which would halve the difference), within three standard errors of the two, and never
+    // closer than 3 % of a core's power: what a meter's gain error and the leakage's line leave
+    // even without noise.
     f.bLinearKnown = true;
     f.bLinear = true;
     double dWorstRatio = -1;
+    std::vector<double> vAdded, vVar;  // each step after the first, and its variance (σ²)
     for (size_t i = 1; i < n; ++i)
     {
-        const double dAdded = vStepUw[i] - vStepUw[i - 1];
-        const double dError = std::max(1.5 * std::sqrt(vErrorUw[i] * vErrorUw[i] + vErrorUw[i - 1] * vErrorUw[i - 1]),
-                                       0.03 * std::fabs(f.dCoreUw));
-        const double dRatio = std::fabs(dAdded - f.dCoreUw) / std::max(1.0, dError);
+        vAdded.push_back(vStepUw[i] - vStepUw[i - 1]);
+        vVar.push_back((vErrorUw[i] * vErrorUw[i] + vErrorUw[i - 1] * vErrorUw[i - 1]) / 4);
+    }
+    const double dOthers = static_cast<double>(vAdded.size() - 1);
+    for (size_t i = 0; i < vAdded.size(); ++i)
+    {
+        double dMean = 0, dVarMean = 0;
+        for (size_t j = 0; j < vAdded.size(); ++j)
+        {
+            dMean += j == i ? 0 : vAdded[j] / dOthers;
+            dVarMean += j == i ? 0 : vVar[j] / (dOthers * dOthers);
+        }
+        const double dError = std::max(3 * std::sqrt(vVar[i] + dVarMean), 0.03 * std::fabs(dMean));
+        const double dRatio = std::fabs(vAdded[i] - dMean) / std::max(1.0, dError);
         if (dRatio > dWorstRatio)
         {
             dWorstRatio = dRatio;
-            f.nWorst = i;
-            f.dWorstUw = dAdded;
+            f.nWorst = i + 1;
+            f.dWorstUw = vAdded[i];
+            f.dOthersUw = dMean;
             f.dWorstErrorUw = dError;
         }
-        f.bLinear = f.bLinear && std::fabs(dAdded - f.dCoreUw) <= std::max(1.0, dError);
+        f.bLinear = f.bLinear && std::fabs(vAdded[i] - dMean) <= std::max(1.0, dError);
     }
     return f;
 }

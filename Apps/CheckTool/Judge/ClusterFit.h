@@ -17,13 +17,14 @@ struct SClusterFit
     double dCoreErrorUw = 0;
     double dSharedUw = 0;          // the intercept: the cluster's shared part, beyond rest
     double dSharedErrorUw = 0;
-    // The Energy Model's assumption, that each CPU after the first adds the same: judged
-    // where there are two such steps to compare.
+    // The Energy Model's assumption, that each CPU after the first adds the same: each such
+    // step against the others' mean, judged where there are two to compare.
     bool bLinearKnown = false;
     std::string strLinearWhy;
     bool bLinear = false;
     size_t nWorst = 0;         // the worst step is from nWorst to nWorst + 1 CPUs busy
     double dWorstUw = 0;       // what it added
+    double dOthersUw = 0;      // and what the other steps after the first added, on the mean
     double dWorstErrorUw = 0;  // and the error it is judged against
 };
 

@@ -303,6 +303,15 @@ SPointPower MeasureCluster(const SSweep& s, const SSweepPoint& pt, std::vector<S
     std::vector<double> vStep, vError;
     SPointPower core;
     bool bFollowed = true;
+    if (!pt.strNotHeld.empty() || pt.vBusy.empty())
+    {
+        core = MeasurePoint(s, pt);
+        core.bKnown = false;
+        core.strWhy = pt.strNotHeld.empty() ? "no CPU of the policy was brought in" : pt.strNotHeld;
+        vClusters.push_back(SClusterFit());
+        vClusters.back().strWhy = core.strWhy;
+        return core;
+    }
     for (size_t k = 0; k < pt.vBusy.size(); ++k)
     {
         SSweepPoint busy = pt;
@@ -367,8 +376,8 @@ SCase JudgeLinear(const SSweep& s, const SSweepAnalysis& a)
     {
         const SClusterFit& f = a.vClusters[i];
         strWhy = strWhy.empty() ? (f.bKnown ? f.strLinearWhy : f.strWhy) : strWhy;
-        const double dOff = f.bLinearKnown ? std::fabs(f.dWorstUw - f.dCoreUw) / std::max(1.0, f.dWorstErrorUw) : -1;
-        if (f.bLinearKnown && (pWorst == nullptr || dOff > std::fabs(pWorst->dWorstUw - pWorst->dCoreUw) / std::max(1.0, pWorst->dWorstErrorUw)))
+        const double dOff = f.bLinearKnown ? std::fabs(f.dWorstUw - f.dOthersUw) / std::max(1.0, f.dWorstErrorUw) : -1;
+        if (f.bLinearKnown && (pWorst == nullptr || dOff > std::fabs(pWorst->dWorstUw - pWorst->dOthersUw) / std::max(1.0, pWorst->dWorstErrorUw)))
         {
             pWorst = &f;
             iWorst = i;
@@ -382,9 +391,9 @@ SCase JudgeLinear(const SSweep& s, const SSweepAnalysis& a)
     const SClusterFit& f = *pWorst;
     return Verdict(ECase::EnergyModelLinear, strCPU, bLinear,
                    "the worst step, from " + std::to_string(f.nWorst) + " to " + std::to_string(f.nWorst + 1) + " CPUs busy at " +
-                       ShowFixed(s.vPoints[iWorst].llKHz, 3, 0) + " MHz, added " + Watts(f.dWorstUw) + " where one core's power is " +
-                       Watts(f.dCoreUw) + (bLinear ? ", within " : ", more than ") + Printed(3, f.dWorstErrorUw / 1e6) +
-                       " W (three standard errors, or 3 % of a core's power) apart" + (bLinear ? "" : ": the Energy Model's one cost per busy CPU does not hold here"));
+                       ShowFixed(s.vPoints[iWorst].llKHz, 3, 0) + " MHz, added " + Watts(f.dWorstUw) + " where the others added " +
+                       Watts(f.dOthersUw) + " on the mean" + (bLinear ? ", within " : ", more than ") + Printed(3, f.dWorstErrorUw / 1e6) +
+                       " W (three standard errors of the two, or 3 % of a core's power) apart" + (bLinear ? "" : ": the Energy Model's one cost per busy CPU does not hold here"));
 }
 
 } // namespace
@@ -432,7 +441,7 @@ SSweepAnalysis AnalyseSweep(const SSweep& sweep)
     }
     for (const SSweepPoint& pt : sweep.vPoints)
     {
-        if (pt.vBusy.size() < 2)
+        if (sweep.vnBusy.size() < 2)
         {
             a.vPoints.push_back(MeasurePoint(sweep, pt));
             continue;
