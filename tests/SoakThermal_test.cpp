@@ -463,7 +463,7 @@ TEST(SoakJudge, RampsWobblesAndCaps)
          {"throttle-onset-cpu1:pass:never:never"}},
     });
     // A further policy's clock, from a trace of no sensors: judged once, naming its CPUs.
-    SSoak policy = Capped([](double t) { return t < 12 ? 1800000.0 : 1400000.0; }, {1800000, 1400000}, {1800000});
+    SSoak policy = Capped([](double t) { return t < 12 ? 1800000.0 : 1400000.0; }, {1800000, 1400000}, {1800000, 1800000, 1800000, 1800000, 1800000, 1800000});
     policy.asked.nCPU = 4;
     const std::vector<SCase> vClock = JudgePolicyClock(policy.asked, AnalyseSoak(policy.asked, policy.board, policy.run), "; the policy of CPUs 4-7");
     ASSERT_EQ(vClock.size(), 3u);
