@@ -23,6 +23,20 @@ SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
     return rows;
 }
 
+// The rows a zone's model is fitted to: from when a governor's ramp brought the clock to its
+// ceiling (before it the power rose too, and no step describes that; after it the rise is a
+// step's again, its amplitude changed) to where anything bent the rise.
+SRows FitRows(const SSoakTrace& trace, SRows rows, const SSoakAnalysis& a)
+{
+    rows = Before(trace, rows, a.dBend);
+    while (a.throttle.bKnown && a.throttle.llRampKHz >= 0 && rows.iFirst < rows.iEnd &&
+           static_cast<double>(trace.vllTimeUs[rows.iFirst]) < a.throttle.dCeilingAt)
+    {
+        ++rows.iFirst;
+    }
+    return rows;
+}
+
 // How zone k moved over the baseline, where it was no rest (a board still cooling from an
 // earlier load, or heated by another): a line through its readings moved more than four
 // standard errors of their noise about it (a trend is no noise), widened as a t test's are
@@ -424,7 +438,7 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
         }
         else
         {
-            s.fit = FitZone(trace, k, Before(trace, soak, a.dBend), static_cast<double>(asked.usInterval), s.from.llValue, a.strBent);
+            s.fit = FitZone(trace, k, FitRows(trace, soak, a), static_cast<double>(asked.usInterval), s.from.llValue, a.strBent);
         }
         // Every reading of the soak, for whether the zone has stopped moving.
         s.tail = TailSlope(trace, k, soak, &s.dTailSpan, &s.dStep);

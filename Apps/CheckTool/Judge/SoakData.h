@@ -32,6 +32,8 @@ struct SCase
     std::string strDetails;
     std::string strMeasurement;
     std::string strUnits;
+    std::string strLow = {};   // the figure's 95 % interval, in its units, where it rests on a fit
+    std::string strHigh = {};
 };
 
 enum class ESensorKind

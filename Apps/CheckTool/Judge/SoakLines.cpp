@@ -34,7 +34,7 @@ std::string ResultLine(const SCase& c)
 std::string DataLine(const SCase& c)
 {
     return "hogspin-case," + c.strName + "," + kResults[static_cast<int>(c.eResult)] + "," + c.strMeasurement + "," +
-           c.strUnits + "\n";
+           c.strUnits + "\n" + (c.strLow.empty() ? "" : "hogspin-interval," + c.strName + "," + c.strLow + "," + c.strHigh + ",95\n");
 }
 
 std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
@@ -81,6 +81,19 @@ std::string LimitsLine(const SLimits& limits)
            ",max_power_w=" + limits.limMaxPower.strText + "\n";
 }
 
+std::string TripsLine(const std::vector<SSensor>& vSensors)
+{
+    std::string str;
+    for (const SSensor& s : vSensors)
+    {
+        for (size_t i = 0; i < s.vllPassiveTrips.size(); ++i)
+        {
+            str += (i == 0 ? "," + s.strName + "=" : ";") + ShowFixed(s.vllPassiveTrips[i], 3, 0);
+        }
+    }
+    return str.empty() ? "" : "hogspin-trips" + str + "\n";
+}
+
 size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb)
 {
     size_t n = 0;
@@ -112,7 +125,11 @@ size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& t
     };
     put("hogspin-trace,", 14);
     const tint64 us = trace.vllTimeUs[iSample];
-    tenths(us >= 0 ? (us + 50000) / 100000 : -((50000 - us) / 100000));
+    {
+        // To the µs: a stored soak judged again fits the very times the live run did.
+        char sz[48];
+        put(sz, static_cast<size_t>(FormatFixed(sz, sizeof(sz), us, 6, 1)));
+    }
     put(",", 1);
     if (iSample > 0)
     {

@@ -17,6 +17,7 @@ std::string CaseLine(const SCase& c);
 std::string ResultLine(const SCase& c);
 // "hogspin-case,NAME,RESULT,MEASUREMENT,UNITS\n", the line the farm report and the plot read:
 // the figure as the case line shows it, "never" for a throttle that never came, or nothing.
+// Where the figure has an interval, "hogspin-interval,NAME,LOW,HIGH,95\n" after it.
 std::string DataLine(const SCase& c);
 
 // "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps
@@ -27,6 +28,9 @@ std::string BoardLine(const std::string& strModel, const std::string& strKernel,
 // "hogspin-trace,t_s,cpuK_busy_pct,cpuK_mhz,ZONE_c...,METER_w..." and "hogspin-limits,...".
 std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors);
 std::string LimitsLine(const SLimits& limits);
+// "hogspin-trips,ZONE=C;C,...": each zone's passive trip points, that a stored soak be judged
+// as the live one was; "" where no zone has one.
+std::string TripsLine(const std::vector<SSensor>& vSensors);
 
 // Sample iSample as a trace line, newline included, into pBuf; its length, 0 if it did not fit.
 size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb);

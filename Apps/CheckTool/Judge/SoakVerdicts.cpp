@@ -50,6 +50,22 @@ std::string BusyRestNote(const SCheckParams& asked, const SSoakAnalysis& a)
     return a.dBaselineBusy > 0.1 ? "; the baseline was not quite at rest" + RestNote(asked, a) : "";
 }
 
+// The case with its figure's 95 % interval, at nDecimals, where the fit bounds it.
+SCase WithInterval(SCase c, const SInterval& in, int nDecimals)
+{
+    if (in.bKnown && c.eResult != EResult::Skip)
+    {
+        c.strLow = Printed(nDecimals, in.dLow);
+        c.strHigh = Printed(nDecimals, in.dHigh);
+    }
+    return c;
+}
+
+SInterval Scaled(const SInterval& in, double dScale)
+{
+    return {in.bKnown, in.dLow * dScale, in.dHigh * dScale};
+}
+
 // Kelvin per watt of the load: the steady rise over what the load added at the meter.
 SCase JudgeResistance(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& s)
 {
@@ -60,14 +76,17 @@ SCase JudgeResistance(const SCheckParams& asked, const SSoakAnalysis& a, const S
         return Skipped(ECase::ThermalResistance, strName, r.strWhy);
     }
     const SZoneFit& z = s.fit;
-    return Measured(ECase::ThermalResistance, strName, Printed(2, r.dKPerW),
+    const double dFrom = static_cast<double>(s.from.llValue) / 1000, dLoadW = static_cast<double>(r.llLoad - r.llIdle) / 1e6;
+    const SInterval& t = z.intervals.steady;
+    return WithInterval(Measured(ECase::ThermalResistance, strName, Printed(2, r.dKPerW),
                     ", (T∞ " + Printed(2, z.model.dSteady) + " C − idle " + ShowFixed(s.from.llValue, 3, 1) + " C) / (load " +
                         ShowFixed(r.llLoad, 6, 1) +
                         (r.bAtSteady ? " W at T∞, on a line through its later readings against the zone's: leakage grows as it heats"
                                      : " W, the median of its later half") +
                         ", − idle " + ShowFixed(r.llIdle, 6, 1) + " W) on " + r.strMeter +
                         (a.strBent.empty() ? "" : ", before " + a.strBent) + (z.dSpan >= 3 * z.model.dTau ? "" : "; T∞ is a projection") +
-                        BusyRestNote(asked, a));
+                        BusyRestNote(asked, a)),
+                        {t.bKnown, (t.dLow - dFrom) / dLoadW, (t.dHigh - dFrom) / dLoadW}, 3);
 }
 
 // The meter's power at which the zone would settle at its target: the power allocator's
@@ -90,9 +109,18 @@ SCase JudgeSustainable(const SSensorAnalysis& s)
                                       " W at " + ShowFixed(s.from.llValue, 3, 1) + " C, and " + Printed(2, s.resistance.dKPerW) + " K/W above it";
     if (!p.hold.bHeld)
     {
-        return Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
-                        ", a projection: what " + s.resistance.strMeter + " would read with the zone settled at " + strProjection +
-                            "; not measured: " + p.hold.strWhy + strGains);
+        // The projection falls as the resistance rises: T∞'s high end gives its low one.
+        const SInterval& t = s.fit.intervals.steady;
+        const double dFrom = static_cast<double>(s.from.llValue) / 1000, dKPerWAtT = s.resistance.dKPerW / (s.fit.model.dSteady - dFrom);
+        const auto projected = [&](double dSteady) {
+            return p.dMilliwatts - static_cast<double>(p.llTarget - s.from.llValue) / s.resistance.dKPerW +
+                   static_cast<double>(p.llTarget - s.from.llValue) / (dKPerWAtT * (dSteady - dFrom));
+        };
+        const bool bBounded = t.bKnown && t.dLow > dFrom && s.fit.model.dSteady > dFrom;
+        return WithInterval(Measured(ECase::SustainablePower, strName, Printed(0, p.dMilliwatts),
+                                     ", a projection: what " + s.resistance.strMeter + " would read with the zone settled at " + strProjection +
+                                         "; not measured: " + p.hold.strWhy + strGains),
+                            {bBounded, bBounded ? projected(t.dHigh) : 0, bBounded ? projected(t.dLow) : 0}, 0);
     }
     const STripHold& h = p.hold;
     std::string strCompared = "; no projection beside it: " + p.strWhy;
@@ -113,6 +141,20 @@ SCase JudgeSustainable(const SSensorAnalysis& s)
                         strGains);
 }
 
+// How T∞'s interval was found, or why it has none.
+std::string SteadyInterval(const SZoneFit& z)
+{
+    const SFitIntervals& f = z.intervals;
+    if (!f.steady.bKnown)
+    {
+        return "no 95 % interval: the readings allow a slower pole without bound; soak longer";
+    }
+    return "95 % interval " + Printed(2, f.steady.dLow) + " to " + Printed(2, f.steady.dHigh) + " C, from the profile of " +
+           (f.nModels == 2 ? "one- and two-pole fits" : z.model.nPoles == 2 ? "a two-pole fit" : "a one-pole fit") + " (noise " + Printed(3, f.dNoise) + " C" +
+           (f.dInflate > 1.05 ? ", its run from sample to sample widening it " + Printed(1, std::sqrt(f.dInflate)) + "×" : "") + ")" +
+           (z.dStep >= 0.01 ? ", widened for its sensor's step of " + Printed(2, z.dStep) + " C (one that truncates reads up to a step low)" : "");
+}
+
 // A zone's thermal model: its slow time constant, its fast one where there are two, and T∞
 // with how far it can be trusted.
 void JudgeModel(const SCheckParams& asked, const SSoakAnalysis& a, const std::string& strName, const SZoneFit& z, std::vector<SCase>& vCases)
@@ -127,12 +169,14 @@ void JudgeModel(const SCheckParams& asked, const SSoakAnalysis& a, const std::st
     const SModel& m = z.model;
     const std::string strFit = std::string(m.nPoles == 2 ? "the slow pole of a two-pole fit" : "a first-order fit") + " to " +
                                std::to_string(z.nPoints) + " samples (RMS residual " + Printed(3, z.dRms) + " C, R² " + Printed(4, z.dR2) + ")";
-    vCases.push_back(Measured(ECase::TempTau, strName, ShowSeconds(m.dTau), ", " + strFit + "; " + Settled(z, a.strBent)));
+    vCases.push_back(WithInterval(Measured(ECase::TempTau, strName, ShowSeconds(m.dTau), ", " + strFit + "; " + Settled(z, a.strBent)),
+                                  Scaled(z.intervals.tau, 1e-6), 3));
     const double dShare = m.dFast / (m.dFast + m.dSlow);
     if (m.nPoles == 2 && z.bFastTold)
     {
-        vCases.push_back(Measured(ECase::TempTauFast, strName, ShowSeconds(m.dTauFast),
-                                  ", the fast pole, " + Printed(0, 100 * dShare) + " % of the rise (" + Printed(2, m.dFast) + " C); " + z.strPoles));
+        vCases.push_back(WithInterval(Measured(ECase::TempTauFast, strName, ShowSeconds(m.dTauFast),
+                                               ", the fast pole, " + Printed(0, 100 * dShare) + " % of the rise (" + Printed(2, m.dFast) + " C); " + z.strPoles),
+                                      Scaled(z.intervals.tauFast, 1e-6), 3));
     }
     else if (m.nPoles == 2)
     {
@@ -143,15 +187,10 @@ void JudgeModel(const SCheckParams& asked, const SSoakAnalysis& a, const std::st
     {
         vCases.push_back(Skipped(ECase::TempTauFast, strName, z.strPoles));
     }
-    vCases.push_back(Measured(ECase::TempSteady, strName, Printed(2, m.dSteady),
-                              ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") + ", ± " +
-                                  (!std::isfinite(z.dSteadyError) ? std::string("?")
-                                   : z.dStep >= 0.01 && z.dStep > z.dSteadyError
-                                       ? Printed(2, z.dStep) + " C, its sensor's step (refits to the first 2/3 and 5/6 of the rise moved it " +
-                                             Printed(2, z.dSteadyError) + " C)"
-                                       : Printed(2, z.dSteadyError) + " C as refits to the first 2/3 and 5/6 of the rise moved it") +
-                                  ", from " + Printed(2, m.Start()) +
-                                  " C at the start; " + Settled(z, a.strBent)));
+    vCases.push_back(WithInterval(Measured(ECase::TempSteady, strName, Printed(2, m.dSteady),
+                                           ", where the fit has it settle" + std::string(a.strBent.empty() ? "" : " had nothing bent it") + ", " +
+                                               SteadyInterval(z) + ", from " + Printed(2, m.Start()) + " C at the start; " + Settled(z, a.strBent)),
+                                  z.intervals.steady, 3));
 }
 
 void JudgeZone(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorAnalysis& s, std::vector<SCase>& vCases)

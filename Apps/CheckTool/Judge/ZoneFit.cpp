@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fits a zone's rise with one pole and with two, keeps two only where the readings show them
-// beyond their noise, and refits shortened windows to say how far T∞ can be trusted.
+// beyond their noise, and bounds its figures at 95 %.
 #include "ZoneFit.h"
 
 #include <algorithm>
@@ -263,20 +263,6 @@ SChoice ChooseModel(const SPoints& pts, const SStepFit& one, double dInterval, d
     return choice;
 }
 
-// T∞ of the model's order refitted to the first nEnd points.
-double SteadyOver(const SPoints& pts, size_t nEnd, int nPoles, double dInterval)
-{
-    const SPoints few = Thinned(pts, nPoles == 2 ? kPolePoints : pts.vdT.size(), nEnd);
-    const double dHigh = std::max(20 * few.vdT.back(), dInterval);
-    if (nPoles == 2)
-    {
-        const SPoleFit fit = FitTwoPoles(few.vdT.data(), few.vdY.data(), few.vdT.size(), dInterval / 4, dHigh);
-        return fit.bFitted ? fit.dSteady : HUGE_VAL;
-    }
-    const SStepFit fit = FitStep(few.vdT.data(), few.vdY.data(), few.vdT.size(), dInterval / 4, dHigh);
-    return fit.bFitted ? fit.dSteady : HUGE_VAL;
-}
-
 // How well the model describes every reading: RMS residual and R².
 void Residuals(const SPoints& pts, SZoneFit* pZone)
 {
@@ -388,14 +374,20 @@ SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval
     z.strWhy = z.bFitted ? "" : strBefore + z.strWhy;
     if (z.bFitted)
     {
-        // Where the soak cut short would have put T∞: the model's own uncertainty, honestly
-        // large where the rise has not gone far enough to pin it down.
-        const size_t n = pts.vdT.size();
-        for (const size_t nEnd : {n * 2 / 3, n * 5 / 6})
-        {
-            const double dSteady = nEnd >= 8 ? SteadyOver(pts, nEnd, z.model.nPoles, dInterval) : HUGE_VAL;
-            z.dSteadyError = std::max(z.dSteadyError, std::fabs(dSteady - z.model.dSteady));
-        }
+        SProfileAsk ask;
+        ask.dTauLow = dInterval / 4;
+        ask.dTauHigh = dHigh;
+        ask.dTauOne = one.dTau;
+        ask.bTwoChosen = z.model.nPoles == 2;
+        ask.dTauFast = ask.bTwoChosen ? z.model.dTauFast : 0;
+        ask.dTauSlow = ask.bTwoChosen ? z.model.dTau : 0;
+        ask.dStep = z.dStep;
+        z.intervals = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask);
+        // A quantised sensor hides where within its step the zone lies: one that rounds reads
+        // up to half a step either way, one that truncates up to a whole step low.
+        SInterval& steady = z.intervals.steady;
+        steady.dLow -= z.dStep / 2;
+        steady.dHigh += z.dStep;
     }
     return z;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FitInterval.h"
 #include "SoakData.h"
 
 // The least-squares slope of a zone's readings from some time on, in C per µs, and its
@@ -44,7 +45,7 @@ struct SZoneFit
     double dR2 = 0;         // 1 − SSE / SST
     std::string strPoles;   // why one pole, or two: the criterion and its figures
     bool bFastTold = false; // the fast pole is longer than INTERVAL can tell
-    double dSteadyError = 0;  // C: how far refits to the first 2/3 and 5/6 of the rise move T∞
+    SFitIntervals intervals;  // of T∞ and the time constants, at 95 %
     double dStep = 0;       // C: the sensor's step, within which no fit can place T∞
     size_t nPoints = 0;
     double dSpan = 0;       // µs from the load's start to the last reading fitted
