@@ -13,6 +13,7 @@
 
 #include "CaseCatalogue.h"
 #include "CheckOutput.h"
+#include "JudgeStored.h"
 #include "LoadCounters.h"
 #include "NumberText.h"
 #include "OppSweep.h"
@@ -107,6 +108,10 @@ void ReadParameters(SCheck& c, int argc, char** argv)
             c.out.FailAll(2, "cannot check: cannot write the results to '" + vArgs[1] + "': " + strWhy);
         }
         vArgs.erase(vArgs.begin(), vArgs.begin() + 2);
+    }
+    if (!vArgs.empty() && vArgs[0] == "--judge")
+    {
+        std::exit(JudgeStoredSoak(std::vector<std::string>(vArgs.begin() + 1, vArgs.end()), c.out));
     }
     if (!bOpen)
     {
@@ -210,7 +215,7 @@ void DescribeBoard(SCheck& c)
     const bool bUname = uname(&uts) == 0;
     c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
     c.out.Say(TraceHeader(c.params.nCPU, c.board.vSensors));
-    c.out.Say(LimitsLine(c.params.limits));
+    c.out.Say(LimitsLine(c.params.limits) + TripsLine(c.board.vSensors));
 }
 
 void Sample(SCheck& c)

@@ -12,6 +12,7 @@ const char kCheckUsage[] = "usage: hogspin-check [--results FILE] CPU THREADS SE
 
 const char kCheckHelp[] =
     "usage: hogspin-check [--results FILE] CPU THREADS SETTLE [HOGSPIN]\n"
+    "       hogspin-check [--results FILE] --judge LOG [--until SECONDS]\n"
     "\n"
     "Runs HOGSPIN CPU THREADS (HOGSPIN: hogspin from PATH by default) for a soak of SETTLE\n"
     "seconds while it samples the board's thermal zones, power meters and CPU's clock, stops\n"
@@ -21,6 +22,8 @@ const char kCheckHelp[] =
     "\n"
     "  --results FILE  also write \"CASE RESULT [MEASUREMENT UNITS]\" a line to FILE\n"
     "  --cases         list every case the check can give: its name, units and meaning\n"
+    "  --judge LOG     judge the soak a stored log holds (the check's output, or a LAVA log of\n"
+    "                  it) again, with today's parameters; --until as if it had ended then\n"
     "\n"
     "Parameters, from the environment (default, unit):\n"
     "  INTERVAL       time between samples (1, s)\n"
@@ -38,7 +41,8 @@ const char kCheckHelp[] =
     "  HOGSPIN_SYSFS  the tree the sensors and the clock are read from (/sys)\n"
     "\n"
     "Exit status: 0 every case passed or skipped; 1 a case failed, the tool could not be\n"
-    "started, or a line could not be written; 2 a bad parameter; 128+N ended by signal N.\n"
+    "started, or a line could not be written; 2 a bad parameter, or a log that cannot be\n"
+    "judged; 128+N ended by signal N.\n"
     "Every case and parameter: man hogspin-check\n";
 
 namespace
