@@ -311,6 +311,19 @@ SThrottle FindThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows,
         th.strSource.insert(th.strSource.size() - 1, strNotStates.empty() ? "" : "; " + strNotStates);
     }
     th.llSampledLowKHz = sampled.llLowKHz;
+    if (th.bLowStates && sampled.bThrottled && (!th.bThrottled || sampled.dOnset < th.dOnset))
+    {
+        // time_in_state counts the clocks cpufreq set, never a cap beneath it (a firmware's):
+        // the samples saw that first, and they count it.
+        const std::string strStates = th.bThrottled ? "only at " + Printed(2, th.dOnset / 1e6) + " s" : "none";
+        const tint64 llLowStates = th.llLowKHz;
+        th = sampled;
+        th.strOnsetHow += ", where cpufreq's time_in_state, which counts only the clocks cpufreq set, saw " + strStates +
+                          ": a cap beneath cpufreq, a firmware's";
+        th.bLowStates = true;
+        th.llLowKHz = llLowStates;
+        th.llSampledLowKHz = sampled.llLowKHz;
+    }
     // What the kernel says of a cap places the onset where it came first.
     std::string strKernel;
     const double dKernel = KernelCap(board, trace, rows, &strKernel);
