@@ -20,14 +20,15 @@ SSoak OnMeter(size_t nBase, size_t nSoak, double dInterval, std::function<double
 }
 
 // A zone rising on a clock, with a table of operating points, and scaling_max_freq read as
-// vllMax gives it for each of the five baseline rows and then for every soak row.
+// vllMax gives it for each of the five baseline rows and then for every soak row (its last
+// for the rows it has none for).
 SSoak Capped(std::function<double(double)> fnKHz, std::vector<tint64> vllOpp, std::vector<tint64> vllMax)
 {
     SSoak soak = MakeCurves("temp:soc", 5, 31, 1, [](size_t, double t) { return Rise(40000, 60000, 10)(t); }, fnKHz);
     soak.board.vllOppKHz = vllOpp;
     for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
     {
-        soak.run.trace.vllMaxKHz[i] = vllMax[std::min<size_t>(i, 5)];
+        soak.run.trace.vllMaxKHz[i] = vllMax[std::min<size_t>(i, std::min<size_t>(5, vllMax.size() - 1))];
     }
     return soak;
 }
@@ -45,6 +46,22 @@ SSoak HeldAtTrip(double dSoak, double dHeld, double dCap = 5.2, double dFall = 1
                             },
                             [=](double t) { return t < dCap ? 1800000.0 : 1400000.0; });
     soak.board.vSensors[0].vllPassiveTrips = {70000};
+    return soak;
+}
+
+// A zone heading for 95 C with τ 20 s whose clock flickers between 2 GHz and 1333 MHz once it
+// reaches 80 C, 26 s in, which holds it there; with time_in_state's 2 GHz all through where bStates.
+SSoak Flickering(bool bStates)
+{
+    SSoak soak = MakeCurves("temp:soc", 0, 91, 1, [](size_t, double t) { return t < 26 ? Rise(40000, 95000, 20)(t) : 80000 + 300 * std::sin(3 * t); },
+                            [](double t) { return t > 26 && std::llround(t) % 2 == 1 ? 1333000.0 : 2000000.0; }, bStates ? 2 : 0);
+    soak.board.vllOppKHz = {2000000, 1800000, 1500000, 1000000, 600000};
+    soak.run.trace.vllStateKHz = {2000000, 1500000};
+    for (size_t i = 0; bStates && i < soak.run.trace.nSamples; ++i)
+    {
+        soak.run.trace.vllStateTime[2 * i] = 1000000 * static_cast<tint64>(i);
+        soak.run.trace.vllStateTime[2 * i + 1] = 0;
+    }
     return soak;
 }
 
@@ -461,6 +478,32 @@ TEST(SoakJudge, RampsWobblesAndCaps)
         {"a maximum read at a boost clock early in the baseline, then at the table's top all through",
          [&] { return Capped([](double) { return 1800000.0; }, {1800000, 1400000, 1000000, 600000}, {2000000, 2000000, kMissing, kMissing, kMissing, 1800000}); },
          {"throttle-onset-cpu1:pass:never:never"}},
+        // A firmware that caps in bursts shorter than a sample: 2 GHz and 1333 MHz from one
+        // reading to the next once the zone reaches 80 C, 26 s in; cpufreq's time_in_state, where
+        // kept, counts only the 2 GHz it set.
+        {"a clock that flickers to 1333 MHz at 80 C: throttled from the first, each counted, the fit cut there",
+         [&] { return Flickering(false); },
+         {"throttle-onset-cpu1:pass:27±0:when a sample first saw it below", "throttle-time-cpu1:pass:32±0:below 2000 MHz",
+          "temp-tau-soc:pass:20±0.5:before the throttle onset at 27.00 s", "temp-steady-soc:pass:95±1:had nothing bent it"}},
+        {"the same with time_in_state, which never saw it",
+         [&] { return Flickering(true); },
+         {"throttle-onset-cpu1:pass:27±0:time_in_state, which counts only the clocks cpufreq set, saw none: a cap beneath cpufreq",
+          "throttle-time-cpu1:pass:32±0:samples of scaling_cur_freq", "temp-tau-soc:pass:20±0.5:before the throttle onset at 27.00 s"}},
+        {"no table, flickering from the first reading: the ceiling read twice, never two in a row",
+         [&] { return Capped([](double t) { return std::llround(t) % 2 == 1 ? 1333000.0 : 2000000.0; }, {}, {2000000}); },
+         {"throttle-onset-cpu1:pass:1±0:more than 3 %", "throttle-time-cpu1:pass:15±0:below 2000 MHz"}},
+        {"a single reading an operating point down, 12 s in",
+         [&] { return Capped([](double t) { return t == 12 ? 1400000.0 : 1800000.0; }, {1800000, 1400000, 1000000}, {1800000}); },
+         {"throttle-onset-cpu1:pass:12±0:", "throttle-time-cpu1:pass:1±0:", "temp-tau-soc:pass:10±0.5:before the throttle onset at 12.00 s"}},
+        {"a single reading at a boost clock sets no ceiling",
+         [&] { return Capped([](double t) { return t == 12 ? 2000000.0 : 1800000.0; }, {}, {2400000}); },
+         {"throttle-onset-cpu1:pass:never:ran at 1800 MHz", "throttle-time-cpu1:pass:0±0:"}},
+        {"no table, an activity counter's clock 2.5 % under every other reading",
+         [&] { return Capped([](double t) { return std::llround(t) % 2 == 1 ? 1755000.0 : 1800000.0; }, {}, {1800000}); },
+         {"throttle-onset-cpu1:pass:never:", "throttle-time-cpu1:pass:0±0:"}},
+        {"a clock that never reached its table's top",
+         [&] { return Capped([](double) { return 1800000.0; }, {2000000, 1800000, 1400000}, {2000000}); },
+         {"throttle-onset-cpu1:pass:never:ran at 1800 MHz", "throttle-time-cpu1:pass:0±0:"}},
     });
     // A further policy's clock, from a trace of no sensors: judged once, naming its CPUs.
     SSoak policy = Capped([](double t) { return t < 12 ? 1800000.0 : 1400000.0; }, {1800000, 1400000}, {1800000, 1800000, 1800000, 1800000, 1800000, 1800000});

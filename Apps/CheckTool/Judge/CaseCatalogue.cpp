@@ -30,7 +30,7 @@ const SCaseKind kCaseKinds[] = {
     {ECase::NoMeterLimit, "limit-power", "", "", "fails where MAX_POWER was asked and no meter could be judged"},
     {ECase::FreqMin, "freq-min-", "cpuCPU", "MHz", "CPU's lowest clock of the soak, once it had reached its ceiling"},
     {ECase::LimitFreq, "limit-freq-", "cpuCPU", "", "CPU's lowest clock is at least MIN_FREQ"},
-    {ECase::ThrottleOnset, "throttle-onset-", "cpuCPU", "s", "when CPU's clock was first held below its ceiling; \"never\" where it was not"},
+    {ECase::ThrottleOnset, "throttle-onset-", "cpuCPU", "s", "when CPU's clock was first capped below its ceiling; \"never\" where it was not"},
     {ECase::ThrottleTime, "throttle-time-", "cpuCPU", "s", "how long CPU's clock was below its ceiling"},
     {ECase::ClockMeasured, "clock-measured-", "cpuCPU", "MHz", "the clock CPU really ran: its cycles over the time it was busy"},
     {ECase::PowerOpp, "power-opp-", "cpuCPU-MHZ", "W", "with OPP_SWEEP, what the load adds at one operating point, its leakage left out; with several of a policy's CPUs, one core's: the slope in busy CPUs"},

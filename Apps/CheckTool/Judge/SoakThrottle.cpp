@@ -14,8 +14,9 @@ namespace
 {
 
 // Where no table of operating points says how far apart two clocks are, a reading this
-// share below the ceiling is below it: activity counters wobble by thousandths of that.
-const double kClockMargin = 0.02;
+// share below the ceiling is below it: activity counters wobble by thousandths of that, and
+// a single reading below counts.
+const double kClockMargin = 0.03;
 // A governor ramps the clock up within a fraction of a second of the load: below the ceiling
 // after this, the clock is capped, however late it reached the ceiling.
 const double kRampBound = 1e6;  // µs
@@ -224,33 +225,36 @@ SThrottle StatesThrottle(const SSoakTrace& trace, SRows rows, std::string* pstrN
     return th;
 }
 
-// The ceiling of the sampled clock: the highest it held for two readings in a row, so that one
-// odd reading sets none; never above the top of the table of operating points.
-tint64 HeldCeiling(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
+// The ceiling of the sampled clock, established: the highest it was read at twice, in a row or
+// not (the soak's second-highest reading), so that one odd reading sets none while a clock that
+// flickers down from its first reading still has its own; never above the top of the table of
+// operating points, so that a clock that never reached its top has the highest it did reach.
+tint64 ReadCeiling(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
-    tint64 llCeiling = clock.nGot == 1 ? clock.llHigh : 0;
-    tint64 llPrev = kMissing;
+    tint64 llHighest = kMissing, llCeiling = kMissing;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
         const tint64 ll = trace.vllKHz[i];
-        llCeiling = ll != kMissing && llPrev != kMissing ? std::max(llCeiling, std::min(ll, llPrev)) : llCeiling;
-        llPrev = ll != kMissing ? ll : llPrev;
+        llCeiling = std::max(llCeiling, std::min(ll, llHighest));
+        llHighest = std::max(llHighest, ll);
     }
-    llCeiling = llCeiling == 0 ? clock.llHigh : llCeiling;
+    llCeiling = clock.nGot < 2 ? clock.llHigh : llCeiling;
     return board.vllOppKHz.empty() ? llCeiling : std::min(llCeiling, board.vllOppKHz.front());
 }
 
-// The sampled clock: below the ceiling only where it stayed below for two readings in a row
-// once it had reached it; a change shorter than INTERVAL may be missed.
+// The sampled clock: once it had reached its ceiling, each reading below it is capped and counts
+// until the next, however short the run: a firmware that caps in bursts shorter than two
+// samples flickers between the ceiling and the cap from one reading to the next. A change
+// shorter than INTERVAL may be missed.
 SThrottle SamplesThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock)
 {
     SThrottle th;
     th.bKnown = true;
-    th.llCeilingKHz = HeldCeiling(board, trace, rows, clock);
+    th.llCeilingKHz = ReadCeiling(board, trace, rows, clock);
     std::string strResolution;
     const tint64 llBelow = BelowCeiling(board, th.llCeilingKHz, &strResolution);
-    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq, below it by " + strResolution +
-                   " for two samples in a row: a change shorter than INTERVAL may be missed)";
+    th.strSource = " (" + std::to_string(clock.nGot) + " samples of scaling_cur_freq, each below it by " + strResolution +
+                   " counted until the next: a change shorter than INTERVAL may be missed)";
     std::vector<size_t> vRead;
     for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
@@ -265,21 +269,19 @@ SThrottle SamplesThrottle(const SBoard& board, const SSoakTrace& trace, SRows ro
         }
     }
     th.dCeilingAt = vRead.empty() ? 0 : static_cast<double>(trace.vllTimeUs[vRead.front()]);
-    const auto below = [&](size_t j) { return j < vRead.size() && trace.vllKHz[vRead[j]] < llBelow; };
     for (size_t j = 0; j < vRead.size(); ++j)
     {
-        th.llLowKHz = th.llLowKHz < 0 ? trace.vllKHz[vRead[j]] : std::min(th.llLowKHz, trace.vllKHz[vRead[j]]);
-        // A reading below counts where it is one of a run of two or more.
-        const bool bHeld = below(j) && ((j > 0 && below(j - 1)) || below(j + 1));
-        if (bHeld && j + 1 < vRead.size())
+        const tint64 ll = trace.vllKHz[vRead[j]];
+        th.llLowKHz = th.llLowKHz < 0 ? ll : std::min(th.llLowKHz, ll);
+        if (ll < llBelow && j + 1 < vRead.size())
         {
             th.dBelow += static_cast<double>(trace.vllTimeUs[vRead[j + 1]] - trace.vllTimeUs[vRead[j]]);
         }
-        if (bHeld && !th.bThrottled)
+        if (ll < llBelow && !th.bThrottled)
         {
             th.bThrottled = true;
             th.dOnset = static_cast<double>(trace.vllTimeUs[vRead[j]]);
-            th.strOnsetHow = ", when a sample first saw it held there";
+            th.strOnsetHow = ", when a sample first saw it below";
         }
     }
     return th;
@@ -309,6 +311,19 @@ SThrottle FindThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows,
         th.strSource.insert(th.strSource.size() - 1, strNotStates.empty() ? "" : "; " + strNotStates);
     }
     th.llSampledLowKHz = sampled.llLowKHz;
+    if (th.bLowStates && sampled.bThrottled && (!th.bThrottled || sampled.dOnset < th.dOnset))
+    {
+        // time_in_state counts the clocks cpufreq set, never a cap beneath it (a firmware's):
+        // the samples saw that first, and they count it.
+        const std::string strStates = th.bThrottled ? "only at " + Printed(2, th.dOnset / 1e6) + " s" : "none";
+        const tint64 llLowStates = th.llLowKHz;
+        th = sampled;
+        th.strOnsetHow += ", where cpufreq's time_in_state, which counts only the clocks cpufreq set, saw " + strStates +
+                          ": a cap beneath cpufreq, a firmware's";
+        th.bLowStates = true;
+        th.llLowKHz = llLowStates;
+        th.llSampledLowKHz = sampled.llLowKHz;
+    }
     // What the kernel says of a cap places the onset where it came first.
     std::string strKernel;
     const double dKernel = KernelCap(board, trace, rows, &strKernel);

@@ -8,7 +8,8 @@
 
 // When CPU K's clock was first capped below its ceiling, the highest it reached once the load
 // began, and for how long: from cpufreq's time_in_state where it counts (it sees changes
-// between samples), else from the sampled clock; with what the kernel says of a cap.
+// between samples), else from the sampled clock, which alone sees a cap beneath cpufreq (a
+// firmware's); with what the kernel says of a cap.
 struct SThrottle
 {
     bool bKnown = false;  // else strWhy says why nothing could tell
@@ -26,8 +27,9 @@ struct SThrottle
     std::string strSource;
 };
 
-// From cpufreq's time_in_state where it counts over the soak's rows, else from the sampled
-// clock, whose series over them is clock; with what the kernel says of a cap.
+// From cpufreq's time_in_state where it counts over the soak's rows, unless the sampled clock,
+// whose series over them is clock, saw a cap first; else from the sampled clock; with what the
+// kernel says of a cap.
 SThrottle FindThrottle(const SBoard& board, const SSoakTrace& trace, SRows rows, const SSeries& clock);
 
 // The throttle onset, or a cooling device leaving state 0 (a fan coming on), whichever came

@@ -361,7 +361,7 @@ void JudgeThrottle(const SCheckParams& asked, const SSoakAnalysis& a, std::vecto
     if (th.bThrottled)
     {
         vCases.push_back(Measured(ECase::ThrottleOnset, strOf, Printed(2, th.dOnset / 1e6),
-                                  " into the soak, when CPU " + strCPU + " was first held below " + strTop + ", the highest it reached under the load" +
+                                  " into the soak, when CPU " + strCPU + " was first capped below " + strTop + ", the highest it reached under the load" +
                                       th.strOnsetHow + th.strSource));
     }
     else
