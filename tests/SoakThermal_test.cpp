@@ -187,6 +187,74 @@ TEST(SoakJudge, ZonesRiseWithOnePoleOrTwo)
          },
          {"temp-max-soc:skip:-:its readings cannot be judged", "temp-rise-soc:skip:-:they ran from 41 to 65535", "limit-temp-soc:fail:-:the reading cannot be judged",
           "temp-tau-soc:skip:-:its readings cannot be judged"}},
+        {"whole degrees rising, still with a stray 4.095 C and in a -40 C chamber, and tenths: none is m°C, under MAX_TEMP=200",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:board temp:cold temp:gpu", 5, 61, 1, [](size_t k, double t) {
+                 return std::floor(k == 0 ? Rise(41, 65, 10)(t) : k == 1 ? (t == 20 ? 4095 : 38) : k == 2 ? Rise(-40, -35, 10)(t) : Rise(410, 650, 10)(t));
+             }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=200", "60").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:skip:-:readings of 41 to 64 m°C move by 1 m°C steps: a kernel that writes whole degrees?",
+          "limit-temp-soc:fail:-:the reading cannot be judged, readings of 41 to 64", "temp-tau-soc:skip:-:its readings cannot be judged",
+          "temp-max-board:skip:-:readings (65 of 66) are 38 m°C: a kernel that writes whole degrees?", "limit-temp-board:fail:-:",
+          "temp-rise-cold:skip:-:readings of -40 to -36 m°C move by 1 m°C steps", "limit-temp-cold:fail:-:",
+          "temp-max-gpu:skip:-:readings of 410 to 649 m°C move by 1 m°C steps: a kernel that writes tenths of a degree?"}},
+        {"fault codes: -274 C, one reading of 255 C, 127 C still, INT_MAX; no limit lets them pass",
+         [&] {
+             SSoak soak = MakeCurves("temp:a temp:b temp:c temp:d", 0, 31, 1, [](size_t k, double t) {
+                 return k == 0 ? -274000.0 : k == 1 ? (t == 20 ? 255000.0 : Rise(40000, 60000, 10)(t)) : k == 2 ? 127000.0 : 2147483647.0;
+             }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=200", "30").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-a:skip:-:-274.000 C is below -55 C: a sensor's fault code?", "limit-temp-a:fail:-:the reading cannot be judged",
+          "temp-rise-b:skip:-:255.000 C is above 150 C: a sensor's fault code?; they ran from 40000 to 255000", "limit-temp-b:fail:-:",
+          "temp-max-c:skip:-:every reading is 127.000 C, a value sensors give for none: a fault code?", "limit-temp-c:fail:-:",
+          "temp-max-d:skip:-:2147483.647 C is above 150 C", "limit-temp-d:fail:-:"}},
+        {"a glitch to 0 C, and two readings at 95 C, on healthy rises under MAX_TEMP=85",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:gpu", 0, 61, 1, [](size_t k, double t) {
+                 return (k == 0 && t == 50) ? 0.0 : (k == 1 && (t == 30 || t == 31)) ? 95000.0 : Rise(40000, 60000, 20)(t);
+             }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=85", "60").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:skip:-:0.000 C at 50.00 s leaps 58.274 C from the readings either side and back: a glitch?",
+          "limit-temp-soc:fail:-:a glitch?", "temp-tau-soc:skip:-:its readings cannot be judged: 0.000 C at 50.00 s",
+          "temp-max-gpu:skip:-:95.000 C at 30.00 s, the first of 2 readings that leap 39.038 C from the readings either side", "limit-temp-gpu:fail:-:"}},
+        {"a board in a -40 C chamber: each zone warms a few degrees, under MAX_TEMP=-30",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:board", 5, 101, 1,
+                                     [](size_t k, double t) { return k == 0 ? Rise(-40000, -32000, 20)(t) + noise(t) : Rise(-40000, -38500, 40)(t); }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=-30", "100").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:pass:-32±0.2:the highest of the soak", "temp-rise-soc:pass:8±0.2:above its baseline mean of -40.0",
+          "temp-tau-soc:pass:20±0.6:it settled", "temp-steady-soc:pass:-32±0.2:from -39.99 C at the start", "limit-temp-soc:pass:-:limit -30 C",
+          "temp-max-board:pass:-38.6±0.1:", "limit-temp-board:pass:-:"}},
+        {"an ACPI zone stuck at -44 C beside a zone that rises past MAX_TEMP=55",
+         [&] {
+             SSoak soak = MakeCurves("temp:acpi temp:soc", 5, 61, 1, [](size_t k, double t) { return k == 0 ? -44000.0 : Rise(40000, 60000, 10)(t); }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=55", "60").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-acpi:pass:-44±0:the highest of the soak", "temp-rise-acpi:pass:0±0:above its baseline mean of -44.0 C",
+          "temp-tau-acpi:skip:-:it rose only 0.00 C", "limit-temp-acpi:pass:-:", "limit-temp-soc:fail:-:limit 55 C"}},
+        {"an automotive part at 125 C under MAX_TEMP=124: judged, and only its limit fails",
+         [&] {
+             SSoak soak = MakeCurves("temp:soc temp:board", 5, 61, 1,
+                                     [](size_t k, double t) { return k == 0 ? Rise(95000, 125000, 10)(t) + noise(t) : Rise(90000, 110000, 10)(t); }, flat);
+             soak.asked.limits.limMaxTemp = ParamsFrom("MAX_TEMP=124", "60").limits.limMaxTemp;
+             return soak;
+         },
+         {"temp-max-soc:pass:125±0.1:", "temp-steady-soc:pass:125±0.2:", "limit-temp-soc:fail:-:limit 124 C", "limit-temp-board:pass:-:"}},
+        {"a board in a 0 C chamber: a zone read in m°C steps near 0 C, vouched for by the zone beside it",
+         [&] {
+             return MakeCurves("temp:board temp:amb", 5, 61, 1,
+                               [](size_t k, double t) { return k == 0 ? 100 * std::floor(Rise(-500, 1500, 20)(t) / 100) : std::floor(Rise(-30, 80, 30)(t)); }, flat);
+         },
+         {"temp-max-amb:pass:0.065±0:the highest of the soak", "temp-max-board:pass:1.4±0:"}},
         {"a die on a board whose pole is ten times the soak, read without noise",
          [&] { return MakeCurves("temp:soc", 0, 61, 1, [&](size_t, double t) { return Rise(40000, 55000, 5)(t) + Rise(0, 3000, 600)(t); }, flat); },
          {"temp-tau-soc:skip:-:soak longer", "temp-steady-soc:skip:-:soak longer"}},

@@ -3,15 +3,13 @@
 #include "SoakAnalysis.h"
 
 #include "NumberText.h"
+#include "ZonePlausible.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace
 {
-
-const tint64 kPlausibleLow = 1000;
-const tint64 kPlausibleHigh = 150000;
 
 // Rows cut where the rise was bent: those before dBend (µs).
 SRows Before(const SSoakTrace& trace, SRows rows, double dBend)
@@ -197,18 +195,7 @@ SMeterLoad MeterLoad(const std::string& strPowerMeter, const std::vector<SSensor
     return m;
 }
 
-// A running board's zone reads between 1 and 150 C in m°C: a reading outside that is a
-// kernel's other unit (whole degrees, 41 for 41 C; tenths) or a sensor's fault code, and one
-// such reading among others is enough to doubt them all.
-bool Implausible(const SSeries& s)
-{
-    return s.nGot > 0 && (s.llLow < kPlausibleLow || s.llHigh > kPlausibleHigh);
-}
-
 } // namespace
-
-const char kImplausible[] = "a reading lies outside 1 to 150 C in the kernel's m°C (a kernel that writes whole degrees gives "
-                            "41 for 41 C; a sensor's fault code)";
 
 std::string RestNote(const SCheckParams& asked, const SSoakAnalysis& a)
 {
@@ -419,6 +406,7 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
     a.throttle = FindThrottle(board, trace, soak, a.clock);
     a.dBend = BendStart(board, trace, a.throttle, soak, &a.strBent);
     a.vSensors.resize(board.vSensors.size());
+    const std::vector<std::string> vImplausible = ImplausibleZones(trace, board.vSensors);
     for (size_t k = 0; k < board.vSensors.size(); ++k)
     {
         SSensorAnalysis& s = a.vSensors[k];
@@ -431,10 +419,11 @@ SSoakAnalysis AnalyseSoak(const SCheckParams& asked, const SBoard& board, const 
         {
             continue;
         }
-        s.bImplausible = Implausible(s.soak) || Implausible(s.base);
+        s.strImplausible = vImplausible[k];
+        s.bImplausible = !s.strImplausible.empty();
         if (s.bImplausible)
         {
-            s.fit.strWhy = "its readings cannot be judged: " + std::string(kImplausible);
+            s.fit.strWhy = "its readings cannot be judged: " + s.strImplausible;
         }
         else
         {

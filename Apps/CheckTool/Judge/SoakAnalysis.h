@@ -57,7 +57,8 @@ struct SSensorAnalysis
     SSensor sensor;  // as the board named it
     SSeries soak;
     SSeries base;
-    bool bImplausible = false;  // a zone none of whose readings a running board gives in m°C
+    bool bImplausible = false;   // a zone whose readings, as a whole, are no temperatures in m°C
+    std::string strImplausible;  // what was implausible in them
     SFrom from;      // a zone's
     SZoneFit fit;    // a zone's, where the soak read it
     SSlope tail;     // a zone's over the soak's last third, every reading: is it still?
@@ -113,6 +114,3 @@ int ChooseMeter(const std::string& strPowerMeter, const std::vector<SSensor>& vS
 
 // ", CPU K N % busy in it": the baseline's busy share, where it had two samples.
 std::string RestNote(const SCheckParams& asked, const SSoakAnalysis& analysis);
-
-// Why a zone's readings cannot be judged, where none of them is plausible.
-extern const char kImplausible[];

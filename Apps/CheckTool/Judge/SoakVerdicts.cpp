@@ -202,7 +202,7 @@ void JudgeZone(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorA
     if (s.bImplausible)
     {
         // No figure a report or a dashboard would take for a temperature.
-        const std::string strWhy = "its readings cannot be judged: " + std::string(kImplausible) + "; they ran from " +
+        const std::string strWhy = "its readings cannot be judged: " + s.strImplausible + "; they ran from " +
                                    std::to_string(std::min(s.soak.llLow, s.base.nGot > 0 ? s.base.llLow : s.soak.llLow)) + " to " +
                                    std::to_string(std::max(s.soak.llHigh, s.base.nGot > 0 ? s.base.llHigh : s.soak.llHigh));
         vCases.push_back(Skipped(ECase::TempMax, sensor.strName, strWhy));
@@ -226,7 +226,7 @@ void JudgeZone(const SCheckParams& asked, const SSoakAnalysis& a, const SSensorA
         // metric alone still shows this one's pass or fail.
         vCases.push_back(Verdict(ECase::LimitTemp, sensor.strName, s.soak.llHigh <= limMaxTemp.llValue && strAt.empty() && !s.bImplausible,
                                  strHigh + " C, the highest of the soak" + strAt + LimitText(limMaxTemp, "C") + Unjudged(strAt) +
-                                     (s.bImplausible ? ": the reading cannot be judged, " + std::string(kImplausible) : "")));
+                                     (s.bImplausible ? ": the reading cannot be judged, " + s.strImplausible : "")));
     }
 }
 
