@@ -512,6 +512,10 @@ def main():
     print("farm check: %s ms CPU per sample" % ", ".join("%.3f" % v for v in cost["per_sample"]), file=sys.stderr)
     text = report(results, tools, counts, modes, k, hogspin, args.build_dir, runs, window,
                   (start_bound, stop_bound), cost)
+    # The intervals' coverage on soaks of known truth, judged by the check built here.
+    study = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "coverage.py"), "--soaks", "1" if args.quick else "100",
+                            "--check", os.path.join(args.build_dir, "hogspin-check")], capture_output=True, text=True, check=True)
+    text += "\n\n" + study.stdout.strip()
     if args.output:
         with open(args.output, "w") as f:
             f.write(text + "\n")

@@ -2,6 +2,7 @@
 // Tests of the soak check's judge: tables of parameters, sensor names and synthetic samples.
 #include <set>
 
+#include "SoakLog.h"
 #include "SoakRows.h"
 
 namespace
@@ -48,6 +49,10 @@ TEST(SoakParams, EveryBadParameterIsNamedAndGoodOnesAreExact)
         {{"1", "1", "1"}, "OPP_SWEEP=1 OPP_HOLD=3 INTERVAL=1",
          "OPP_HOLD / INTERVAL gives 3 samples at each operating point, not 4 to 100000"},
         {{"1", "1", "1"}, "OPP_HOLD=3 INTERVAL=1", ""},
+        {{"1", "1", "1"}, "STEADY_TOL=0 STEADY_RULE=iec9999", "STEADY_TOL must be more than 0 C, not '0'; STEADY_RULE must be one of check, "
+                                                               "iec62368, iec60034, iec60598, iec61810, not 'iec9999'"},
+        {{"1", "1", "1"}, "STEADY_TOL=-1", "STEADY_TOL must be a number such as 2 or 0.5, not '-1'"},
+        {{"1", "1", "1"}, "STEADY_TOL=0.25 STEADY_RULE=iec60598", ""},
     };
     for (const auto& c : aCases)
     {
@@ -394,3 +399,88 @@ TEST(SoakJudge, SummaryWorkersAndStop)
 }
 
 } // namespace
+
+namespace
+{
+
+// A soak written as the check writes its log: board, header, trips, trace, and its cases.
+std::vector<std::string> LogOf(const SSoak& soak, const std::vector<SCase>& vCases)
+{
+    std::string str = BoardLine("m", "k", "h", "b") + TraceHeader(soak.asked.nCPU, soak.board.vSensors) + LimitsLine(soak.asked.limits) +
+                      TripsLine(soak.board.vSensors);
+    char acLine[512];
+    for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
+    {
+        str += std::string(acLine, FormatTraceLine(soak.board.vSensors, soak.run.trace, i, acLine, sizeof(acLine)));
+    }
+    for (const SCase& c : vCases)
+    {
+        str += CaseLine(c) + DataLine(c);
+    }
+    str += "hogspin-check: stop-sigint: pass (status 0)\nhogspin-case,stop-sigint,pass,,\n";
+    std::vector<std::string> vLines;
+    for (size_t p = 0, q; (q = str.find('\n', p)) != std::string::npos; p = q + 1)
+    {
+        vLines.push_back(str.substr(p, q - p));
+    }
+    return vLines;
+}
+
+} // namespace
+
+// A stored soak read back gives the very lines the live one did for every case its trace holds;
+// a log that is no whole soak of this check is refused, naming its line.
+TEST(SoakLog, StoredSoaksAreJudgedAsTheLiveOnes)
+{
+    SSoak soak = MakeCurves("temp:soc power:p", 8, 241, 0.25, [](size_t k, double t) {
+        return k == 0 ? Rise(35000, 40000, 0.4)(t) + Rise(0, 20000, 8)(t) + 40 * std::sin(9.1 * t) : (t < 0 ? 1.0e6 : 3.0e6);
+    }, [](double) { return 1800000.0; });
+    soak.board.vSensors[0].vllPassiveTrips = {70000};
+    const std::vector<SCase> vLive = JudgeSoak(soak.asked, AnalyseSoak(soak.asked, soak.board, soak.run));
+    SStoredSoak stored;
+    std::string strWhy;
+    ASSERT_TRUE(ReadSoakLog(LogOf(soak, vLive), &stored, &strWhy)) << strWhy;
+    const std::vector<SCase> vAgain = JudgeSoak(soak.asked, AnalyseSoak(soak.asked, stored.board, stored.run));
+    ASSERT_EQ(vAgain.size(), vLive.size());
+    size_t nIntervals = 0;
+    for (size_t i = 0; i < vLive.size(); ++i)
+    {
+        const bool bHeld = vLive[i].strName.rfind("temp-", 0) == 0 || vLive[i].strName.rfind("thermal-", 0) == 0 ||
+                           vLive[i].strName.rfind("power-", 0) == 0 || vLive[i].strName.rfind("sustainable-", 0) == 0;
+        EXPECT_EQ(bHeld ? CaseLine(vAgain[i]) + DataLine(vAgain[i]) : vAgain[i].strName, bHeld ? CaseLine(vLive[i]) + DataLine(vLive[i]) : vLive[i].strName);
+        nIntervals += vLive[i].strLow.empty() ? 0u : 1u;
+    }
+    EXPECT_GE(nIntervals, 4u);  // temp-tau, temp-tau-fast, temp-steady, thermal-resistance
+    // Cut where a live soak would have ended: as long, its later rows gone.
+    CutSoak(&stored, 30000000);
+    EXPECT_EQ(stored.run.usPlanned, 30000000);
+    EXPECT_EQ(stored.run.trace.nSamples, 8u + 121u);
+
+    const std::vector<std::string> vGood = LogOf(soak, vLive);
+    const struct
+    {
+        std::vector<std::string> vLines;
+        const char* pszWhy;
+    } aBad[] = {
+        {{"[    2.31] Run /init as init process"}, "line 1 ('[    2.31] Run /init as init process') is not the check's"},
+        {{vGood[0], vGood[0]}, "line 2 ('hogspin-board,model=m,kernel=k,host=h,board=b'): a second soak begins"},
+        {{vGood[0], "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc"}, "a trace header this check does not write"},
+        {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800"}, "a trace line whose fields are not its header's"},
+        {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800,40.0,1.x"}, "a trace line whose fields are not its header's"},
+        {{vGood[0], vGood[1], "hogspin-trace,1.0,,1800,40.0,1", "hogspin-trace,0.5,,1800,40.0,1"}, "not in order"},
+        {{vGood[0], vGood[1], "hogspin-trips,gpu=70"}, "trip points of no zone in the trace"},
+        {{vGood[0]}, "no trace: not the log of a soak by this check"},
+        {std::vector<std::string>(vGood.begin(), vGood.end() - 2), "cut short: it ends at line"},
+        {{"- {\"dt\": \"x\", \"lvl\": \"target\", \"msg\": \"hogspin-case,x,pass,,\"}"}, "a data line that follows no case line of its name"},
+    };
+    for (const auto& c : aBad)
+    {
+        SCOPED_TRACE(c.pszWhy);
+        EXPECT_FALSE(ReadSoakLog(c.vLines, &stored, &strWhy));
+        EXPECT_NE(strWhy.find(c.pszWhy), std::string::npos) << strWhy;
+    }
+    // A LAVA log's quoting is undone, its own lines passed over.
+    EXPECT_EQ(CheckLinesIn("- {\"dt\": \"x\", \"msg\": \"hogspin-check: a: pass (\\\"q\\\" \\u00b5)\\u001b[0m\"}"),
+              std::vector<std::string>{"hogspin-check: a: pass (\"q\" ?)"});
+    EXPECT_TRUE(CheckLinesIn("- {\"dt\": \"x\", \"msg\": {\"case\": \"a\"}}").empty());
+}

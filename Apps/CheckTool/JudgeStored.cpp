@@ -92,7 +92,7 @@ void ReplaySteady(const SCheckParams& params, SStoredSoak* pSoak)
         const SSoakTrace& trace = pSoak->run.trace;
         CutSoak(&look, trace.vllTimeUs[trace.nBaseline + k] - trace.vllTimeUs[trace.nBaseline]);
         std::string strSteady;
-        if (SoakIsSteady(AnalyseSoak(params, look.board, look.run), &watch, &strSteady))
+        if (SoakIsSteady(params, look.run.trace, AnalyseSoak(params, look.board, look.run), &watch, &strSteady))
         {
             *pSoak = look;
             pSoak->run.strEnded = "ended at " + ShowFixed(pSoak->run.usPlanned / 1000, 3, 1) + " s, when steady: " + strSteady;

@@ -342,7 +342,7 @@ void RunSoak(SCheck& c)
         if (c.params.bUntilSteady && k >= nNextLook && k < c.params.nSamples)
         {
             nNextLook = k + std::max<size_t>(1, k / 20);
-            if (SoakIsSteady(AnalyseSoak(c.params, c.board, c.run), &watch, &strSteady))
+            if (SoakIsSteady(c.params, trace, AnalyseSoak(c.params, c.board, c.run), &watch, &strSteady))
             {
                 c.run.strEnded = "ended at " + ShowFixed((trace.vllTimeUs[trace.nSamples - 1] - usFirst) / 1000, 3, 1) +
                                  " s of the " + ShowFixed(c.params.usSettle, 6, 0) + " s asked, when steady: " + strSteady;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Reads and checks the check's arguments and environment; one usage text, one help text.
 #include "SoakParams.h"
+#include "SoakSteady.h"
 
 #include "NumberText.h"
 #include "SysfsText.h"
@@ -29,6 +30,8 @@ const char kCheckHelp[] =
     "  INTERVAL       time between samples (1, s)\n"
     "  BASELINE       time sampled at rest before the load (0, s)\n"
     "  UNTIL_STEADY   1 ends the soak once every zone is steady, SETTLE the ceiling (0)\n"
+    "  STEADY_TOL     how narrow each zone's 95 % interval of T∞ must be to end it (1, C)\n"
+    "  STEADY_RULE    check, or a standard's rate too: iec62368, iec60034, iec60598, iec61810\n"
     "  STOP_BOUND     time the stop may take before the tool's group is killed (5, s)\n"
     "  MAX_TEMP       a zone above it fails limit-temp-ZONE (none, C)\n"
     "  MIN_FREQ       CPU's clock below it fails limit-freq-cpuK (none, MHz)\n"
@@ -260,6 +263,26 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         reader.Bad("UNTIL_STEADY must be 0 or 1, not '" + strSteady + "'");
     }
     p.bUntilSteady = strSteady == "1";
+    SLimit limTol;
+    reader.Limit("STEADY_TOL", false, 3, &limTol);
+    p.llSteadyTol = limTol.bSet ? limTol.llValue : 1000;
+    if (limTol.bSet && limTol.strText.find_first_not_of("0.") == std::string::npos)
+    {
+        reader.Bad("STEADY_TOL must be more than 0 C, not '" + limTol.strText + "'");
+    }
+    const std::string strRule = reader.Env("STEADY_RULE", "check");
+    std::string strRules;
+    p.iSteadyRule = -1;
+    for (size_t i = 0; i < kSteadyRuleCount; ++i)
+    {
+        p.iSteadyRule = strRule == kSteadyRules[i].pszName ? static_cast<int>(i) : p.iSteadyRule;
+        strRules += std::string(i == 0 ? "" : ", ") + kSteadyRules[i].pszName;
+    }
+    if (p.iSteadyRule < 0)
+    {
+        reader.Bad("STEADY_RULE must be one of " + strRules + ", not '" + strRule + "'");
+        p.iSteadyRule = 0;
+    }
     const std::string strSweep = reader.Env("OPP_SWEEP");
     if (strSweep != "" && strSweep != "0" && strSweep != "1")
     {

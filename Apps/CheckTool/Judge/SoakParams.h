@@ -26,6 +26,8 @@ struct SCheckParams
     std::string strPowerMeter;
     std::string strBoard;
     bool bUntilSteady = false;
+    tint64 llSteadyTol = 1000;  // m°C: STEADY_TOL, how narrow each zone's T∞ interval must be
+    int iSteadyRule = 0;        // STEADY_RULE's place among the steady rules; 0 the check's own
     bool bOppSweep = false;
     tint64 usOppHold = 10000000;
     size_t nOppHold = 0;  // samples under the load at each operating point

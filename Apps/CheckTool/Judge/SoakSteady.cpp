@@ -6,64 +6,141 @@
 #include <cmath>
 
 #include "NumberText.h"
+#include "SoakParams.h"
+
+const SSteadyRule kSteadyRules[] = {
+    {"check", "the check's own (every fitted zone's T∞ known within STEADY_TOL)", 0, 0},
+    {"iec62368", "IEC 62368-1's (at most 3 K in 30 min)", 1800000000, 3000},
+    {"iec60034", "IEC 60034-1's and IEC 62135-1's (under 2 K an hour)", 3600000000, 2000},
+    {"iec60598", "IEC 60598's (1 K an hour)", 3600000000, 1000},
+    {"iec61810", "IEC 61810-7's (under 1 K over three readings 5 min apart)", 600000000, 1000},
+};
+const size_t kSteadyRuleCount = sizeof(kSteadyRules) / sizeof(kSteadyRules[0]);
 
 namespace
 {
 
-const tint64 kSteadyFloor = 180000000;  // µs: three minutes
+// A board's own slow pole lasts a minute or more, and early in a soak it rises too little to be
+// told from its die's: none is steady before three of them.
+const tint64 kSteadyFloor = 180000000;  // µs
 
-} // namespace
-
-bool SoakIsSteady(const SSoakAnalysis& analysis, SSteadyWatch* pWatch, std::string* pstrWhy)
+// Zone k's readings (µs, C) over rows from usFrom on.
+void Readings(const SSoakTrace& trace, size_t k, SRows rows, double usFrom, std::vector<double>* pvdT, std::vector<double>* pvdY)
 {
-    std::string strZones;
-    double dTauMax = 0;
-    bool bSteady = true;
-    pWatch->vvLooks.resize(analysis.vSensors.size());
-    for (size_t k = 0; k < analysis.vSensors.size(); ++k)
+    for (size_t i = rows.iFirst; i < rows.iEnd; ++i)
     {
-        const SSensorAnalysis& s = analysis.vSensors[k];
-        if (s.sensor.eKind != ESensorKind::Temp || s.soak.nGot == 0 || !s.bTail)
+        const tint64 ll = trace.Value(i, k);
+        if (ll != kMissing && static_cast<double>(trace.vllTimeUs[i]) >= usFrom)
         {
-            continue;
+            pvdT->push_back(static_cast<double>(trace.vllTimeUs[i]));
+            pvdY->push_back(static_cast<double>(ll) / 1000);
         }
-        // Every zone must have stopped moving: at its last third's pace, as fast as its readings
-        // allow (their noise, a sensor's steps), it would not move 0.5 C were the soak as long
-        // again, nor in the next minute.
-        // A drift a step's worth over the last third hides in a run of equal readings.
-        const double dPace = std::fabs(s.tail.dSlope) + 2 * s.tail.dError + s.dStep / std::max(s.dTailSpan / 3, 1.0);
-        bSteady = bSteady && s.tail.bKnown && dPace * std::max(s.dTailSpan, kStillHorizon) <= 0.5;
-        const SZoneFit& z = s.fit;
-        std::vector<SSteadyWatch::SLook>& vLooks = pWatch->vvLooks[k];
-        vLooks.push_back(SSteadyWatch::SLook{z.bFitted ? z.model.nPoles : 0, z.model.dSteady, z.model.dTau});
-        if (!z.bFitted)
-        {
-            // One that rose too little is still; any other that cannot be fitted is not yet known.
-            bSteady = bSteady && z.bFlat;
-            continue;
-        }
-        // Its slow pole seen for 3 τ, and, where nothing bent it, within 0.5 C of T∞.
-        bSteady = bSteady && z.dSpan >= 3 * z.model.dTau &&
-                  (!analysis.strBent.empty() || std::fabs(z.dLast - z.model.dSteady) <= 0.5);
-        // The model held over the last three looks: the same poles, T∞ within 0.5 C, τ within
-        // a fifth. A pole found late, or a T∞ still moving, is no steady board.
-        const size_t n = vLooks.size();
-        for (size_t i = n >= 3 ? n - 3 : 0; i + 1 < n && bSteady; ++i)
-        {
-            bSteady = n >= 3 && vLooks[i].nPoles == z.model.nPoles && std::fabs(vLooks[i].dSteady - z.model.dSteady) <= 0.5 &&
-                      std::fabs(vLooks[i].dTau - z.model.dTau) <= 0.2 * z.model.dTau;
-        }
-        bSteady = bSteady && n >= 3;
-        strZones += (strZones.empty() ? "" : ", ") + s.sensor.strName;
-        dTauMax = std::max(dTauMax, z.model.dTau);
     }
-    // A board's own slow pole lasts a minute or more, and early in a soak it rises too little
-    // to be told from its die's: none is steady before three of them.
-    if (!bSteady || strZones.empty() || analysis.usSoak < kSteadyFloor)
+}
+
+// Whether every zone's rise over the rule's last window, on a line through its readings, is
+// within the rule: the soak must have lasted the window.
+bool MeetsRate(const SSteadyRule& rule, const SSoakTrace& trace, const SSoakAnalysis& a)
+{
+    const double usEnd = static_cast<double>(trace.vllTimeUs[a.rowsSoak.iEnd - 1]);
+    if (a.usSoak < rule.usWindow)
     {
         return false;
     }
-    *pstrWhy = "every zone still, and each fitted one (" + strZones + ") seen for 3 τ of its slow pole (up to " +
-               ShowSeconds(dTauMax) + " s), its T∞ within 0.5 C over the last three looks";
+    for (size_t k = 0; k < a.vSensors.size(); ++k)
+    {
+        if (a.vSensors[k].sensor.eKind != ESensorKind::Temp || a.vSensors[k].soak.nGot == 0)
+        {
+            continue;
+        }
+        std::vector<double> vdT, vdY;
+        Readings(trace, k, a.rowsSoak, usEnd - static_cast<double>(rule.usWindow), &vdT, &vdY);
+        const SSlope slope = SlopeFrom(vdT, vdY, 0);
+        // The rules speak of a rise; a strict one ("under") takes no rise at its bound.
+        if (!slope.bKnown || slope.dSlope * static_cast<double>(rule.usWindow) * 1000 >= static_cast<double>(rule.llRise))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A zone a bend stopped, still since: the readings after the bend held within dTol for as long
+// as the zone took to reach the bend, and at least ten of them.
+bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, double dTol, std::string* pstr)
+{
+    std::vector<double> vdT, vdY;
+    Readings(trace, k, a.rowsSoak, a.dBend, &vdT, &vdY);
+    if (vdT.size() < 10 || vdT.back() - vdT.front() < a.dBend)
+    {
+        return false;
+    }
+    const auto mm = std::minmax_element(vdY.begin(), vdY.end());
+    *pstr = a.vSensors[k].sensor.strName + " held within " + Printed(2, *mm.second - *mm.first) + " C for " +
+            ShowSeconds(vdT.back() - vdT.front()) + " s since " + a.strBent;
+    return *mm.second - *mm.first <= dTol;
+}
+
+// Zone k at this look: steady or not, what shows it, and its slow pole's τ where it was fitted.
+bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, SInterval* pLast,
+                std::string* pstr, double* pdTaus)
+{
+    const SSensorAnalysis& s = a.vSensors[k];
+    const double dTol = static_cast<double>(asked.llSteadyTol) / 1000;
+    const SZoneFit& z = s.fit;
+    const SInterval last = *pLast;
+    *pLast = z.bFitted ? z.intervals.steady : SInterval();
+    if (std::isfinite(a.dBend) && HeldSinceBend(trace, a, k, dTol, pstr))
+    {
+        return true;
+    }
+    if (!z.bFitted)
+    {
+        *pstr = s.sensor.strName + " rose too little to fit";
+        return z.bFlat;
+    }
+    const SInterval& now = z.intervals.steady;
+    const double dWidest = std::max(dTol, 1.5 * z.dStep);
+    *pdTaus = std::max(*pdTaus, z.dSpan / z.model.dTau);
+    *pstr = s.sensor.strName + "'s T∞ " + Printed(2, z.model.dSteady) + " C known within " + Printed(2, now.Width()) + " C";
+    return now.bKnown && last.bKnown && now.Width() <= dWidest && last.Width() <= dWidest && last.Holds(z.model.dSteady);
+}
+
+} // namespace
+
+bool SoakIsSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakAnalysis& analysis, SSteadyWatch* pWatch,
+                  std::string* pstrWhy)
+{
+    const SSteadyRule& rule = kSteadyRules[asked.iSteadyRule];
+    pWatch->vLast.resize(analysis.vSensors.size());
+    bool bSteady = analysis.usSoak >= kSteadyFloor && analysis.rowsSoak.Count() > 0;
+    std::string strZones;
+    double dTaus = 0;
+    for (size_t k = 0; k < analysis.vSensors.size(); ++k)
+    {
+        const SSensorAnalysis& s = analysis.vSensors[k];
+        if (s.sensor.eKind != ESensorKind::Temp || s.soak.nGot == 0)
+        {
+            continue;
+        }
+        std::string str;
+        // Every look goes through every zone, that each keeps its last interval.
+        bSteady = ZoneSteady(asked, trace, analysis, k, &pWatch->vLast[k], &str, &dTaus) && bSteady;
+        strZones += (strZones.empty() ? "" : ", ") + str;
+    }
+    if (!bSteady || strZones.empty() || (rule.usWindow > 0 && !MeetsRate(rule, trace, analysis)))
+    {
+        return false;
+    }
+    std::string strAlso;
+    for (size_t i = 1; i < kSteadyRuleCount; ++i)
+    {
+        strAlso += i != static_cast<size_t>(asked.iSteadyRule) && MeetsRate(kSteadyRules[i], trace, analysis)
+                       ? (strAlso.empty() ? "" : ", ") + std::string(kSteadyRules[i].pszText)
+                       : "";
+    }
+    *pstrWhy = std::string("by ") + rule.pszText + " rule, " + strZones +
+               (dTaus > 0 ? ", after " + Printed(1, dTaus) + " τ of its slow pole" : "") +
+               "; of the standards' rules the soak as run also met " + (strAlso.empty() ? "none" : strAlso);
     return true;
 }
