@@ -88,20 +88,24 @@ def write_soak(path, rng, kind):
 
 
 def judge(check, path, until=None, steady=False):
-    """T∞, its interval (or None) and, with UNTIL_STEADY, where the judged soak ended (s)."""
+    """T∞, its interval (or None), τ's interval (or None) and, with UNTIL_STEADY, where the
+    judged soak ended (s)."""
     env = dict(os.environ, UNTIL_STEADY='1' if steady else '0')
     argv = [check, '--judge', path] + ([] if until is None else ['--until', fixed(until, 3)])
     out = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=600).stdout
-    steady_value, interval, last_t = None, None, None
+    steady_value, interval, tau, last_t = None, None, None, None
     for line in out.splitlines():
         if line.startswith('hogspin-fit,soc,'):
             steady_value = float(line.split(',tinf_c=')[1].split(',')[0])
         elif line.startswith('hogspin-interval,temp-steady-soc,'):
             low, high = line.split(',')[2:4]
             interval = (float(low), float(high))
+        elif line.startswith('hogspin-interval,temp-tau-soc,'):
+            low, high = line.split(',')[2:4]
+            tau = (float(low), float(high))
         elif line.startswith('hogspin-trace,') and not line.startswith('hogspin-trace,t_s'):
             last_t = float(line.split(',')[1])
-    return steady_value, interval, last_t
+    return steady_value, interval, tau, last_t
 
 
 def study_one(check, seed, kind, workdir, tol):
@@ -110,9 +114,9 @@ def study_one(check, seed, kind, workdir, tol):
     truth, tau = write_soak(path, rng, kind)
     rows = []
     for cut in CUTS:
-        value, interval, _ = judge(check, path, until=cut * tau)
-        rows.append((cut, value, interval))
-    value, interval, end = judge(check, path, steady=True)
+        value, interval, tau_interval, _ = judge(check, path, until=cut * tau)
+        rows.append((value, interval, tau_interval))
+    value, _, _, end = judge(check, path, steady=True)
     os.unlink(path)
     return kind, truth, tau, rows, (value, end)
 
@@ -123,19 +127,22 @@ def median(values):
 
 def report(results, tol):
     print('## Intervals of temp-steady at 95 %\n')
-    print('| soak | cut (τ) | soaks | judged | interval held | median half-width (C) | median error (C) | half-width / error |')
-    print('| --- | --- | --- | --- | --- | --- | --- | --- |')
+    print('| soak | cut (τ) | soaks | judged | interval held | median half-width (C) | median error (C) | half-width / error | τ\'s interval held |')
+    print('| --- | --- | --- | --- | --- | --- | --- | --- | --- |')
     for kind in KINDS:
         mine = [r for r in results if r[0] == kind]
         for i, cut in enumerate(CUTS):
-            judged = [(truth, row[i][1], row[i][2]) for _, truth, _, row, _ in mine if row[i][1] is not None]
+            judged = [(truth, row[i][0], row[i][1]) for _, truth, _, row, _ in mine if row[i][0] is not None]
+            taus = [(tau, row[i][2]) for _, _, tau, row, _ in mine if row[i][2] is not None]
+            tau_held = sum(1 for tau, iv in taus if iv[0] <= tau <= iv[1])
             bounded = [(t, v, iv) for t, v, iv in judged if iv is not None]
             held = sum(1 for t, v, iv in bounded if iv[0] <= t <= iv[1])
             width = median([(iv[1] - iv[0]) / 2 for _, _, iv in bounded])
             error = median([abs(v - t) for t, v, _ in judged])
             share = f'{100 * held / len(bounded):.1f} %' if bounded else '–'
             print(f'| {kind} | {cut:g} | {len(mine)} | {len(judged)} ({len(bounded)} bounded) | {share} | {width:.3f} | {error:.3f} | '
-                  f'{width / error if error > 0 else float("nan"):.1f} |')
+                  f'{width / error if error > 0 else float("nan"):.1f} | '
+                  f'{f"{100 * tau_held / len(taus):.1f} %" if taus else "–"} |')
     print(f'\n## UNTIL_STEADY=1 (STEADY_TOL {tol:g} C)\n')
     print('| soak | soaks | ended | median end (τ) | median board-minutes | T∞ off by more than STEADY_TOL |')
     print('| --- | --- | --- | --- | --- | --- |')

@@ -467,7 +467,7 @@ TEST(SoakLog, StoredSoaksAreJudgedAsTheLiveOnes)
         {{vGood[0], "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc"}, "a trace header this check does not write"},
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800"}, "a trace line whose fields are not its header's"},
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800,40.0,1.x"}, "a trace line whose fields are not its header's"},
-        {{vGood[0], vGood[1], "hogspin-trace,1.0,,1800,40.0,1", "hogspin-trace,0.5,,1800,40.0,1"}, "not in order"},
+        {{vGood[0], vGood[1], "hogspin-trace,1.0,,1800,40.0,1", "hogspin-trace,0.5,,1800,40.0,1"}, "out of order"},
         {{vGood[0], vGood[1], "hogspin-trips,gpu=70"}, "trip points of no zone in the trace"},
         {{vGood[0]}, "no trace: not the log of a soak by this check"},
         {std::vector<std::string>(vGood.begin(), vGood.end() - 2), "cut short: it ends at line"},

@@ -154,6 +154,9 @@ void WriteCases(const SStoredSoak& soak, const SCheckParams& params, CCheckOutpu
         {
             c = stored.strName == c.strName && IsCarried(c.strName) ? StoredAsCase(stored) : c;
         }
+        // Carried over the soak as it ran; where the judging ended it sooner, it says so.
+        const bool bCutHere = !soak.run.strEnded.empty() && c.strName.rfind("cpu-busy", 0) == 0 && IsCarried(c.strName);
+        c.strDetails += bCutHere ? "; judged again: " + soak.run.strEnded : "";
         setNew.insert(c.strName);
     }
     size_t iNext = 0;
@@ -217,6 +220,11 @@ int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out)
     {
         return Refuse("'" + Printable(vArgs[0], 200) + "': " + strWhy);
     }
+    const SSoakTrace& trace = soak.run.trace;
+    if (bUntil && usUntil < trace.vllTimeUs[trace.nBaseline + 1] - trace.vllTimeUs[trace.nBaseline])
+    {
+        return Refuse("--until " + vArgs[2] + " s leaves fewer than two samples after the load's start");
+    }
     if (bUntil && usUntil > soak.run.usPlanned)
     {
         return Refuse("--until " + vArgs[2] + " s is past the soak's end, at " + ShowFixed(soak.run.usPlanned, 6, 1) + " s");
@@ -224,6 +232,7 @@ int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out)
     if (bUntil)
     {
         CutSoak(&soak, usUntil);
+        soak.run.strEnded = "ended at " + ShowFixed(soak.run.usPlanned, 6, 1) + " s (--until)";
     }
     SCheckParams params;
     if (!AskedOf(soak, &params, &strWhy))

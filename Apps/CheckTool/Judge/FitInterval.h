@@ -20,6 +20,7 @@ struct SInterval
 struct SFitIntervals
 {
     SInterval steady;
+    SInterval steadyAnyPole;  // T∞ allowing a slower pole than the readings show, up to ten times the soak
     SInterval tau;
     SInterval tauFast;
     double dNoise = 0;     // C: the residuals' standard deviation, of the better model
@@ -39,6 +40,10 @@ struct SProfileAsk
     double dStep = 0;
     bool bTwoChosen = false;  // the readings showed two poles: one is ruled out
     bool bWithTwo = false;    // with one pole chosen, a slower second the soak cannot see yet
+    bool bCapIsPrior = false; // τ beyond dTauHigh is ruled out, not merely unseen: a bound there holds
+    double dPriorCap = 0;     // µs: steadyAnyPole spans the region's cells whose slow τ is within it
+    double dSlowerThan = 0;   // with one pole chosen, the second is a slower one than it: the
+                              // visible pole stays within half and twice its τ, µs
 };
 
 // Every (τ) of one pole and (τ₁, τ₂) of two on a log grid over the asked span, then finely

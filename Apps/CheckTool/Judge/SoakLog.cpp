@@ -11,6 +11,10 @@
 namespace
 {
 
+const tint64 kMaxTraceUs = 1000000000000;  // 10⁶ s
+const tint64 kMaxKHz = 100000000;          // 100 GHz
+const tint64 kMaxMicrowatts = 10000000000; // 10 kW either way
+
 bool StartsWith(const std::string& str, const char* psz)
 {
     return str.compare(0, std::char_traits<char>::length(psz), psz) == 0;
@@ -163,13 +167,17 @@ bool ReadRow(const std::string& str, SStoredSoak* pSoak)
     for (size_t k = 0; k < vSensors.size(); ++k)
     {
         tint64 ll = 0;
-        if (!ParseFixed(vFields[4 + k], vSensors[k].eKind == ESensorKind::Temp ? 3 : 6, &ll))
+        const bool bTemp = vSensors[k].eKind == ESensorKind::Temp;
+        if (!ParseFixed(vFields[4 + k], bTemp ? 3 : 6, &ll) || (!bTemp && ll != kMissing && (ll < -kMaxMicrowatts || ll > kMaxMicrowatts)))
         {
             return false;
         }
         vllValues.push_back(ll);
     }
-    if (!trace.vllTimeUs.empty() && us < trace.vllTimeUs.back())
+    // Times the check can write (SETTLE has at most 9 characters), clocks and shares it can read.
+    const bool bSane = us > -kMaxTraceUs && us < kMaxTraceUs && (llKHz == kMissing || (llKHz >= 0 && llKHz <= kMaxKHz)) &&
+                       (llTenths == kMissing || (llTenths >= 0 && llTenths <= 1000));
+    if (!bSane || (!trace.vllTimeUs.empty() && us < trace.vllTimeUs.back()))
     {
         return false;
     }
@@ -245,7 +253,8 @@ std::string Take(const std::string& str, SStoredSoak* pSoak)
     {
         return s.strHeader.empty() ? "a trace line before the trace's header"
                : ReadRow(str, pSoak) ? ""
-                                     : "a trace line whose fields are not its header's, or not in order (an older check's?)";
+                                     : "a trace line whose fields are not its header's, out of order, or past what a soak reads "
+                                       "(a time beyond 10^6 s, a clock below 0 or above 100 GHz, a busy share beyond 0 to 100 %, a meter beyond 10 kW)";
     }
     if (StartsWith(str, "hogspin-trips,"))
     {
@@ -356,17 +365,28 @@ bool ReadSoakLog(const std::vector<std::string>& vLines, SStoredSoak* pSoak, std
         }
     }
     const SSoakTrace& trace = pSoak->run.trace;
-    if (pSoak->strHeader.empty() || trace.nSamples < 2 || trace.nBaseline == trace.nSamples)
+    if (pSoak->strHeader.empty() || trace.nSamples < trace.nBaseline + 2)
     {
         *pstrWhy = pSoak->strHeader.empty() ? "no trace: not the log of a soak by this check" : "a trace of no soak: too few samples after the load's start";
         return false;
     }
-    if (pSoak->vCases.empty() || pSoak->vCases.back().strName.rfind("stop-sigint", 0) != 0)
+    if (pSoak->vCases.empty() || pSoak->vCases.back().strName != "stop-sigint")
     {
         *pstrWhy = "cut short: it ends at line " + std::to_string(vLines.size()) + " before the tool's stop was judged";
         return false;
     }
     pSoak->run.trace.nSensors = pSoak->board.vSensors.size();
+    // A soak whose load failed measured no board under load: judged again, it still is not.
+    const std::string strFailed = "not judged: the load failed, ";
+    for (const SStoredCase& stored : pSoak->vCases)
+    {
+        const SCase c = StoredAsCase(stored);
+        if (c.strDetails.rfind(strFailed, 0) == 0)
+        {
+            pSoak->run.bCut = true;
+            pSoak->run.strEnded = c.strDetails.substr(strFailed.size());
+        }
+    }
     // The soak as run: from its first sample to its last, whole intervals.
     pSoak->run.usPlanned = trace.vllTimeUs.back() - trace.vllTimeUs[trace.nBaseline];
     return true;
@@ -376,7 +396,7 @@ void CutSoak(SStoredSoak* pSoak, tint64 usUntil)
 {
     SSoakTrace& trace = pSoak->run.trace;
     const tint64 usFirst = trace.vllTimeUs[trace.nBaseline];
-    size_t n = trace.nBaseline + 1;
+    size_t n = trace.nBaseline + 2;
     while (n < trace.nSamples && trace.vllTimeUs[n] - usFirst <= usUntil)
     {
         ++n;

@@ -38,7 +38,8 @@ std::vector<std::string> CheckLinesIn(const std::string& strLine);
 // where it is not the whole log of one soak by this check.
 bool ReadSoakLog(const std::vector<std::string>& vLines, SStoredSoak* pSoak, std::string* pstrWhy);
 
-// The soak as if it had ended at usUntil (µs after the load's start): its later rows dropped.
+// The soak as if it had ended at usUntil (µs after the load's start): its later rows dropped,
+// two after the load's start kept at least.
 void CutSoak(SStoredSoak* pSoak, tint64 usUntil);
 
 // Exact fixed point: "36.154" with 3 digits is 36154; "" is kMissing; false where it is not a

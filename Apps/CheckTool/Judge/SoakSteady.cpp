@@ -9,7 +9,7 @@
 #include "SoakParams.h"
 
 const SSteadyRule kSteadyRules[] = {
-    {"check", "the check's own (every fitted zone's T∞ known within STEADY_TOL)", 0, 0},
+    {"check", "the check's own (every fitted zone's T∞ known within STEADY_TOL, a slower pole allowed)", 0, 0},
     {"iec62368", "IEC 62368-1's (at most 3 K in 30 min)", 1800000000, 3000},
     {"iec60034", "IEC 60034-1's and IEC 62135-1's (under 2 K an hour)", 3600000000, 2000},
     {"iec60598", "IEC 60598's (1 K an hour)", 3600000000, 1000},
@@ -82,14 +82,13 @@ bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, do
 }
 
 // Zone k at this look: steady or not, what shows it, and its slow pole's τ where it was fitted.
-bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, SInterval* pLast,
-                std::string* pstr, double* pdTaus)
+bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakAnalysis& a, size_t k,
+                std::vector<SSteadyWatch::SLook>* pvLooks, std::string* pstr, double* pdTaus)
 {
     const SSensorAnalysis& s = a.vSensors[k];
     const double dTol = static_cast<double>(asked.llSteadyTol) / 1000;
     const SZoneFit& z = s.fit;
-    const SInterval last = *pLast;
-    *pLast = z.bFitted ? z.intervals.steady : SInterval();
+    pvLooks->push_back({a.usSoak, z.bFitted ? z.intervals.steady : SInterval()});
     if (std::isfinite(a.dBend) && HeldSinceBend(trace, a, k, dTol, pstr))
     {
         return true;
@@ -99,11 +98,27 @@ bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakA
         *pstr = s.sensor.strName + " rose too little to fit";
         return z.bFlat;
     }
-    const SInterval& now = z.intervals.steady;
-    const double dWidest = std::max(dTol, 1.5 * z.dStep);
+    // The look at two thirds of the soak: its interval must hold today's T∞.
+    const SSteadyWatch::SLook* pEarlier = nullptr;
+    for (const SSteadyWatch::SLook& look : *pvLooks)
+    {
+        pEarlier = look.usSoak * 3 <= a.usSoak * 2 ? &look : pEarlier;
+    }
+    const SInterval& now = z.intervals.steadyAnyPole;
     *pdTaus = std::max(*pdTaus, z.dSpan / z.model.dTau);
+    // A slower pole the model does not hold shows as a drift of the last third past the
+    // model's own: at its most (two standard errors, and a step a quantised sensor hides over
+    // the third) it may not move the zone half of STEADY_TOL over the soak's length.
+    const double dBeyond = std::fabs(s.tail.dSlope - z.model.Slope(s.tail.dMidT)) + 2 * s.tail.dError +
+                           s.dStep / std::max(s.dTailSpan / 3, 1e6);
+    if (!s.tail.bKnown || dBeyond * s.dTailSpan > dTol / 2)
+    {
+        *pstr = s.sensor.strName + "'s last third may drift " + Printed(2, dBeyond * s.dTailSpan) + " C past its model";
+        return false;
+    }
     *pstr = s.sensor.strName + "'s T∞ " + Printed(2, z.model.dSteady) + " C known within " + Printed(2, now.Width()) + " C";
-    return now.bKnown && last.bKnown && now.Width() <= dWidest && last.Width() <= dWidest && last.Holds(z.model.dSteady);
+    return now.bKnown && now.Width() - 1.5 * z.dStep <= dTol && z.dSpan >= 2 * z.model.dTau && pEarlier != nullptr &&
+           pEarlier->steady.Holds(z.model.dSteady);
 }
 
 } // namespace
@@ -112,7 +127,7 @@ bool SoakIsSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoa
                   std::string* pstrWhy)
 {
     const SSteadyRule& rule = kSteadyRules[asked.iSteadyRule];
-    pWatch->vLast.resize(analysis.vSensors.size());
+    pWatch->vvLooks.resize(analysis.vSensors.size());
     bool bSteady = analysis.usSoak >= kSteadyFloor && analysis.rowsSoak.Count() > 0;
     std::string strZones;
     double dTaus = 0;
@@ -125,7 +140,7 @@ bool SoakIsSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoa
         }
         std::string str;
         // Every look goes through every zone, that each keeps its last interval.
-        bSteady = ZoneSteady(asked, trace, analysis, k, &pWatch->vLast[k], &str, &dTaus) && bSteady;
+        bSteady = ZoneSteady(asked, trace, analysis, k, &pWatch->vvLooks[k], &str, &dTaus) && bSteady;
         strZones += (strZones.empty() ? "" : ", ") + str;
     }
     if (!bSteady || strZones.empty() || (rule.usWindow > 0 && !MeetsRate(rule, trace, analysis)))

@@ -152,7 +152,10 @@ std::string SteadyInterval(const SZoneFit& z)
     return "95 % interval " + Printed(2, f.steady.dLow) + " to " + Printed(2, f.steady.dHigh) + " C, from the profile of " +
            (f.nModels == 2 ? "one- and two-pole fits" : z.model.nPoles == 2 ? "a two-pole fit" : "a one-pole fit") + " (noise " + Printed(3, f.dNoise) + " C" +
            (f.dInflate > 1.05 ? ", its run from sample to sample widening it " + Printed(1, std::sqrt(f.dInflate)) + "×" : "") + ")" +
-           (z.dStep >= 0.01 ? ", widened for its sensor's step of " + Printed(2, z.dStep) + " C (one that truncates reads up to a step low)" : "");
+           (z.dStep >= 0.01 ? ", widened for its sensor's step of " + Printed(2, z.dStep) + " C (one that truncates reads up to a step low)" : "") +
+           (f.steadyAnyPole.bKnown ? "; " + Printed(2, f.steadyAnyPole.dLow) + " to " + Printed(2, f.steadyAnyPole.dHigh) +
+                                         " C allowing a slower pole up to 3 times the soak"
+                                   : "");
 }
 
 // A zone's thermal model: its slow time constant, its fast one where there are two, and T∞

@@ -21,6 +21,9 @@ namespace
 const double kPoleF = 50;
 // At most this many readings go into a two-pole fit, evenly spread: its cost stays bounded.
 const size_t kPolePoints = 400;
+// A slower pole the soak may hide, for whether the board is known: up to this many times the
+// soak's length (a board's case or enclosure heats over tens of minutes).
+const double kSlowerPrior = 3;
 
 // The means of every nWidth readings in a row: one odd reading, or a noisy sensor, moves them
 // little.
@@ -313,6 +316,62 @@ std::string Misfit(const SZoneFit& z, const SPoints& pts, double dRise, double d
     return "";
 }
 
+// The fitted figures' 95 % intervals, and T∞'s allowing a slower pole than the readings show.
+void BoundFigures(const SPoints& pts, double dTauOne, double dInterval, double dHigh, SZoneFit* pZone)
+{
+    SZoneFit& z = *pZone;
+    // Whether the board is known: a slower pole than the readings show, up to kSlowerPrior
+    // times the soak, must not move T∞ either; beside two poles, the slow one's region
+    // within that, beside one, a second and slower one's.
+    SProfileAsk ask;
+    ask.dTauLow = dInterval / 4;
+    ask.dTauHigh = dHigh;
+    ask.dTauOne = dTauOne;
+    ask.bTwoChosen = z.model.nPoles == 2;
+    ask.dTauFast = ask.bTwoChosen ? z.model.dTauFast : 0;
+    ask.dTauSlow = ask.bTwoChosen ? z.model.dTau : 0;
+    ask.dStep = z.dStep;
+    ask.dPriorCap = kSlowerPrior * z.dSpan;
+    z.intervals = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask);
+    if (!ask.bTwoChosen)
+    {
+        ask.bWithTwo = ask.bCapIsPrior = true;
+        ask.dSlowerThan = z.model.dTau;
+        ask.dTauHigh = std::max(kSlowerPrior * z.dSpan, 2 * ask.dTauLow);
+        const SInterval slower = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask).steadyAnyPole;
+        SInterval& any = z.intervals.steadyAnyPole;
+        any = !slower.bKnown ? any : !any.bKnown ? slower : SInterval{true, std::min(any.dLow, slower.dLow), std::max(any.dHigh, slower.dHigh)};
+    }
+    // The figures come from the fits' own searches, the intervals from the profile: where a
+    // search stopped a hair off the profile's least, the interval still holds its figure.
+    const auto hold = [](SInterval& in, double d) {
+        in.dLow = std::min(in.dLow, d);
+        in.dHigh = std::max(in.dHigh, d);
+    };
+    for (SInterval* pIn : {&z.intervals.steady, &z.intervals.steadyAnyPole})
+    {
+        if (pIn->bKnown)
+        {
+            hold(*pIn, z.model.dSteady);
+        }
+    }
+    if (z.intervals.tau.bKnown)
+    {
+        hold(z.intervals.tau, z.model.dTau);
+    }
+    if (z.intervals.tauFast.bKnown && z.model.nPoles == 2)
+    {
+        hold(z.intervals.tauFast, z.model.dTauFast);
+    }
+    // A quantised sensor hides where within its step the zone lies: one that rounds reads
+    // up to half a step either way, one that truncates up to a whole step low.
+    for (SInterval* pIn : {&z.intervals.steady, &z.intervals.steadyAnyPole})
+    {
+        pIn->dLow -= z.dStep / 2;
+        pIn->dHigh += z.dStep;
+    }
+}
+
 } // namespace
 
 double SModel::At(double dT) const
@@ -374,20 +433,7 @@ SZoneFit FitZone(const SSoakTrace& trace, size_t k, SRows rows, double dInterval
     z.strWhy = z.bFitted ? "" : strBefore + z.strWhy;
     if (z.bFitted)
     {
-        SProfileAsk ask;
-        ask.dTauLow = dInterval / 4;
-        ask.dTauHigh = dHigh;
-        ask.dTauOne = one.dTau;
-        ask.bTwoChosen = z.model.nPoles == 2;
-        ask.dTauFast = ask.bTwoChosen ? z.model.dTauFast : 0;
-        ask.dTauSlow = ask.bTwoChosen ? z.model.dTau : 0;
-        ask.dStep = z.dStep;
-        z.intervals = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask);
-        // A quantised sensor hides where within its step the zone lies: one that rounds reads
-        // up to half a step either way, one that truncates up to a whole step low.
-        SInterval& steady = z.intervals.steady;
-        steady.dLow -= z.dStep / 2;
-        steady.dHigh += z.dStep;
+        BoundFigures(pts, one.dTau, dInterval, dHigh, &z);
     }
     return z;
 }
