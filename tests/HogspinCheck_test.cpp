@@ -369,11 +369,11 @@ void HogspinCheck::StartBoard(const SCheckRow& c, CToolRun& writer)
 // reader goes away. The tools it started, for the end to look for.
 void HogspinCheck::Interrupt(const SCheckRow& c, CToolRun& check, std::vector<pid_t>& vTools)
 {
-    // The board, the trace's header and limits, the summaries (with a list, one a CPU and
-    // one over them): the trace may follow at any moment, so the last of them is judged alone.
+    // The board, the trace's header, limits and sensors, the summaries (with a list, one a CPU
+    // and one over them): the trace may follow at any moment, so the last of them is judged alone.
     const bool bAll = CpusOf(c) == "all";
     const size_t nTools = bAll ? AllowedCPUs().size() : 1;
-    const size_t nLine = 3 + (bAll ? 2 * nTools + 1 : 1);  // a case line and its data line each
+    const size_t nLine = 4 + (bAll ? 2 * nTools + 1 : 1);  // a case line and its data line each
     ASSERT_TRUE(check.WaitForLines(nLine)) << check.Out() << check.Err();
     std::istringstream lines(check.Out());
     std::string strLine;

@@ -407,7 +407,7 @@ namespace
 std::vector<std::string> LogOf(const SSoak& soak, const std::vector<SCase>& vCases)
 {
     std::string str = BoardLine("m", "k", "h", "b") + TraceHeader(soak.asked.nCPU, soak.board.vSensors) + LimitsLine(soak.asked.limits) +
-                      TripsLine(soak.board.vSensors);
+                      SensorsLine(soak.board.vSensors);
     char acLine[512];
     for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
     {
@@ -468,7 +468,9 @@ TEST(SoakLog, StoredSoaksAreJudgedAsTheLiveOnes)
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800"}, "a trace line whose fields are not its header's"},
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800,40.0,1.x"}, "a trace line whose fields are not its header's"},
         {{vGood[0], vGood[1], "hogspin-trace,1.0,,1800,40.0,1", "hogspin-trace,0.5,,1800,40.0,1"}, "out of order"},
-        {{vGood[0], vGood[1], "hogspin-trips,gpu=70"}, "trip points of no zone in the trace"},
+        {{vGood[0], vGood[1], "hogspin-sensors,gpu=class/thermal/thermal_zone1/temp;70"}, "a sensor the trace does not hold"},
+        {{vGood[0], vGood[1], "hogspin-sensors,p=class/hwmon/hwmon0/power1_input;70"}, "a sensor the trace does not hold, or no path"},
+        {{vGood[0], vGood[1], "hogspin-sensors,soc=a%2"}, "a sensor the trace does not hold, or no path"},
         {{vGood[0]}, "no trace: not the log of a soak by this check"},
         {std::vector<std::string>(vGood.begin(), vGood.end() - 2), "cut short: it ends at line"},
         {{"- {\"dt\": \"x\", \"lvl\": \"target\", \"msg\": \"hogspin-case,x,pass,,\"}"}, "a data line that follows no case line of its name"},

@@ -9,6 +9,7 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "NumberText.h"
@@ -197,7 +198,7 @@ int Refuse(const std::string& strWhy)
 
 } // namespace
 
-int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out)
+int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out, const std::string& strResults)
 {
     tint64 usUntil = -1;
     const bool bUntil = vArgs.size() == 3 && vArgs[1] == "--until";
@@ -243,7 +244,18 @@ int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out)
     {
         ReplaySteady(params, &soak);
     }
-    out.Say(soak.strBoardLine + "\n" + soak.strHeader + "\n" + LimitsLine(params.limits) + TripsLine(soak.board.vSensors));
+    struct stat stLog, stResults;
+    if (!strResults.empty() && stat(vArgs[0].c_str(), &stLog) == 0 && stat(strResults.c_str(), &stResults) == 0 &&
+        stLog.st_dev == stResults.st_dev && stLog.st_ino == stResults.st_ino)
+    {
+        return Refuse("the results file '" + Printable(strResults, 200) + "' is the log judged");
+    }
+    const std::string strWhyResults = strResults.empty() ? "" : out.OpenResults(strResults);
+    if (!strWhyResults.empty())
+    {
+        return Refuse("cannot write the results to '" + Printable(strResults, 200) + "': " + strWhyResults);
+    }
+    out.Say(soak.strBoardLine + "\n" + soak.strHeader + "\n" + LimitsLine(params.limits) + SensorsLine(soak.board.vSensors));
     for (const std::string& strRow : soak.vRows)
     {
         out.Say(strRow + "\n");

@@ -7,6 +7,8 @@
 
 #include "CheckOutput.h"
 
-// Judges the soak in the log that vArgs (after --judge) names, its lines to out; the exit
-// status: 0, 1 where a case failed, 2 for a log or an argument that cannot be judged.
-int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out);
+// Judges the soak in the log that vArgs (after --judge) names, its lines to out, and its
+// results to strResults where that is not "" (opened once the log is read, and never the log
+// itself); the exit status: 0, 1 where a case failed, 2 for a log, an argument or a results
+// file that cannot be.
+int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out, const std::string& strResults);

@@ -100,6 +100,11 @@ void ReadParameters(SCheck& c, int argc, char** argv)
         c.out.Say(CaseTable());
         std::exit(0);
     }
+    // A stored soak is read before its results file is opened, which may not be the log itself.
+    if (vArgs.size() >= 3 && vArgs[0] == "--results" && vArgs[2] == "--judge")
+    {
+        std::exit(JudgeStoredSoak(std::vector<std::string>(vArgs.begin() + 3, vArgs.end()), c.out, vArgs[1]));
+    }
     if (vArgs.size() >= 2 && vArgs[0] == "--results")
     {
         const std::string strWhy = c.out.OpenResults(vArgs[1]);
@@ -111,7 +116,7 @@ void ReadParameters(SCheck& c, int argc, char** argv)
     }
     if (!vArgs.empty() && vArgs[0] == "--judge")
     {
-        std::exit(JudgeStoredSoak(std::vector<std::string>(vArgs.begin() + 1, vArgs.end()), c.out));
+        std::exit(JudgeStoredSoak(std::vector<std::string>(vArgs.begin() + 1, vArgs.end()), c.out, ""));
     }
     if (!bOpen)
     {
@@ -215,7 +220,7 @@ void DescribeBoard(SCheck& c)
     const bool bUname = uname(&uts) == 0;
     c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
     c.out.Say(TraceHeader(c.params.nCPU, c.board.vSensors));
-    c.out.Say(LimitsLine(c.params.limits) + TripsLine(c.board.vSensors));
+    c.out.Say(LimitsLine(c.params.limits) + SensorsLine(c.board.vSensors));
 }
 
 void Sample(SCheck& c)

@@ -4,6 +4,7 @@
 check's cases as the report, the LAVA definition and its glue know them."""
 import csv
 import io
+import json
 import os
 import re
 import shutil
@@ -281,6 +282,37 @@ class Report(unittest.TestCase):
         with open(log) as f:
             self.assertEqual(status, 0, f.read() + said)
         return log
+
+    def test_judged_again(self):
+        """A fresh soak's log, plain or as LAVA logs it, judged again by --judge: every case its
+        trace holds gives the live run's very lines, every other is carried, and it exits as
+        the live run did."""
+        with tempfile.TemporaryDirectory() as d:
+            log = self.fresh(d)
+            with open(log) as f:
+                live = f.read()
+            lava = os.path.join(d, 'lava.log')
+            with open(lava, 'w') as f:
+                f.writelines(f'- {{"dt": "2026-12-10T00:00:00", "lvl": "target", "msg": {json.dumps(line)}}}\n'
+                             for line in live.splitlines())
+
+            def cases(text):
+                return [line for line in text.splitlines() if line.startswith(('hogspin-check: ', 'hogspin-case,', 'hogspin-interval,'))]
+            held = ('temp-', 'thermal-', 'power-', 'limit-temp-', 'limit-power-', 'sustainable-')
+
+            def name(line):
+                return re.split('[:,]', line)[1].strip()
+            for path in (log, lava):
+                with self.subTest(path):
+                    again = subprocess.run([CHECK, '--judge', path], stdout=subprocess.PIPE, text=True, timeout=60)
+                    self.assertEqual(again.returncode, 0, again.stdout)
+                    got, want = cases(again.stdout), cases(live)
+                    self.assertEqual([name(line) for line in got], [name(line) for line in want])
+                    self.assertEqual([line for line in got if name(line).startswith(held)], [line for line in want if name(line).startswith(held)])
+            cut = subprocess.run([CHECK, '--judge', log, '--until', '99'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 text=True, timeout=60)
+            self.assertEqual((cut.returncode, cut.stdout), (2, ''))
+            self.assertRegex(cut.stderr, r"^hogspin-check: cannot judge: --until 99 s is past the soak's end, at 1\.[0-9]+ s\n$")
 
     @staticmethod
     def copies(d, changes, how=''):

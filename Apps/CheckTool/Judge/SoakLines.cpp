@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -37,22 +38,30 @@ std::string DataLine(const SCase& c)
            c.strUnits + "\n" + (c.strLow.empty() ? "" : "hogspin-interval," + c.strName + "," + c.strLow + "," + c.strHigh + ",95\n");
 }
 
+namespace
+{
+
+// Text in a line of fields: each byte outside printable ASCII, and each of the line's own
+// separators and '%', as %XX, so that values differing only there stay apart.
+std::string Escaped(const std::string& str, const char* pszSeparators)
+{
+    std::string strOut;
+    for (const char c : str)
+    {
+        const unsigned char uc = static_cast<unsigned char>(c);
+        char sz[4];
+        std::snprintf(sz, sizeof(sz), "%%%02X", uc);
+        strOut += uc == '%' || std::strchr(pszSeparators, c) != nullptr || uc < ' ' || uc > '~' ? std::string(sz) : std::string(1, c);
+    }
+    return strOut;
+}
+
+} // namespace
+
 std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
                       const std::string& strBoard)
 {
-    // Names that differ only in bytes outside printable ASCII must stay apart: each such byte,
-    // and ',' and '%', as %XX.
-    const auto clean = [](const std::string& str) {
-        std::string strOut;
-        for (const char c : str)
-        {
-            const unsigned char uc = static_cast<unsigned char>(c);
-            char sz[4];
-            std::snprintf(sz, sizeof(sz), "%%%02X", uc);
-            strOut += uc == ',' || uc == '%' || uc < ' ' || uc > '~' ? std::string(sz) : std::string(1, c);
-        }
-        return strOut;
-    };
+    const auto clean = [](const std::string& str) { return Escaped(str, ","); };
     return "hogspin-board,model=" + clean(strModel) + ",kernel=" + clean(strKernel) + ",host=" + clean(strHost) +
            ",board=" + clean(strBoard) + "\n";
 }
@@ -81,17 +90,21 @@ std::string LimitsLine(const SLimits& limits)
            ",max_power_w=" + limits.limMaxPower.strText + "\n";
 }
 
-std::string TripsLine(const std::vector<SSensor>& vSensors)
+std::string SensorsLine(const std::vector<SSensor>& vSensors)
 {
-    std::string str;
+    std::string str = "hogspin-sensors";
     for (const SSensor& s : vSensors)
     {
-        for (size_t i = 0; i < s.vllPassiveTrips.size(); ++i)
+        if (s.eKind == ESensorKind::Temp || s.eKind == ESensorKind::Power)
         {
-            str += (i == 0 ? "," + s.strName + "=" : ";") + ShowFixed(s.vllPassiveTrips[i], 3, 0);
+            str += "," + s.strName + "=" + Escaped(s.strPath, ",;=");
+            for (const tint64 llTrip : s.vllPassiveTrips)
+            {
+                str += ";" + ShowFixed(llTrip, 3, 0);
+            }
         }
     }
-    return str.empty() ? "" : "hogspin-trips" + str + "\n";
+    return str + "\n";
 }
 
 size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb)

@@ -28,9 +28,10 @@ std::string BoardLine(const std::string& strModel, const std::string& strKernel,
 // "hogspin-trace,t_s,cpuK_busy_pct,cpuK_mhz,ZONE_c...,METER_w..." and "hogspin-limits,...".
 std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors);
 std::string LimitsLine(const SLimits& limits);
-// "hogspin-trips,ZONE=C;C,...": each zone's passive trip points, that a stored soak be judged
-// as the live one was; "" where no zone has one.
-std::string TripsLine(const std::vector<SSensor>& vSensors);
+// "hogspin-sensors,NAME=PATH[;TRIP_C...],...": each zone's and meter's path under the sysfs
+// root (',', ';', '=', '%' and bytes outside printable ASCII as %XX) and a zone's passive trip
+// points, that a stored soak be judged as the live one was.
+std::string SensorsLine(const std::vector<SSensor>& vSensors);
 
 // Sample iSample as a trace line, newline included, into pBuf; its length, 0 if it did not fit.
 size_t FormatTraceLine(const std::vector<SSensor>& vSensors, const SSoakTrace& trace, size_t iSample, char* pBuf, size_t cb);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "NumberText.h"
 
@@ -195,24 +196,47 @@ bool ReadRow(const std::string& str, SStoredSoak* pSoak)
     return true;
 }
 
-// "hogspin-trips,ZONE=C;C,...": each zone's passive trips, in m°C.
-bool ReadTrips(const std::string& str, SStoredSoak* pSoak)
+// %XX back to its byte; false where it is no such escape.
+bool Unescape(const std::string& str, std::string* pstrOut)
+{
+    for (size_t i = 0; i < str.size(); ++i)
+    {
+        if (str[i] != '%')
+        {
+            *pstrOut += str[i];
+            continue;
+        }
+        if (i + 2 >= str.size() || !std::isxdigit(static_cast<unsigned char>(str[i + 1])) || !std::isxdigit(static_cast<unsigned char>(str[i + 2])))
+        {
+            return false;
+        }
+        *pstrOut += static_cast<char>(std::strtol(str.substr(i + 1, 2).c_str(), nullptr, 16));
+        i += 2;
+    }
+    return true;
+}
+
+// "hogspin-sensors,NAME=PATH[;TRIP_C...],...": each sensor's path, and a zone's passive trips.
+bool ReadSensors(const std::string& str, SStoredSoak* pSoak)
 {
     const std::vector<std::string> vFields = Split(str, ',');
     for (size_t i = 1; i < vFields.size(); ++i)
     {
         const size_t pEq = vFields[i].find('=');
         auto it = std::find_if(pSoak->board.vSensors.begin(), pSoak->board.vSensors.end(), [&](const SSensor& sensor) {
-            return sensor.eKind == ESensorKind::Temp && pEq != std::string::npos && sensor.strName == vFields[i].substr(0, pEq);
+            return pEq != std::string::npos && sensor.strName == vFields[i].substr(0, pEq);
         });
-        if (it == pSoak->board.vSensors.end())
+        const std::vector<std::string> vParts = Split(vFields[i].substr(pEq == std::string::npos ? 0 : pEq + 1), ';');
+        std::string strPath;
+        if (it == pSoak->board.vSensors.end() || !Unescape(vParts[0], &strPath) || (it->eKind != ESensorKind::Temp && vParts.size() > 1))
         {
             return false;
         }
-        for (const std::string& strTrip : Split(vFields[i].substr(pEq + 1), ';'))
+        it->strPath = strPath;
+        for (size_t k = 1; k < vParts.size(); ++k)
         {
             tint64 ll = 0;
-            if (!ParseFixed(strTrip, 3, &ll) || ll == kMissing)
+            if (!ParseFixed(vParts[k], 3, &ll) || ll == kMissing)
             {
                 return false;
             }
@@ -256,9 +280,9 @@ std::string Take(const std::string& str, SStoredSoak* pSoak)
                                      : "a trace line whose fields are not its header's, out of order, or past what a soak reads "
                                        "(a time beyond 10^6 s, a clock below 0 or above 100 GHz, a busy share beyond 0 to 100 %, a meter beyond 10 kW)";
     }
-    if (StartsWith(str, "hogspin-trips,"))
+    if (StartsWith(str, "hogspin-sensors,"))
     {
-        return s.strHeader.empty() ? "trip points before the trace's header" : ReadTrips(str, pSoak) ? "" : "trip points of no zone in the trace";
+        return s.strHeader.empty() ? "sensors before the trace's header" : ReadSensors(str, pSoak) ? "" : "a sensor the trace does not hold, or no path";
     }
     const std::string strName = CaseName(str);
     if (!strName.empty())
