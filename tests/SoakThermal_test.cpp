@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Tests of the soak check's thermal figures: zones that rise with one pole or two, and when a board is steady.
 #include "SoakRows.h"
-#include "SoakSteady.h"
 
 namespace
 {
@@ -581,67 +580,6 @@ TEST(SoakJudge, RampsWobblesAndCaps)
     EXPECT_EQ(vClock[1].strName, "throttle-onset-cpu4");
     EXPECT_EQ(vClock[1].strMeasurement, "12.00");
     EXPECT_EQ(vClock[2].strDetails.substr(vClock[2].strDetails.size() - 24), "; the policy of CPUs 4-7");
-}
-
-// UNTIL_STEADY's looks at a growing soak, as the check takes them: never before three minutes,
-// nor while a slow pole hides; steady once T∞ is known within STEADY_TOL at two looks, or a bend
-// has held the zone still, and a standard's rate is met where one is asked.
-TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
-{
-    const auto flatTop = [](double) { return 1800000.0; };
-    const auto smallNoise = [](double t) { return 30 * std::sin(7.3 * t); };
-    const auto withRule = [](SSoak soak, int iRule) {
-        soak.asked.iSteadyRule = iRule;
-        return soak;
-    };
-    const auto throttledAt6 = [](double t) { return t < 6 ? 1800000.0 : 1400000.0; };
-    const struct
-    {
-        const char* pszName;
-        SSoak soak;
-        double dNotBefore;  // s; HUGE_VAL: never steady
-    } aCases[] = {
-        {"a die on a board of τ 10 s, 240 s of it: not before three minutes",
-         MakeCurves("temp:soc", 0, 481, 0.5, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + smallNoise(t); }, flatTop),
-         180},
-        {"the same cut at 15 s, 1.5 τ", MakeCurves("temp:soc", 0, 151, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.5)(t) + Rise(0, 20000, 10)(t) + smallNoise(t); }, flatTop),
-         HUGE_VAL},
-        {"a die jump on a board of τ 93 s, 22 s in",
-         MakeCurves("temp:soc", 0, 221, 0.1, [&](size_t, double t) { return Rise(40000, 44000, 0.2)(t) + Rise(0, 16000, 93)(t) + smallNoise(t); }, flatTop),
-         HUGE_VAL},
-        {"one pole of 5 s, 240 s of it", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + smallNoise(t); }, flatTop), 180},
-        {"the same, held to IEC 61810-7's three readings 5 min apart: too short for them",
-         withRule(MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) { return Rise(40000, 60000, 5)(t) + smallNoise(t); }, flatTop), 4),
-         HUGE_VAL},
-        {"the same, 11 min of it, held to IEC 61810-7", withRule(MakeCurves("temp:soc", 0, 661, 1, [&](size_t, double t) {
-             return Rise(40000, 60000, 5)(t) + smallNoise(t); }, flatTop), 4), 600},
-        // Throttled 6 s in, before the fit saw 2 τ, the zone then sits at 60.0 C: steady too.
-        {"a zone a throttle stopped, still since", MakeCurves("temp:soc", 0, 207, 1, [&](size_t, double t) {
-             return t < 6 ? Rise(40000, 65000, 4)(t) : 60000.0; }, throttledAt6), 180},
-        {"a zone a throttle stopped that creeps on", MakeCurves("temp:soc", 0, 207, 1, [&](size_t, double t) {
-             return t < 6 ? Rise(40000, 65000, 4)(t) : 59400.0 + 10 * t; }, throttledAt6), HUGE_VAL},
-        // A die of 15 C on a board of 3 C and τ 600 s, read in whole degrees: the board's pole
-        // hides in the sensor's steps.
-        {"a slow board read in whole degrees", MakeCurves("temp:soc", 0, 241, 1, [&](size_t, double t) {
-             return 1000 * std::floor((Rise(40000, 55000, 3)(t) + Rise(0, 3000, 600)(t)) / 1000); }, flatTop), HUGE_VAL},
-    };
-    for (const auto& c : aCases)
-    {
-        SCOPED_TRACE(c.pszName);
-        SSteadyWatch watch;
-        double dSteadyAt = HUGE_VAL;
-        for (size_t k = 10; k < c.soak.run.trace.nSamples && dSteadyAt == HUGE_VAL; k += std::max<size_t>(1, k / 20))
-        {
-            SSoakRun run = c.soak.run;
-            run.trace.nSamples = k + 1;
-            std::string strWhy;
-            dSteadyAt = SoakIsSteady(c.soak.asked, run.trace, AnalyseSoak(c.soak.asked, c.soak.board, run), &watch, &strWhy)
-                            ? static_cast<double>(run.trace.vllTimeUs[k]) / 1e6
-                            : HUGE_VAL;
-        }
-        EXPECT_GE(dSteadyAt, c.dNotBefore);
-        EXPECT_EQ(dSteadyAt == HUGE_VAL, c.dNotBefore == HUGE_VAL) << dSteadyAt;
-    }
 }
 
 } // namespace

@@ -232,6 +232,32 @@ bool ChooseAllCPUs(const std::string& strOnline, const std::vector<int>& vnAllow
     return true;
 }
 
+// STEADY_TOL, above 0 C, and STEADY_RULE, one of the steady rules by name.
+static void ReadSteady(CParamReader& reader, SCheckParams* pParams)
+{
+    SCheckParams& p = *pParams;
+    SLimit limTol;
+    reader.Limit("STEADY_TOL", false, 3, &limTol);
+    p.llSteadyTol = limTol.bSet ? limTol.llValue : 1000;
+    if (limTol.bSet && limTol.strText.find_first_not_of("0.") == std::string::npos)
+    {
+        reader.Bad("STEADY_TOL must be more than 0 C, not '" + limTol.strText + "'");
+    }
+    const std::string strRule = reader.Env("STEADY_RULE", "check");
+    std::string strRules;
+    p.iSteadyRule = -1;
+    for (size_t i = 0; i < kSteadyRuleCount; ++i)
+    {
+        p.iSteadyRule = strRule == kSteadyRules[i].pszName ? static_cast<int>(i) : p.iSteadyRule;
+        strRules += std::string(i == 0 ? "" : ", ") + kSteadyRules[i].pszName;
+    }
+    if (p.iSteadyRule < 0)
+    {
+        reader.Bad("STEADY_RULE must be one of " + strRules + ", not '" + strRule + "'");
+        p.iSteadyRule = 0;
+    }
+}
+
 bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCheckParams* pParams, std::string* pstrWhy)
 {
     CParamReader reader(pfnGetEnv);
@@ -263,26 +289,7 @@ bool ParseParams(const std::vector<std::string>& vArgs, PFNGETENV pfnGetEnv, SCh
         reader.Bad("UNTIL_STEADY must be 0 or 1, not '" + strSteady + "'");
     }
     p.bUntilSteady = strSteady == "1";
-    SLimit limTol;
-    reader.Limit("STEADY_TOL", false, 3, &limTol);
-    p.llSteadyTol = limTol.bSet ? limTol.llValue : 1000;
-    if (limTol.bSet && limTol.strText.find_first_not_of("0.") == std::string::npos)
-    {
-        reader.Bad("STEADY_TOL must be more than 0 C, not '" + limTol.strText + "'");
-    }
-    const std::string strRule = reader.Env("STEADY_RULE", "check");
-    std::string strRules;
-    p.iSteadyRule = -1;
-    for (size_t i = 0; i < kSteadyRuleCount; ++i)
-    {
-        p.iSteadyRule = strRule == kSteadyRules[i].pszName ? static_cast<int>(i) : p.iSteadyRule;
-        strRules += std::string(i == 0 ? "" : ", ") + kSteadyRules[i].pszName;
-    }
-    if (p.iSteadyRule < 0)
-    {
-        reader.Bad("STEADY_RULE must be one of " + strRules + ", not '" + strRule + "'");
-        p.iSteadyRule = 0;
-    }
+    ReadSteady(reader, &p);
     const std::string strSweep = reader.Env("OPP_SWEEP");
     if (strSweep != "" && strSweep != "0" && strSweep != "1")
     {
