@@ -520,6 +520,15 @@ TEST(SoakJudge, SteadyOnlyOnceTheSlowPoleIsSeen)
          HUGE_VAL},
         {"the same, 11 min of it, held to IEC 61810-7", withRule(MakeCurves("temp:soc", 0, 661, 1, [&](size_t, double t) {
              return Rise(40000, 60000, 5)(t) + smallNoise(t); }, flatTop), 4), 600},
+        // The standards' windows: 30 min for IEC 62368-1, an hour for IEC 60034-1 and IEC 60598.
+        {"a board of τ 200 s for 40 min, held to IEC 62368-1", withRule(MakeCurves("temp:soc", 0, 241, 10, [&](size_t, double t) {
+             return Rise(40000, 60000, 200)(t) + smallNoise(t); }, flatTop), 1), 1800},
+        {"the same held to IEC 60034-1", withRule(MakeCurves("temp:soc", 0, 241, 10, [&](size_t, double t) {
+             return Rise(40000, 60000, 200)(t) + smallNoise(t); }, flatTop), 2), HUGE_VAL},
+        {"the same held to IEC 60598", withRule(MakeCurves("temp:soc", 0, 241, 10, [&](size_t, double t) {
+             return Rise(40000, 60000, 200)(t) + smallNoise(t); }, flatTop), 3), HUGE_VAL},
+        {"the same by the check's own rule", MakeCurves("temp:soc", 0, 241, 10, [&](size_t, double t) {
+             return Rise(40000, 60000, 200)(t) + smallNoise(t); }, flatTop), 400},
         // Throttled 6 s in, before the fit saw 2 τ, the zone then sits at 60.0 C: steady too.
         {"a zone a throttle stopped, still since", MakeCurves("temp:soc", 0, 207, 1, [&](size_t, double t) {
              return t < 6 ? Rise(40000, 65000, 4)(t) : 60000.0; }, throttledAt6), 180},
