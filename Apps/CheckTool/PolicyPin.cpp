@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "../../Common/Layer2_Platform/Linux_ARM_glibc/PFSystem.h"
-#include "NumberText.h"
 #include "SysfsRead.h"
 #include "SysfsText.h"
 
