@@ -82,7 +82,7 @@ void ReplaySteady(const SCheckParams& params, SStoredSoak* pSoak)
     SSteadyWatch watch;
     const size_t nRows = pSoak->run.trace.nSamples - pSoak->run.trace.nBaseline;
     size_t nNextLook = 10;
-    for (size_t k = 10; k + 1 < nRows; ++k)
+    for (size_t k = 10; k < nRows; ++k)
     {
         if (k < nNextLook)
         {

@@ -27,8 +27,8 @@ const size_t kTwoPolePoints = 400;
 // Two poles this close are one.
 const double kPoleRatio = 1.2;
 
-// Solves the n×n system (n ≤ 3) a·x = b by Gaussian elimination; false where it is singular.
-bool Solve(double a[3][3], double b[3], int n, double x[3])
+// Solves the n×n system (n ≤ 4) a·x = b by Gaussian elimination; false where it is singular.
+bool Solve(double a[4][4], double b[4], int n, double x[4])
 {
     for (int i = 0; i < n; ++i)
     {
@@ -84,18 +84,24 @@ struct SCell
     double dLag = 0;         // the residuals' lag-one sum of products
 };
 
-// y = T∞ − B·e^(−t/τ), or with − A·e^(−t/τ₁) too where dTauFast > 0: exact least squares, as
-// the model is linear in T∞ and the rises once the time constants are given.
-SCell CellAt(const SData& d, double dTauFast, double dTau)
+// y = T∞ − B·e^(−t/τ), with − A·e^(−t/τ₁) too where dTauFast > 0, and − C·e^(−t/τ₀) where
+// dTauFixed > 0 (the fast pole seen beside two others): exact least squares, as the model is
+// linear in T∞ and the rises once the time constants are given.
+SCell CellAt(const SData& d, double dTauFast, double dTau, double dTauFixed = 0)
 {
     SCell cell;
     cell.dTauFast = dTauFast;
     cell.dTau = dTau;
-    const int n = dTauFast > 0 ? 3 : 2;
-    double a[3][3] = {}, r[3] = {}, dYY = 0;
+    const double adTau[3] = {dTau, dTauFast, dTauFixed};
+    const int n = 2 + (dTauFast > 0 ? 1 : 0) + (dTauFast > 0 && dTauFixed > 0 ? 1 : 0);
+    double a[4][4] = {}, r[4] = {}, dYY = 0;
     for (size_t i = 0; i < d.vdT.size(); ++i)
     {
-        const double f[3] = {1, -std::exp(-d.vdT[i] / dTau), n == 3 ? -std::exp(-d.vdT[i] / dTauFast) : 0};
+        double f[4] = {1, 0, 0, 0};
+        for (int p = 1; p < n; ++p)
+        {
+            f[p] = -std::exp(-d.vdT[i] / adTau[p - 1]);
+        }
         for (int p = 0; p < n; ++p)
         {
             for (int q = 0; q < n; ++q)
@@ -106,10 +112,10 @@ SCell CellAt(const SData& d, double dTauFast, double dTau)
         }
         dYY += d.vdY[i] * d.vdY[i];
     }
-    double aCopy[3][3], rCopy[3], x[3] = {0, 0, 0}, aInv[3][3], e0[3] = {1, 0, 0}, col[3] = {0, 0, 0};
-    std::copy(&a[0][0], &a[0][0] + 9, &aCopy[0][0]);
-    std::copy(&a[0][0], &a[0][0] + 9, &aInv[0][0]);
-    std::copy(r, r + 3, rCopy);
+    double aCopy[4][4], rCopy[4], x[4] = {0, 0, 0, 0}, aInv[4][4], e0[4] = {1, 0, 0, 0}, col[4] = {0, 0, 0, 0};
+    std::copy(&a[0][0], &a[0][0] + 16, &aCopy[0][0]);
+    std::copy(&a[0][0], &a[0][0] + 16, &aInv[0][0]);
+    std::copy(r, r + 4, rCopy);
     if (!Solve(aCopy, rCopy, n, x) || !Solve(aInv, e0, n, col))
     {
         return cell;
@@ -127,12 +133,16 @@ SCell CellAt(const SData& d, double dTauFast, double dTau)
     double dPrev = 0;
     for (size_t i = 0; i < d.vdT.size(); ++i)
     {
-        const double dRes = d.vdY[i] - x[0] + x[1] * std::exp(-d.vdT[i] / dTau) + (n == 3 ? x[2] * std::exp(-d.vdT[i] / dTauFast) : 0);
+        double dRes = d.vdY[i] - x[0];
+        for (int p = 1; p < n; ++p)
+        {
+            dRes += x[p] * std::exp(-d.vdT[i] / adTau[p - 1]);
+        }
         cell.dLag += i > 0 ? dRes * dPrev : 0;
         dPrev = dRes;
     }
     cell.dSteady = x[0];
-    cell.bRising = x[1] > 0 && (n == 2 || x[2] > 0);
+    cell.bRising = x[1] > 0 && (n < 3 || x[2] > 0) && (n < 4 || x[3] > 0);
     cell.dSse = std::max(0.0, dSse);
     cell.dSteadyGain = std::max(0.0, col[0]);
     return cell;
@@ -176,7 +186,8 @@ SCell BestAt(const SData& d, const SProfileAsk& ask, bool bTwo, bool bOuterSlow,
         return SCell();
     }
     const auto at = [&](double dLog) {
-        const SCell c = bOuterSlow ? CellAt(d, std::exp(dLog), dOuter) : CellAt(d, dOuter, std::exp(dLog));
+        const SCell c = bOuterSlow ? CellAt(d, std::exp(dLog), dOuter, ask.dSlowerThan > 0 ? ask.dFixedFast : 0)
+                                   : CellAt(d, dOuter, std::exp(dLog));
         return c.bRising ? c : SCell();
     };
     SCell best;
@@ -260,7 +271,7 @@ bool Region(const SData& all, const SProfileAsk& ask, bool bTwo, SFitIntervals* 
             d.vdY.push_back(all.vdY[i]);
         }
     }
-    const double n = static_cast<double>(d.vdT.size()), nParams = bTwo ? 5 : 3;
+    const double n = static_cast<double>(d.vdT.size()), nParams = bTwo ? (ask.dFixedFast > 0 ? 6 : 5) : 3;
     std::vector<std::vector<SCell>> vvProfiles = {Profile(d, ask, bTwo, true)};
     if (bTwo && !(ask.dSlowerThan > 0))
     {

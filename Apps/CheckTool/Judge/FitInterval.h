@@ -42,8 +42,9 @@ struct SProfileAsk
     bool bWithTwo = false;    // with one pole chosen, a slower second the soak cannot see yet
     bool bCapIsPrior = false; // τ beyond dTauHigh is ruled out, not merely unseen: a bound there holds
     double dPriorCap = 0;     // µs: steadyAnyPole spans the region's cells whose slow τ is within it
-    double dSlowerThan = 0;   // with one pole chosen, the second is a slower one than it: the
-                              // visible pole stays within half and twice its τ, µs
+    double dSlowerThan = 0;   // a slower pole than the slow one seen, of this τ (µs), which stays
+                              // within half and twice it
+    double dFixedFast = 0;    // and beside it the fast pole seen, of this τ, held (µs); 0: none
 };
 
 // Every (τ) of one pole and (τ₁, τ₂) of two on a log grid over the asked span, then finely

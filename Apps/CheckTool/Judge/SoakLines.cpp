@@ -97,7 +97,8 @@ std::string SensorsLine(const std::vector<SSensor>& vSensors)
     {
         if (s.eKind == ESensorKind::Temp || s.eKind == ESensorKind::Power)
         {
-            str += "," + s.strName + "=" + Escaped(s.strPath, ",;=");
+            // By its trace column's name: a zone and a meter may share a name.
+            str += "," + s.strName + (s.eKind == ESensorKind::Temp ? "_c=" : "_w=") + Escaped(s.strPath, ",;=");
             for (const tint64 llTrip : s.vllPassiveTrips)
             {
                 str += ";" + ShowFixed(llTrip, 3, 0);

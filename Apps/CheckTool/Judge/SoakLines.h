@@ -28,7 +28,8 @@ std::string BoardLine(const std::string& strModel, const std::string& strKernel,
 // "hogspin-trace,t_s,cpuK_busy_pct,cpuK_mhz,ZONE_c...,METER_w..." and "hogspin-limits,...".
 std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors);
 std::string LimitsLine(const SLimits& limits);
-// "hogspin-sensors,NAME=PATH[;TRIP_C...],...": each zone's and meter's path under the sysfs
+// "hogspin-sensors,COLUMN=PATH[;TRIP_C...],...", COLUMN as in the trace's header (NAME_c, NAME_w):
+// each zone's and meter's path under the sysfs
 // root (',', ';', '=', '%' and bytes outside printable ASCII as %XX) and a zone's passive trip
 // points, that a stored soak be judged as the live one was.
 std::string SensorsLine(const std::vector<SSensor>& vSensors);

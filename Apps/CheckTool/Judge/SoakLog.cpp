@@ -216,7 +216,7 @@ bool Unescape(const std::string& str, std::string* pstrOut)
     return true;
 }
 
-// "hogspin-sensors,NAME=PATH[;TRIP_C...],...": each sensor's path, and a zone's passive trips.
+// "hogspin-sensors,COLUMN=PATH[;TRIP_C...],...": each sensor's path, and a zone's passive trips.
 bool ReadSensors(const std::string& str, SStoredSoak* pSoak)
 {
     const std::vector<std::string> vFields = Split(str, ',');
@@ -224,7 +224,7 @@ bool ReadSensors(const std::string& str, SStoredSoak* pSoak)
     {
         const size_t pEq = vFields[i].find('=');
         auto it = std::find_if(pSoak->board.vSensors.begin(), pSoak->board.vSensors.end(), [&](const SSensor& sensor) {
-            return pEq != std::string::npos && sensor.strName == vFields[i].substr(0, pEq);
+            return pEq != std::string::npos && sensor.strName + (sensor.eKind == ESensorKind::Temp ? "_c" : "_w") == vFields[i].substr(0, pEq);
         });
         const std::vector<std::string> vParts = Split(vFields[i].substr(pEq == std::string::npos ? 0 : pEq + 1), ';');
         std::string strPath;

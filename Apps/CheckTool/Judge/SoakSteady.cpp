@@ -65,8 +65,16 @@ bool MeetsRate(const SSteadyRule& rule, const SSoakTrace& trace, const SSoakAnal
     return true;
 }
 
+// How far a still zone may yet move, C: at its pace (a line through its readings, with two
+// standard errors, and a step a quantised sensor hides over them) over the soak's length.
+double Drift(const SSlope& slope, double usOver, double dStep, double usSoak)
+{
+    return slope.bKnown ? (std::fabs(slope.dSlope) + 2 * slope.dError + dStep / std::max(usOver, 1e6)) * usSoak : HUGE_VAL;
+}
+
 // A zone a bend stopped, still since: the readings after the bend held within dTol for as long
-// as the zone took to reach the bend, and at least ten of them.
+// as the zone took to reach the bend, at least ten of them, and drifting by less than half of
+// dTol over the soak's length.
 bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, double dTol, std::string* pstr)
 {
     std::vector<double> vdT, vdY;
@@ -76,9 +84,13 @@ bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, do
         return false;
     }
     const auto mm = std::minmax_element(vdY.begin(), vdY.end());
-    *pstr = a.vSensors[k].sensor.strName + " held within " + Printed(2, *mm.second - *mm.first) + " C for " +
-            ShowSeconds(vdT.back() - vdT.front()) + " s since " + a.strBent;
-    return *mm.second - *mm.first <= dTol;
+    // A fitted zone's step is its sensor's where it read in steps; else the least between readings.
+    const SSensorAnalysis& s = a.vSensors[k];
+    const double dStep = s.fit.bFitted ? s.fit.dStep : s.dStep;
+    const double dDrift = Drift(SlopeFrom(vdT, vdY, 0), vdT.back() - vdT.front(), dStep, static_cast<double>(a.usSoak));
+    *pstr = s.sensor.strName + " held within " + Printed(2, *mm.second - *mm.first) + " C for " +
+            ShowSeconds(vdT.back() - vdT.front()) + " s since " + a.strBent + ", drifting at most " + Printed(2, dDrift) + " C over the soak";
+    return *mm.second - *mm.first <= dTol && dDrift <= dTol / 2;
 }
 
 // Zone k at this look: steady or not, what shows it, and its slow pole's τ where it was fitted.
@@ -95,8 +107,10 @@ bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakA
     }
     if (!z.bFitted)
     {
-        *pstr = s.sensor.strName + " rose too little to fit";
-        return z.bFlat;
+        // One that rose too little must be still too: a slow pole may yet lift it.
+        const double dDrift = Drift(s.tail, s.dTailSpan / 3, s.dStep, s.dTailSpan);
+        *pstr = s.sensor.strName + " rose too little to fit, drifting at most " + Printed(2, dDrift) + " C over the soak";
+        return z.bFlat && dDrift <= dTol / 2;
     }
     // The look at two thirds of the soak: its interval must hold today's T∞.
     const SSteadyWatch::SLook* pEarlier = nullptr;
@@ -109,8 +123,9 @@ bool ZoneSteady(const SCheckParams& asked, const SSoakTrace& trace, const SSoakA
     // A slower pole the model does not hold shows as a drift of the last third past the
     // model's own: at its most (two standard errors, and a step a quantised sensor hides over
     // the third) it may not move the zone half of STEADY_TOL over the soak's length.
-    const double dBeyond = std::fabs(s.tail.dSlope - z.model.Slope(s.tail.dMidT)) + 2 * s.tail.dError +
-                           s.dStep / std::max(s.dTailSpan / 3, 1e6);
+    SSlope beyond = s.tail;
+    beyond.dSlope -= z.model.Slope(s.tail.dMidT);
+    const double dBeyond = Drift(beyond, s.dTailSpan / 3, s.dStep, s.dTailSpan) / std::max(s.dTailSpan, 1.0);
     if (!s.tail.bKnown || dBeyond * s.dTailSpan > dTol / 2)
     {
         *pstr = s.sensor.strName + "'s last third may drift " + Printed(2, dBeyond * s.dTailSpan) + " C past its model";

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 
 namespace
@@ -55,8 +56,10 @@ SCase WithInterval(SCase c, const SInterval& in, int nDecimals)
 {
     if (in.bKnown && c.eResult != EResult::Skip)
     {
-        c.strLow = Printed(nDecimals, in.dLow);
-        c.strHigh = Printed(nDecimals, in.dHigh);
+        // The figure as printed, rounded to fewer decimals, lies inside too.
+        const double dShown = std::atof(c.strMeasurement.c_str());
+        c.strLow = Printed(nDecimals, std::min(in.dLow, dShown));
+        c.strHigh = Printed(nDecimals, std::max(in.dHigh, dShown));
     }
     return c;
 }

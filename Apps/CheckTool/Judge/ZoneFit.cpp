@@ -333,10 +333,12 @@ void BoundFigures(const SPoints& pts, double dTauOne, double dInterval, double d
     ask.dStep = z.dStep;
     ask.dPriorCap = kSlowerPrior * z.dSpan;
     z.intervals = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask);
-    if (!ask.bTwoChosen)
+    // A slower pole than the slow one seen: beside two, the fast one held where it was seen.
     {
         ask.bWithTwo = ask.bCapIsPrior = true;
         ask.dSlowerThan = z.model.dTau;
+        ask.dFixedFast = ask.bTwoChosen ? z.model.dTauFast : 0;
+        ask.bTwoChosen = false;
         ask.dTauHigh = std::max(kSlowerPrior * z.dSpan, 2 * ask.dTauLow);
         const SInterval slower = ProfileIntervals(pts.vdT.data(), pts.vdY.data(), pts.vdT.size(), ask).steadyAnyPole;
         SInterval& any = z.intervals.steadyAnyPole;
