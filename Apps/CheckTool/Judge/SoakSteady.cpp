@@ -72,13 +72,13 @@ double Drift(const SSlope& slope, double usOver, double dStep, double usSoak)
     return slope.bKnown ? (std::fabs(slope.dSlope) + 2 * slope.dError + dStep / std::max(usOver, 1e6)) * usSoak : HUGE_VAL;
 }
 
-// A zone a bend stopped, still since: the readings after the bend held within dTol for as long
-// as the zone took to reach the bend, at least ten of them, and drifting by less than half of
-// dTol over the soak's length.
+// A zone a bend stopped, still since: over the later half of the time since the bend (a throttled
+// board settles anew, lower) held within dTol for as long as the zone took to reach the bend,
+// at least ten readings, and drifting by less than half of dTol over the soak's length.
 bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, double dTol, std::string* pstr)
 {
     std::vector<double> vdT, vdY;
-    Readings(trace, k, a.rowsSoak, a.dBend, &vdT, &vdY);
+    Readings(trace, k, a.rowsSoak, (a.dBend + static_cast<double>(trace.vllTimeUs[a.rowsSoak.iEnd - 1])) / 2, &vdT, &vdY);
     if (vdT.size() < 10 || vdT.back() - vdT.front() < a.dBend)
     {
         return false;
@@ -89,7 +89,7 @@ bool HeldSinceBend(const SSoakTrace& trace, const SSoakAnalysis& a, size_t k, do
     const double dStep = s.fit.bFitted ? s.fit.dStep : s.dStep;
     const double dDrift = Drift(SlopeFrom(vdT, vdY, 0), vdT.back() - vdT.front(), dStep, static_cast<double>(a.usSoak));
     *pstr = s.sensor.strName + " held within " + Printed(2, *mm.second - *mm.first) + " C for " +
-            ShowSeconds(vdT.back() - vdT.front()) + " s since " + a.strBent + ", drifting at most " + Printed(2, dDrift) + " C over the soak";
+            ShowSeconds(vdT.back() - vdT.front()) + " s, the later half since " + a.strBent + ", drifting at most " + Printed(2, dDrift) + " C over the soak";
     return *mm.second - *mm.first <= dTol && dDrift <= dTol / 2;
 }
 
