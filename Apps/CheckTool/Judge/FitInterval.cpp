@@ -18,12 +18,12 @@ const double kChi95 = 3.841 * 1.5;
 // The profile's grid: this many time constants, log-spaced; and the search for the other one
 // of two poles at each: a scan of this many, then golden sections.
 const size_t kGrid = 48;
-const size_t kInnerScan = 12;
-const int kInnerSections = 10;
+const size_t kInnerScan = 10;
+const int kInnerSections = 8;
 // Where the profile crosses its bound between two grid points: this many halvings.
 const int kEdgeHalvings = 12;
 // At most this many readings go into a two-pole profile, evenly spread.
-const size_t kTwoPolePoints = 400;
+const size_t kTwoPolePoints = 200;
 // Two poles this close are one.
 const double kPoleRatio = 1.2;
 
