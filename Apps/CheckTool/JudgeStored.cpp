@@ -3,6 +3,7 @@
 // and writes the same lines a live run would, carrying the cases its trace cannot give.
 #include "JudgeStored.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
