@@ -322,8 +322,12 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     EXPECT_EQ(TraceHeader(soak.asked.nCPU, soak.board.vSensors), "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc_c,p_w\n");
     EXPECT_EQ(strLines, "hogspin-trace,0.0,,1200,43.064,1.868943\nhogspin-trace,0.5,100.0,,,2.416661\n");
     EXPECT_EQ(FormatTraceLine(soak.board.vSensors, soak.run.trace, 0, acLine, 20), 0u);
-    EXPECT_EQ(BoardLine("Pine64, Rock\tPro", "6.1.0", "b-3", "board-\xc3\xa4 100%"),
-              "hogspin-board,model=Pine64%2C Rock%09Pro,kernel=6.1.0,host=b-3,board=board-%C3%A4 100%25\n");
+    EXPECT_EQ(BoardLine({"Pine64, Rock\tPro", "6.1.0", "b-3", "board-\xc3\xa4 100%", UtcStamp(1765368000), "0.1.0"}),
+              "hogspin-board,model=Pine64%2C Rock%09Pro,kernel=6.1.0,host=b-3,board=board-%C3%A4 100%25,"
+              "started=2025-12-10T12:00:00Z,check=0.1.0\n");
+    // A clock at the epoch is a time; one beyond what the line can say is none.
+    EXPECT_EQ(UtcStamp(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(UtcStamp(253402300800LL), "");
     // The data line of each kind of case: a measurement, a verdict, a skip, a throttle that never came.
     const std::pair<SCase, const char*> aData[] = {
         {{"temp-max-soc", EResult::Pass, "50.0 C, the highest", "50.0", "C"}, "hogspin-case,temp-max-soc,pass,50.0,C\n"},
@@ -407,7 +411,7 @@ namespace
 // A soak written as the check writes its log: board, header, trips, trace, and its cases.
 std::vector<std::string> LogOf(const SSoak& soak, const std::vector<SCase>& vCases)
 {
-    std::string str = BoardLine("m", "k", "h", "b") + TraceHeader(soak.asked.nCPU, soak.board.vSensors) + LimitsLine(soak.asked.limits) +
+    std::string str = BoardLine({"m", "k", "h", "b", "", ""}) + TraceHeader(soak.asked.nCPU, soak.board.vSensors) + LimitsLine(soak.asked.limits) +
                       SensorsLine(soak.board.vSensors);
     char acLine[512];
     for (size_t i = 0; i < soak.run.trace.nSamples; ++i)
@@ -464,7 +468,7 @@ TEST(SoakLog, StoredSoaksAreJudgedAsTheLiveOnes)
         const char* pszWhy;
     } aBad[] = {
         {{"[    2.31] Run /init as init process"}, "line 1 ('[    2.31] Run /init as init process') is not the check's"},
-        {{vGood[0], vGood[0]}, "line 2 ('hogspin-board,model=m,kernel=k,host=h,board=b'): a second soak begins"},
+        {{vGood[0], vGood[0]}, "line 2 ('hogspin-board,model=m,kernel=k,host=h,board=b,started=,check='): a second soak begins"},
         {{vGood[0], "hogspin-trace,t_s,cpu1_busy_pct,cpu1_mhz,soc"}, "a trace header this check does not write"},
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800"}, "a trace line whose fields are not its header's"},
         {{vGood[0], vGood[1], "hogspin-trace,0.0,,1800,40.0,1.x"}, "a trace line whose fields are not its header's"},

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/utsname.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "CaseCatalogue.h"
@@ -218,7 +219,11 @@ void DescribeBoard(SCheck& c)
     }
     utsname uts;
     const bool bUname = uname(&uts) == 0;
-    c.out.Say(BoardLine(ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "", c.params.strBoard));
+    timespec now{};
+    // A board without a battery-backed clock may start in 1970: the report judges the time.
+    const bool bClock = clock_gettime(CLOCK_REALTIME, &now) == 0;
+    c.out.Say(BoardLine({ReadBoardModel(c.params.strSysfs), bUname ? uts.release : "", bUname ? uts.nodename : "",
+                         c.params.strBoard, bClock ? UtcStamp(now.tv_sec) : "", HOGSPIN_VERSION}));
     c.out.Say(TraceHeader(c.params.nCPU, c.board.vSensors));
     c.out.Say(LimitsLine(c.params.limits) + SensorsLine(c.board.vSensors));
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace
 {
@@ -58,12 +59,25 @@ std::string Escaped(const std::string& str, const char* pszSeparators)
 
 } // namespace
 
-std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
-                      const std::string& strBoard)
+std::string BoardLine(const SBoardId& id)
 {
     const auto clean = [](const std::string& str) { return Escaped(str, ","); };
-    return "hogspin-board,model=" + clean(strModel) + ",kernel=" + clean(strKernel) + ",host=" + clean(strHost) +
-           ",board=" + clean(strBoard) + "\n";
+    return "hogspin-board,model=" + clean(id.strModel) + ",kernel=" + clean(id.strKernel) + ",host=" + clean(id.strHost) +
+           ",board=" + clean(id.strBoard) + ",started=" + clean(id.strStarted) + ",check=" + clean(id.strCheck) + "\n";
+}
+
+std::string UtcStamp(long long llSeconds)
+{
+    const time_t t = static_cast<time_t>(llSeconds);
+    tm utc{};
+    char sz[32];
+    // A 32-bit time_t cannot hold every long long; gmtime_r fails past year 2^31.
+    if (static_cast<long long>(t) != llSeconds || gmtime_r(&t, &utc) == nullptr || utc.tm_year + 1900 < 0 ||
+        utc.tm_year + 1900 > 9999 || std::strftime(sz, sizeof(sz), "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+    {
+        return "";
+    }
+    return sz;
 }
 
 std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors)

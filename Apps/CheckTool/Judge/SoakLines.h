@@ -20,10 +20,23 @@ std::string ResultLine(const SCase& c);
 // Where the figure has an interval, "hogspin-interval,NAME,LOW,HIGH,95\n" after it.
 std::string DataLine(const SCase& c);
 
-// "hogspin-board,model=M,kernel=K,host=H,board=B": which board a log comes from. A value keeps
-// printable ASCII but ',' and '%'; those and every other byte are written %XX.
-std::string BoardLine(const std::string& strModel, const std::string& strKernel, const std::string& strHost,
-                      const std::string& strBoard);
+// Who ran which soak, and when: the hogspin-board line's fields.
+struct SBoardId
+{
+    std::string strModel;
+    std::string strKernel;  // uname's release
+    std::string strHost;
+    std::string strBoard;   // BOARD
+    std::string strStarted; // UtcStamp of the soak's start, empty where the clock could not be read
+    std::string strCheck;   // the check's version
+};
+
+// "hogspin-board,model=M,kernel=K,host=H,board=B,started=S,check=V": which board a log comes
+// from, from when and from which check. A value keeps printable ASCII but ',' and '%'; those
+// and every other byte are written %XX.
+std::string BoardLine(const SBoardId& id);
+// Seconds since the epoch as "YYYY-MM-DDTHH:MM:SSZ" (UTC); empty for a time gmtime cannot give.
+std::string UtcStamp(long long llSeconds);
 
 // "hogspin-trace,t_s,cpuK_busy_pct,cpuK_mhz,ZONE_c...,METER_w..." and "hogspin-limits,...".
 std::string TraceHeader(int nCPU, const std::vector<SSensor>& vSensors);
