@@ -99,14 +99,20 @@ def draw(svg, boards, names, figures, timeout):
             program += ['set title "nothing to draw: no board has a figure or a trace"', 'unset key',
                         "plot [0:1][0:1] NaN notitle"]
         program.append('unset multiplot')
-        with open(os.path.join(work, 'report.gp'), 'w') as f:
-            f.write('\n'.join(program) + '\n')
-        with open(os.devnull, 'wb') as out:
-            status, said = run_bounded(['gnuplot', 'report.gp'], timeout, out, cwd=work)
-        if status != 0:
-            raise Failure('gnuplot ' + ('did not end in time: killed' if status is None else f'failed: {said}'))
-        try:
-            shutil.copyfile(os.path.join(work, 'report.svg'), svg)
-        except OSError as e:
-            raise Failure(f'cannot write {svg}: {e.strerror}')
+        plot(work, 'report', program, svg, timeout)
+
+
+def plot(work, name, program, svg, timeout):
+    """Runs program, which writes name.svg, with gnuplot in work, bounded by timeout; the
+    picture then copied to svg."""
+    with open(os.path.join(work, f'{name}.gp'), 'w') as f:
+        f.write('\n'.join(program) + '\n')
+    with open(os.devnull, 'wb') as out:
+        status, said = run_bounded(['gnuplot', f'{name}.gp'], timeout, out, cwd=work)
+    if status != 0:
+        raise Failure('gnuplot ' + ('did not end in time: killed' if status is None else f'failed: {said}'))
+    try:
+        shutil.copyfile(os.path.join(work, f'{name}.svg'), svg)
+    except OSError as e:
+        raise Failure(f'cannot write {svg}: {e.strerror}')
 

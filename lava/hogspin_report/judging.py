@@ -69,8 +69,9 @@ def short_paths(sources):
     return short
 
 
-def choose(soaks, notes):
-    """Each board's soak: its last complete one."""
+def choose(soaks, notes, nightly=False):
+    """Each board's soak: its last complete one (nightly: a history's import, whose boards'
+    many soaks are not said)."""
     # Boards of one image share a host name: without a BOARD, soaks of one host in several logs
     # are several boards, one a log, or a farm would read as one board and its outlier vanish.
     sources = {}
@@ -92,9 +93,10 @@ def choose(soaks, notes):
     for ident, group in groups.items():
         complete = [s for s in group if s.ended]
         chosen = (complete or group)[-1]
-        chosen.logs = len({s.source for s in group})
+        # A history's boards have a log a night: one name across logs is one board there.
+        chosen.logs = 1 if nightly else len({s.source for s in group})
         boards[ident] = chosen
-        if len(group) > 1:
+        if len(group) > 1 and not nightly:
             notes.append(f'{ident}: {len(group)} soaks ({few(s.where() for s in group)}); the last '
                          f'{"complete " if complete else ""}one, {chosen.where()}, is reported')
         if chosen.anonymous:

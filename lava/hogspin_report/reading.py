@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 """Reading logs: LAVA's quoting undone, each log's soaks, and their cases from the data lines
 (or, in an older check's log that has none, from the case lines' words)."""
+import hashlib
 import math
 import re
 
@@ -9,7 +10,7 @@ from .names import UNSAFE_PLOT, shown
 
 TRACE_POINTS = 300  # a board's trace in the picture, at least
 
-PREFIX = re.compile(r'hogspin-(?:board,|trace,|limits,|case,|check: )')
+PREFIX = re.compile(r'hogspin-(?:board,|trace,|limits,|case,|interval,|check: )')
 CASE = re.compile(r'hogspin-check: ([A-Za-z0-9_-]+): (pass|fail|skip) \((.*)\)$')
 # The check's first figures go on in words after a space: "34.783 C above its first reading".
 FIGURE = re.compile(r'(?:(-?[0-9]+(?:\.([0-9]+))?)|never)(?: ([^ ,;]+))?(?:[,; ]|$)')
@@ -21,6 +22,9 @@ GLUE = re.compile(r'the check ended, with status -?[0-9]+, before it judged this
 NUMBER = re.compile(r'-?[0-9]+(?:\.[0-9]+)?$')
 LAVA_LINE = re.compile(r'\s*-\s*\{.*?"msg":\s*(.)')
 LAVA_MSG = re.compile(r'"((?:[^"\\]|\\.)*)"')
+LAVA_TIME = re.compile(r'\s*-\s*\{\s*"dt":\s*"([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2})')
+# "hogspin-interval,NAME,LOW,HIGH,95" after a figure's data line: its 95 % interval.
+INTERVAL = re.compile(r'hogspin-interval,([A-Za-z0-9_-]+),(-?[0-9]+(?:\.[0-9]+)?),(-?[0-9]+(?:\.[0-9]+)?),95$')
 ESCAPE = re.compile(r'\\(x[0-9A-Fa-f]{2}|u[0-9A-Fa-f]{4}|U[0-9A-Fa-f]{8}|.)')
 # JSON's escapes and the rest of YAML's double-quoted ones.
 ESCAPES = {'n': '\n', 't': '\t', 'r': '\r', '0': '\0', 'a': '\a', 'b': '\b', 'f': '\f', 'v': '\v', 'e': '\x1b',
@@ -83,6 +87,10 @@ class Soak:
         self.sensors = {}  # (kind, name), in the order the soak named them
         self.traces, self.samples, self.stride = {}, 0, 1
         self.figures, self.skipped, self.twice = {}, set(), set()
+        self.intervals = {}  # a figure's 95 % interval: (low, high)
+        self.lava_time = None  # the LAVA job's time of the board line, 'YYYY-MM-DDTHH:MM:SS' (UTC)
+        # The soak's trace as written, header and samples: two logs of one soak hold the same.
+        self.trace_hash = hashlib.sha256()
         # What was said of each case, in order: [name, result, details or None, data or None].
         self.said = []
         self.cases = []
@@ -97,6 +105,7 @@ class Soak:
         return [name for kind, name in self.sensors if kind == 'zone']
 
     def header(self, text):
+        self.trace_hash.update(text.encode('utf-8', 'surrogateescape') + b'\n')
         self.columns = []
         for column in text.split(',')[2:]:
             kind = 'zone' if column.endswith('_c') else 'meter' if column.endswith('_w') else None
@@ -109,6 +118,7 @@ class Soak:
                 self.sensors[kind, name] = True
 
     def sample(self, text, keep):
+        self.trace_hash.update(text.encode('utf-8', 'surrogateescape') + b'\n')
         fields = text.split(',')[1:]
         if not NUMBER.match(fields[0]):
             return
@@ -189,6 +199,8 @@ def read_soaks(stream, source, notes, traces):
         for text in messages(raw):
             if text.startswith('hogspin-board,'):
                 soak = Soak(source, number, board_fields(text))
+                lava = LAVA_TIME.match(raw.decode('utf-8', 'replace'))
+                soak.lava_time = lava.group(1) if lava else None
                 soaks.append(soak)
             elif text.startswith('hogspin-trace,t_s,') and (soak is None or soak.closed or soak.columns is not None):
                 # An older check printed no board line: each trace is a soak of its own.
@@ -200,6 +212,10 @@ def read_soaks(stream, source, notes, traces):
                 data, bad = data + bool(case), bad + (not case)
                 if case:
                     add_data(soak, outside, *case)
+            elif text.startswith('hogspin-interval,'):
+                interval = INTERVAL.match(text)
+                if interval and soak is not None and soak.said and soak.said[-1][0] == interval.group(1):
+                    soak.intervals[interval.group(1)] = (float(interval.group(2)), float(interval.group(3)))
             elif soak is None or soak.closed:
                 case = CASE.match(text)
                 if case:

@@ -155,6 +155,10 @@ def markdown(out, boards, names, figures, notes):
                      f'**{distance(j.distances[b])}**' if b in j.outliers else distance(j.distances[b]) for j in judged]
             put(f'| {b} | ' + ' | '.join(cells) + ' |')
         put()
+    notes_section(put, notes)
+
+
+def notes_section(put, notes):
     if notes:
         put('## Notes')
         put()

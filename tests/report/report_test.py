@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import signal
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -18,7 +19,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, 'lava'))
-from hogspin_report import children, common, reading  # noqa: E402  (the report is ended by PID whatever happens)
+from hogspin_report import children, common, history, reading  # noqa: E402
+import kcidb_test  # noqa: E402  (its check of a KCIDB report)  (the report is ended by PID whatever happens)
 
 REPORT = os.path.join(ROOT, 'lava', 'hogspin-report')
 # The built check and tool, from ctest; without them the tests that run them are skipped.
@@ -119,6 +121,63 @@ CASES = [
     ('a fresh soak', ('fresh',), 0,
      ['# hogspin-report: 1 board\n', re.compile(r'\| fresh \| cpu-thermal \| -?[0-9.]+ \| -?[0-9.]+ \| '),
       re.compile(r'\| [0-9]+ pass, 0 fail')], ['left out', 'not understood', 'outside a soak']),
+]
+
+# A farm's nights: six boards, twenty soaks each, their thermal resistance wobbling by 0.02 K/W.
+# Changes: {board or '*': (first night changed, K/W added)}; '*' moves the kernel too.
+STEPPED = {'board-03': (12, 0.5)}
+SHARED = {'*': (11, 0.4)}
+HISTORY_AT = '--history {d}/h.db'.split()
+# what, how the nights are made, [(arguments, exit status, what it says, what it must not)]:
+# the runs in turn on one history; {d} the work directory, @{d}/nights lists every night's log.
+HISTORY = [
+    ('a history read twice adds nothing', {}, [
+        (HISTORY_AT + ['@{d}/nights'], 0, ['120 soaks added to the history, 120 in it', 'No change in the history'], []),
+        (HISTORY_AT + ['@{d}/nights'], 0, ['0 soaks added', '120 soaks were in the history already'], []),
+        # The same soaks, their board's clock two hours off: a soak is its trace.
+        (HISTORY_AT + ['@{d}/again'], 0, ['0 soaks added', '6 soaks were in the history already'], [])]),
+    # A board that reboots mid-soak, its last two nights: said, though no figure changed.
+    ('a board whose latest soaks were cut short', {'cut': 'board-02'}, [
+        (HISTORY_AT + ['@{d}/nights'], 0, ['board-02: its latest soak (2026-11-20T02:00:00Z, ',
+                                           'was cut short, its last complete one 2026-11-18T02:00:00Z'], [])]),
+    ('a board clock that does not keep time', {'steps': STEPPED, 'stuck': True}, [
+        (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.', 'board-01, board-02, board-03, '
+                                           'board-04, board-05, board-06: soaks that started at the same second'], [])]),
+    ('a board that changed', {'steps': STEPPED}, [
+        (HISTORY_AT + ['--changes', '{d}/changes.csv', '--svg', '{d}/h.svg', '@{d}/nights'], 1,
+         ['**1 change** in the history: board-03.', '| board-03 | thermal-resistance-soc | 2026-11-13T02:00:00Z |',
+          'csv:board,figure,changed_at,before,after,units,noise\nboard-03,thermal-resistance-soc,2026-11-13T02:00:00Z,',
+          'svg:board-03: thermal-resistance-soc (K/W)'], ['| * ']),
+        # Only what the soaks since a day brought to light counts: two soaks after it show nothing.
+        (HISTORY_AT + ['--since', '2026-11-15'], 1, ['**1 change** in the history: board-03.'], []),
+        (HISTORY_AT + ['--since', '2026-11-20'], 0, ['No change came to light with the soaks since 2026-11-20T00:00:00Z'],
+         []),
+        (HISTORY_AT + ['--since', 'yesterday'], 2, ["--since: not a day or a UTC time: 'yesterday'"], [])]),
+    ('a change the whole farm shares, and a new kernel', {'steps': SHARED}, [
+        (HISTORY_AT + ['--csv', '--changes', '{d}/changes.csv', '@{d}/nights'], 1,
+         ['csv:\n*,thermal-resistance-soc,2026-11-12T02:00:00Z,', 'kernel 6.18.44 → 6.19.1'], ['csv:\nboard-0']),
+        (HISTORY_AT + ['--kcidb', '{d}/k.json'], 1, ['kcidb:6'], []),
+        # The history alone as CSV: its changes are the table.
+        (HISTORY_AT + ['--csv'], 1, ['board,figure,changed_at,before,after,units,noise\n*,thermal-resistance-soc,'], [])]),
+    ('no start time, a LAVA job\'s time, a clock in the future', {'plain': True}, [
+        (HISTORY_AT + ['board-01.log', 'board-07-lava.log', '{d}/future.log'], 0,
+         ['1 soak added', 'board-01.log:1 (it says no start time (an older check), and no LAVA job\'s time',
+          'future.log:1 (it started 2099-01-01T00:00:00Z, in the future'], [])]),
+    ('a database of another program', {'file': b'SQLite format 3\x00' + bytes(200)}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: not a hogspin-report history'], [])]),
+    ('a file that is no database', {'file': b'board,figure\n' * 100}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: not a hogspin-report history (not an SQLite database)'], [])]),
+    ('a newer report\'s history', {'sql': ['PRAGMA application_id = 1752131443', 'PRAGMA user_version = 99',
+                                           'CREATE TABLE soaks (id INTEGER PRIMARY KEY)']}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['a history of a newer hogspin-report (version 99'], [])]),
+    ('a history of the first version, upgraded in place', {'old': 1}, [
+        (HISTORY_AT + ['@{d}/nights'], 0, ['120 soaks added to the history, 121 in it'], [])]),
+    ('a history another writer holds', {'locked': True}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: the history is locked by another writer; nothing was added'], [])]),
+    ('a damaged history', {'damaged': True}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: the history is damaged ('], [])]),
+    ('no log and no history', {}, [([], 2, ['a LOG or JOB is needed, or a --history'], []),
+                                   (['--history', '{d}/typo.db'], 2, ['typo.db: no such history'], [])]),
 ]
 
 
@@ -313,6 +372,157 @@ class Report(unittest.TestCase):
                                  text=True, timeout=60)
             self.assertEqual((cut.returncode, cut.stdout), (2, ''))
             self.assertRegex(cut.stderr, r"^hogspin-check: cannot judge: --until 99 s is past the soak's end, at 1\.[0-9]+ s\n$")
+
+    @staticmethod
+    def nights(d, how):
+        """Twenty nights of six boards as logs under d/night-N/, listed in d/nights, made as how says
+        (see HISTORY); the database of how made beside them; the write lock, if asked, held."""
+        with open(os.path.join(HERE, 'board-01.log'), encoding='utf-8') as f:
+            text = f.read()
+        listed = []
+        for night in range(20):
+            for b in range(1, 7):
+                board = f'board-{b:02d}'
+                first, step = how.get('steps', {}).get(board) or how.get('steps', {}).get('*') or (99, 0)
+                kernel = '6.19.1' if '*' in how.get('steps', {}) and night >= first else '6.18.44'
+                value = 5.97 + 0.02 * ((b * 7 + night * 3) % 5 - 2) + (step if night >= first else 0)
+                started = f'2026-11-{1 if how.get("stuck") else night + 1:02d}T02:00:00Z'
+                mine = text.replace('kernel=6.18.44-fc-v1374', f'kernel={kernel}')
+                mine = mine.replace('board=board-01\n', f'board={board},started={started},check=0.1.0\n', 1)
+                mine = mine.replace(',pass,5.97,K/W', f',pass,{value:.2f},K/W')
+                mine = mine.replace('hogspin-trace,0.0,', f'hogspin-trace,0.0{night},', 1)  # a trace of its own
+                if how.get('cut') == board and night >= 18:
+                    mine = mine[:mine.index('hogspin-check: stop-sigint:')]
+                path = os.path.join(d, f'night-{night}', f'{board}.log')
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, 'w', encoding='utf-8') as f:
+                    f.write(mine)
+                listed.append(path)
+        with open(os.path.join(d, 'nights'), 'w') as f:
+            f.write('\n'.join(listed) + '\n')
+        again = []
+        for path in listed[:6]:
+            with open(path, encoding='utf-8') as f:
+                mine = f.read().replace('T02:00:00Z,check', 'T04:00:00Z,check', 1)
+            again.append(path + '.again')
+            with open(again[-1], 'w', encoding='utf-8') as f:
+                f.write(mine)
+        with open(os.path.join(d, 'again'), 'w') as f:
+            f.write('\n'.join(again) + '\n')
+        with open(os.path.join(d, 'future.log'), 'w', encoding='utf-8') as f:
+            f.write(text.replace('board-01\n', 'board-01,started=2099-01-01T00:00:00Z\n', 1))
+        db = os.path.join(d, 'h.db')
+        if 'file' in how:
+            with open(db, 'wb') as f:
+                f.write(how['file'])
+        if 'sql' in how or 'old' in how:
+            with sqlite3.connect(db) as made:
+                for statement in how.get('sql', []):
+                    made.execute(statement)
+                if 'old' in how:
+                    for statement in history.STEPS[0].split(';'):
+                        made.execute(statement)
+                    made.execute("INSERT INTO soaks VALUES (1, 'board-09', 1761962400, 'check', 'x', 1, '', '', '', '', "
+                                 "'old.log')")
+                    made.execute(f'PRAGMA application_id = {history.APPLICATION_ID}')
+                    made.execute('PRAGMA user_version = 1')
+            made.close()
+        if how.get('damaged'):
+            Report.kept(db, listed[:6])
+            with open(db, 'r+b') as f:  # an index's page overwritten, as a failing card might
+                f.seek(4096 * 2 + 8)
+                f.write(bytes(range(256)) * 8)
+        if how.get('locked'):
+            holder = sqlite3.connect(db, isolation_level=None)
+            holder.execute('CREATE TABLE elsewhere (x)')
+            holder.execute('BEGIN IMMEDIATE')
+            return holder
+        return None
+
+    @staticmethod
+    def bytes_of(path):
+        with open(path, 'rb') as f:
+            return f.read()
+
+    @staticmethod
+    def where_said(d, text, output):
+        """(what, where): 'csv:' and 'svg:' texts are looked for in the files the run wrote."""
+        kind, _, rest = text.partition(':')
+        files = {'csv': 'changes.csv', 'svg': 'h.svg'}
+        if kind not in files:
+            return text, output
+        with open(os.path.join(d, files[kind]), encoding='utf-8') as f:
+            return rest, f.read()
+
+    @staticmethod
+    def soaks_of(paths):
+        soaks = []
+        for path in paths:
+            with open(path, 'rb') as f:
+                soaks += reading.read_soaks(f, path, [], False)
+        return soaks
+
+    @staticmethod
+    def kept(db, paths):
+        """The soaks of the logs at paths, added to the history db in this process."""
+        soaks = Report.soaks_of(paths)
+        made = history.History(db)
+        made.add(soaks, [], time.time())
+        made.commit()
+        made.close()
+        return soaks
+
+    def test_history(self):
+        """A farm's history over runs: once-only, changes, KCIDB, bad databases left as they were."""
+        for what, how, runs in HISTORY:
+            with self.subTest(what), tempfile.TemporaryDirectory() as d:
+                holder = self.nights(d, how)
+                db = os.path.join(d, 'h.db')
+                try:
+                    for args, status, says, lacks in runs:
+                        if '--svg' in args and shutil.which('gnuplot') is None:
+                            self.skipTest('gnuplot not found (apt-get install gnuplot-nox)')
+                        # Closing any descriptor of the file would drop the holder's lock (POSIX).
+                        before = self.bytes_of(db) if os.path.exists(db) and holder is None else None
+                        got, out, err = self.run_report([a.replace('{d}', d) for a in args], dict(os.environ))
+                        self.assertEqual(got, status, out + err)
+                        if got == 2 and before is not None:
+                            self.assertEqual(self.bytes_of(db), before, 'a refused run changed the history')
+                        for text in says:
+                            if text.startswith('kcidb:'):
+                                with open(os.path.join(d, 'k.json'), encoding='utf-8') as f:
+                                    made = json.load(f)
+                                self.assertEqual(kcidb_test.problems(made), [])
+                                self.assertEqual(len({t['environment']['comment'] for t in made['tests']}), int(text[6:]))
+                            else:
+                                self.assertIn(*self.where_said(d, text, out + err))
+                        for text in lacks:
+                            self.assertNotIn(*self.where_said(d, text, out + err))
+                    if 'old' in how:
+                        with sqlite3.connect(db) as upgraded:
+                            self.assertEqual(upgraded.execute('PRAGMA user_version').fetchone()[0], len(history.STEPS))
+                        upgraded.close()
+                finally:
+                    if holder is not None:
+                        holder.close()
+                if holder is not None:
+                    with sqlite3.connect(db) as held:
+                        self.assertEqual(held.execute('SELECT name FROM sqlite_master').fetchall(), [('elsewhere',)])
+                    held.close()
+
+    def test_history_full_disc(self):
+        """A disc that fills mid-run: one line, and the history as it was."""
+        with tempfile.TemporaryDirectory() as d:
+            self.nights(d, {})
+            db = os.path.join(d, 'h.db')
+            logs = [os.path.join(d, f'night-{n}', f'board-{b:02d}.log') for n in range(2) for b in range(1, 7)]
+            soaks = self.kept(db, logs[:6]) + self.soaks_of(logs[6:])
+            before = self.bytes_of(db)
+            full = history.History(db)
+            full.db.execute('PRAGMA max_page_count = %d' % full.db.execute('PRAGMA page_count').fetchone()[0])
+            with self.assertRaisesRegex(common.Failure, r'h\.db: the disc is full; nothing was added'):
+                full.add(soaks, [], time.time())
+            self.assertEqual(self.bytes_of(db), before)
 
     @staticmethod
     def copies(d, changes, how=''):
