@@ -516,6 +516,15 @@ def main():
     study = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "coverage.py"), "--soaks", "1" if args.quick else "100",
                             "--check", os.path.join(args.build_dir, "hogspin-check")], capture_output=True, text=True, check=True)
     text += "\n\n" + study.stdout.strip()
+    # The report's changes over histories of known truth: pure Python, a few seconds.
+    study = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "changes.py")] + (["--series", "50"] if args.quick else []),
+                           capture_output=True, text=True, check=True)
+    text += "\n\n" + study.stdout.strip()
+    # A farm's history: 600 boards x 100 nights read in, then one night more (a minute or so).
+    study = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "history.py")]
+                           + (["--boards", "30", "--soaks", "20"] if args.quick else []),
+                           capture_output=True, text=True, check=True)
+    text += "\n\n" + study.stdout.strip()
     if args.output:
         with open(args.output, "w") as f:
             f.write(text + "\n")
