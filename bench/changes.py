@@ -129,7 +129,7 @@ def timing(rng):
     changes = find_changes(series)
     spent = time.monotonic() - start
     print(f'\n## Time\n\n600 boards × 15 figures × {SOAKS} soaks ({len(series)} series): {spent:.2f} s, '
-          f'the series judged on every CPU; {len(changes)} changes named.')
+          f'the series judged on one CPU; {len(changes)} changes named.')
 
 
 def main():

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
 """What the report's parts share: the figures it compares, the order of names, short lists."""
+import functools
 import math
 import re
 
@@ -53,6 +54,7 @@ def boards_(n):
 VERDICTS = ('energy-model-linear-',)
 
 
+@functools.lru_cache(maxsize=4096)  # a farm's logs repeat a few hundred names a million times
 def figure_of(name):
     """(prefix, what, owner, units, column) for a measurement case's name, else None."""
     if name.startswith(VERDICTS):

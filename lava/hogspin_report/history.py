@@ -231,27 +231,24 @@ class History:
         # A series a row, its soaks and values as text: a million rows through Python's sqlite3
         # cost seconds, nine thousand long ones a fraction of that.
         series, self.places = {}, {}
+        make = tuple.__new__  # a million Points: NamedTuple's own __new__ costs a third more
         for board, name, ids, values, places in self.db.execute(
                 "SELECT s.board, c.name, group_concat(s.id), group_concat(c.value), "
                 "max(CASE WHEN instr(c.text, '.') THEN length(c.text) - instr(c.text, '.') ELSE 0 END) FROM soaks s "
                 "JOIN cases c ON c.soak = s.id WHERE s.complete AND c.value IS NOT NULL AND c.result != 'skip' "
                 'GROUP BY s.board, c.name'):
+            if figure_of(name) is None:
+                continue
             self.places[board, name] = places  # a board's own last digit: its sensor's, not the farm's
-            points = series[board, name] = []
-            for soak, value in zip(ids.split(','), values.split(',')):
-                started, source, checker, kernel = soaks[int(soak)]
-                points.append(Point(started, float(value), source, checker, kernel))
-        figures = {name: figure_of(name) is not None for _, name in series}
-        for key in [key for key in series if not figures[key[1]]]:
-            del series[key]
-        for key, points in series.items():
+            points = series[board, name] = [
+                make(Point, (soak[0], value, soak[1], soak[2], soak[3]))
+                for soak, value in zip(map(soaks.__getitem__, map(int, ids.split(','))), map(float, values.split(',')))]
             points.sort(key=itemgetter(0))  # by time, and stable: soaks of one start as they were added
+        # A figure's units are its kind's (a data line of other units is left out as it is read);
+        # its decimals, the most any board printed.
         units, decimals = {}, {}
-        for name, unit, places in self.db.execute(
-                "SELECT name, units, max(CASE WHEN instr(text, '.') THEN length(text) - instr(text, '.') ELSE 0 END) "
-                'FROM cases WHERE value IS NOT NULL GROUP BY name, units'):
-            if figures.get(name):
-                units[name], decimals[name] = unit, max(places, decimals.get(name, 0))
+        for (_, name), places in self.places.items():
+            units[name], decimals[name] = figure_of(name)[3], max(places, decimals.get(name, 0))
         return series, units, decimals
 
     def hosts(self):

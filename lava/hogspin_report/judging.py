@@ -77,7 +77,8 @@ def choose(soaks, notes, nightly=False):
     sources = {}
     for soak in soaks:
         sources.setdefault(soak.ident, set()).add(soak.source)
-    split = sorted(i for i, s in sources.items() if len(s) > 1 and any(k.ident == i and k.named_by != 'board' for k in soaks))
+    unnamed = {k.ident for k in soaks if k.named_by != 'board'}
+    split = sorted(i for i, s in sources.items() if len(s) > 1 and i in unnamed)
     # Each is told by its whole path (or job), shown by as much of it as tells it apart.
     short = {i: short_paths(sources[i]) for i in split}
     for soak in soaks:

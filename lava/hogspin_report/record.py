@@ -70,8 +70,8 @@ def brought_to_light(changes, earlier, series):
     tolerance = {}
     for change in changes:
         if change.figure not in tolerance:
-            boards = {b: points for (b, f), points in series.items() if f == change.figure}
-            tolerance[change.figure] = SHARED_SPACINGS * spacing(boards)
+            times = {b: [p.time for p in points] for (b, f), points in series.items() if f == change.figure}
+            tolerance[change.figure] = SHARED_SPACINGS * spacing(times)
     return [c for c in changes
             if not any(e.board == c.board and e.figure == c.figure and (e.noise > 0) == (c.noise > 0)
                        and abs(e.at.time - c.at.time) <= tolerance[c.figure] for e in earlier)]
