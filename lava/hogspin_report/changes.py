@@ -77,9 +77,18 @@ def _own(keys):
     for board, figure in keys:
         points = _work['kept'][board, figure]
         step = _work['steps'].get((board, figure)) or last_digit(p.value for p in points)
-        found.append(series_changes(board, figure, points, _work['alarm'], _work['least'],
-                                    max(step, quantum([p.value for p in points]))))
+        found.append(series_changes(board, figure, points, _work['alarm'], _work['least'], step))
     return found
+
+
+def flicker(values, cuts):
+    """The series' quantum (below), unless a level on one side of a change held one value for
+    2 MIN_SIDE soaks or more: a flicker that began or ended with the change (a heatsink that
+    now and then lets go, a clock that now throttles) is the change, not the board's noise."""
+    edges = [0] + cuts + [len(values)]
+    if cuts and any(b - a >= 2 * MIN_SIDE and min(values[a:b]) == max(values[a:b]) for a, b in zip(edges, edges[1:])):
+        return 0.0
+    return quantum(values)
 
 
 def quantum(values):
@@ -155,6 +164,7 @@ def series_changes(board, figure, points, alarm, least, step):
     """One board's one figure: its changes of at least `least` noise, in time order."""
     values = [p.value for p in points]
     cuts = place(values, split(values, 0, len(values), alarm))
+    step = max(step, flicker(values, cuts))
     k = decisive(values, cuts[-1] if cuts else 0, step)
     if k is not None:
         cuts.append(k)

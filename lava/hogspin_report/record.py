@@ -22,6 +22,9 @@ class Looked:
         self.series = {}
         self.latest = []
         self.since = None  # seconds: only the changes soaks since then brought to light
+        # Boards whose latest soak (since then) was cut short: one that now reboots mid-soak has
+        # no figure left to change, and is as red as a change.
+        self.cut = []
 
 
 def look_back(path, soaks, notes, alarm, least, since, now, latest=False, write=True):
@@ -57,6 +60,7 @@ def look_back(path, soaks, notes, alarm, least, since, now, latest=False, write=
         looked.since = since
         earlier = {key: [p for p in points if p.time < since] for key, points in looked.series.items()}
         looked.changes = brought_to_light(looked.changes, find_changes(earlier, alarm, least, steps), looked.series)
+    looked.cut = sorted((b for b, (started, _, _) in cut.items() if since is None or started >= since), key=natural)
     notes += [f'{board}: its latest soak ({stamp(started)}, {source}) was cut short, '
               + (f'its last complete one {stamp(last)}' if last is not None else 'and no soak of it is complete')
               + ': no figure of it is judged after that' for board, (started, source, last) in sorted(cut.items())]
@@ -65,16 +69,23 @@ def look_back(path, soaks, notes, alarm, least, since, now, latest=False, write=
 
 
 def brought_to_light(changes, earlier, series):
-    """The changes that the history before a time did not show: none of its changes of that
-    board, figure and sign lies within a few of the figure's soak spacings."""
+    """The changes that the history before a time did not show. Each change it showed vouches for
+    one change now, the nearest of that board, figure and sign within a few of the figure's soak
+    spacings (a change's place may move as soaks come): a second step soon after it is news."""
     tolerance = {}
     for change in changes:
         if change.figure not in tolerance:
             times = {b: [p.time for p in points] for (b, f), points in series.items() if f == change.figure}
             tolerance[change.figure] = SHARED_SPACINGS * spacing(times)
-    return [c for c in changes
-            if not any(e.board == c.board and e.figure == c.figure and (e.noise > 0) == (c.noise > 0)
-                       and abs(e.at.time - c.at.time) <= tolerance[c.figure] for e in earlier)]
+    pairs = sorted((abs(e.at.time - c.at.time), i, j) for i, c in enumerate(changes) for j, e in enumerate(earlier)
+                   if e.board == c.board and e.figure == c.figure and (e.noise > 0) == (c.noise > 0)
+                   and abs(e.at.time - c.at.time) <= tolerance[c.figure])
+    known, used = set(), set()
+    for _, i, j in pairs:
+        if i not in known and j not in used:
+            known.add(i)
+            used.add(j)
+    return [c for i, c in enumerate(changes) if i not in known]
 
 
 def what_else(series, hosts):

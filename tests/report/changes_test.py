@@ -14,6 +14,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, 'lava'))
 from hogspin_report import changes as changes_module  # noqa: E402
 from hogspin_report.changes import Point, find_changes, last_digit  # noqa: E402
+from hogspin_report.record import brought_to_light  # noqa: E402
 
 DAY = 86400.0
 FIG = 'thermal-resistance-soc'
@@ -110,18 +111,41 @@ class Changes(unittest.TestCase):
         self.assertEqual(changes, sorted(changes, key=lambda c: c.at.time))
         self.assertEqual(changes, find_changes(series))
 
+    def test_each_change_comes_to_light_once(self):
+        # A farm judging each night with --since: every step turns one night red, a second step
+        # soon after the first too. steps: (soak, size in noise); the soaks that must come to light.
+        for steps, seen in [([(20, 15)], ['job-20']), ([(20, 15), (23, 15)], ['job-20', 'job-23'])]:
+            rng = random.Random(5)
+            values = [round(40 + rng.gauss(0, 1) + sum(size for at, size in steps if i >= at), 2) for i in range(40)]
+            light = []
+            for n in range(20, 32):
+                full = {('b', FIG): [Point(i * DAY, v, f'job-{i}') for i, v in enumerate(values[:n])]}
+                earlier = {k: [p for p in points if p.time < (n - 1) * DAY] for k, points in full.items()}
+                light += [c.at.source for c in brought_to_light(find_changes(full), find_changes(earlier), full)]
+            self.assertEqual(sorted(light), seen, steps)
+
     def test_series_too_short_or_flat_or_odd(self):
         flat = [Point(i * DAY, 40.25, f'job-{i}') for i in range(20)]
         moved = flat + [Point((20 + i) * DAY, 40.3, f'job-{20 + i}') for i in range(20)]
         same_time = [Point(i // 3 * DAY, 40.0 + 5 * (i >= 30), f'job-{i}') for i in range(60)]
         gap = [Point((i + 30 * (i >= 20)) * DAY, 40.0 + 5 * (i >= 20) + i % 2, f'job-{i}') for i in range(40)]
         spike = flat[:-1] + [Point(19 * DAY, 60.0, 'job-19')]
-        # points, the soaks where a change must be named (sign +)
+
+        def nights(values):
+            return [Point(i * DAY, v, f'job-{i}') for i, v in enumerate(values)]
+        # A flicker that comes or goes with the change is the change: a clock that now throttles
+        # two nights in three, a heatsink that now and then lets go, a rare throttle now constant.
+        throttles = nights([1800.0] * 30 + [1200.0, 1200.0, 1800.0] * 7)
+        lets_go = nights([60.0] * 30 + [75.0, 60.0] * 10)
+        constant = nights([1200.0 if i % 10 == 4 else 1800.0 for i in range(30)] + [1200.0] * 10)
+        whole_flicker = nights([60.0 + (i % 10 == 3) for i in range(60)])
+        # points, the soaks where a change must be named
         for points, at in [([], []), (flat[:1], []), (flat[:2], []), (flat, []), (spike, []), (moved, [20]),
-                           (same_time, [30]), (gap, [20])]:
+                           (same_time, [30]), (gap, [20]), (throttles, [30]), (lets_go, [30]), (constant, [30]),
+                           (whole_flicker, [])]:
             changes = find_changes({('b', FIG): points})
             self.assertEqual([int(c.at.source[4:]) for c in changes], at)
-            self.assertTrue(all(c.noise >= 2 for c in changes))
+            self.assertTrue(all(abs(c.noise) >= 2 for c in changes))
 
     def test_last_digit(self):
         for values, digit in [([41.0, 42.0], 1), ([41.25, 40.1], 0.01), ([1e-05], 1e-05), ([], 1),
