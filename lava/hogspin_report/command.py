@@ -182,7 +182,7 @@ def main(argv):
         draw_history(args.svg, looked.series, looked.changes, looked.units, args.timeout)
     elif args.svg:
         draw(args.svg, boards, names, figures, args.timeout)
-    return 1 if outliers_of(figures) or (looked is not None and looked.changes) else 0
+    return 1 if outliers_of(figures) or (looked is not None and (looked.changes or looked.cut)) else 0
 
 
 def _quiet_stdout():

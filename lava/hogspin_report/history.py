@@ -2,6 +2,7 @@
 """A farm's history: every soak's cases in an SQLite file, each soak once, read back as series."""
 import calendar
 import datetime
+import errno
 import os
 import re
 import sqlite3
@@ -48,6 +49,9 @@ STEPS = [
 STAMP = re.compile(r'([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z?$')
 EARLIEST = 946684800  # 2000-01-01: a board clock before it was never set
 AHEAD = 3600  # a start later than this past now is a clock gone wrong
+# A board's start this far from the time LAVA logged its line is a board clock gone wrong (one
+# without a battery starts at its image's date): the lab's clock places the soak.
+DISAGREE = 3600
 
 
 def stamp(seconds):
@@ -71,7 +75,7 @@ def started_of(soak, now):
     said = soak.fields.get('started', '')
     check = seconds_of(said)
     lava = seconds_of(soak.lava_time)
-    if check is not None and EARLIEST <= check <= now + AHEAD:
+    if check is not None and EARLIEST <= check <= now + AHEAD and (lava is None or abs(check - lava) <= DISAGREE):
         return check, 'check'
     if lava is not None and EARLIEST <= lava <= now + AHEAD:
         return lava, 'lava'
@@ -182,8 +186,11 @@ class History:
                 refused.append(f'{soak.where()} ({by})')
                 continue
             digest = soak.trace_hash.hexdigest()
-            # Its trace is the soak: a board's clock may place one soak at two starts.
-            if self.db.execute('SELECT 1 FROM soaks WHERE board = ? AND digest = ?', (soak.ident, digest)).fetchone():
+            # Its trace, times to the microsecond, is the soak: a board's clock may place one soak at
+            # two starts. A trace without a sample (a soak that failed at once) is the same every night.
+            known_by = ('digest = ?', (digest,)) if soak.samples else ('digest = ? AND started = ?', (digest, started))
+            if self.db.execute(f'SELECT 1 FROM soaks WHERE board = ? AND {known_by[0]}',
+                               (soak.ident, *known_by[1])).fetchone():
                 known += 1
                 continue
             placed += by == 'lava'
@@ -208,10 +215,7 @@ class History:
         try:
             self.db.execute('COMMIT')
             if self.made:
-                # Put in its place only if no other run made one there meanwhile.
-                os.link(self.made, self.path)
-                os.remove(self.made)
-                self.made = None
+                self._put_in_place()
         except sqlite3.Error as e:
             self.close(failed=True)
             raise _fail(self.path, e)
@@ -222,6 +226,19 @@ class History:
             self.close(failed=True)
             raise Failure(f'{self.path}: cannot put the new history in its place ({e.strerror}); nothing was added')
         self.db.execute('BEGIN')  # what is read back is what was written
+
+    def _put_in_place(self):
+        """The new history to its name, only if no other run made one there meanwhile."""
+        try:
+            os.link(self.made, self.path)
+            os.remove(self.made)
+        except OSError as e:
+            if e.errno not in (errno.EPERM, errno.ENOTSUP, errno.EOPNOTSUPP, errno.ENOSYS):
+                raise
+            # A file system without hard links (vfat, some network shares): the name claimed, then filled.
+            os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
+            os.replace(self.made, self.path)
+        self.made = None
 
     def series(self):
         """{(board, figure): [Point, ...]} of every complete soak, in time order, {figure: units}

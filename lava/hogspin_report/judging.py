@@ -79,6 +79,12 @@ def choose(soaks, notes, nightly=False):
         sources.setdefault(soak.ident, set()).add(soak.source)
     unnamed = {k.ident for k in soaks if k.named_by != 'board'}
     split = sorted(i for i, s in sources.items() if len(s) > 1 and i in unnamed)
+    if nightly and split:
+        # A history's logs are nights: a host's soaks over them are one board's, as each night's run
+        # alone would store them, or a past read at once would make a board of every night.
+        notes.append(f'{few(split)}: named by host or model alone in several logs, taken as one board over time; '
+                     'boards that share a host or model need a BOARD each')
+        split = []
     # Each is told by its whole path (or job), shown by as much of it as tells it apart.
     short = {i: short_paths(sources[i]) for i in split}
     for soak in soaks:

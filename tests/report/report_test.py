@@ -3,6 +3,7 @@
 """Batches of the stand-in logs beside this file, each run through lava/hogspin-report, and the
 check's cases as the report, the LAVA definition and its glue know them."""
 import csv
+import errno
 import io
 import json
 import os
@@ -15,6 +16,7 @@ import sys
 import tempfile
 import time
 import unittest
+from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -136,10 +138,20 @@ HISTORY = [
         (HISTORY_AT + ['@{d}/nights'], 0, ['0 soaks added', '120 soaks were in the history already'], []),
         # The same soaks, their board's clock two hours off: a soak is its trace.
         (HISTORY_AT + ['@{d}/again'], 0, ['0 soaks added', '6 soaks were in the history already'], [])]),
-    # A board that reboots mid-soak, its last two nights: said, though no figure changed.
+    # A board that now reboots mid-soak, its last two nights: no figure changed, and it is red.
     ('a board whose latest soaks were cut short', {'cut': 'board-02'}, [
-        (HISTORY_AT + ['@{d}/nights'], 0, ['board-02: its latest soak (2026-11-20T02:00:00Z, ',
-                                           'was cut short, its last complete one 2026-11-18T02:00:00Z'], [])]),
+        (HISTORY_AT + ['@{d}/nights'], 1, ['board-02: its latest soak (2026-11-20T02:00:00Z, ',
+                                           'was cut short, its last complete one 2026-11-18T02:00:00Z'], []),
+        (HISTORY_AT + ['--since', '2026-11-21'], 0, ['No change came to light'], [])]),
+    # Boards of one name each but no BOARD: a past read at once is each host's history.
+    ('boards named by host alone', {'steps': STEPPED, 'hosts': True}, [
+        (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: farm-03.', 'farm-01, farm-02, farm-03, '
+                                           'farm-04, farm-05, farm-06: named by host or model alone in several logs, '
+                                           'taken as one board over time'], ['@'])]),
+    # Under LAVA, a board clock at its image's date: the lab's clock places its soaks, in order.
+    ('a board clock set wrong, under LAVA', {'steps': STEPPED, 'lava': 'board-03'}, [
+        (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.',
+                                           "20 soaks placed in the history by the LAVA job's time"], [])]),
     ('a board clock that does not keep time', {'steps': STEPPED, 'stuck': True}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.', 'board-01, board-02, board-03, '
                                            'board-04, board-05, board-06: soaks that started at the same second'], [])]),
@@ -387,12 +399,19 @@ class Report(unittest.TestCase):
                 kernel = '6.19.1' if '*' in how.get('steps', {}) and night >= first else '6.18.44'
                 value = 5.97 + 0.02 * ((b * 7 + night * 3) % 5 - 2) + (step if night >= first else 0)
                 started = f'2026-11-{1 if how.get("stuck") else night + 1:02d}T02:00:00Z'
+                if how.get('lava') == board:  # no battery-backed clock: the image's date, then seconds since boot
+                    started = f'2025-01-01T00:00:{night:02d}Z'
                 mine = text.replace('kernel=6.18.44-fc-v1374', f'kernel={kernel}')
                 mine = mine.replace('board=board-01\n', f'board={board},started={started},check=0.1.0\n', 1)
+                if how.get('hosts'):
+                    mine = mine.replace(f'host=farm-01,board={board},', f'host=farm-{b:02d},board=,', 1)
                 mine = mine.replace(',pass,5.97,K/W', f',pass,{value:.2f},K/W')
                 mine = mine.replace('hogspin-trace,0.0,', f'hogspin-trace,0.0{night},', 1)  # a trace of its own
                 if how.get('cut') == board and night >= 18:
                     mine = mine[:mine.index('hogspin-check: stop-sigint:')]
+                if 'lava' in how:
+                    mine = ''.join(f'- {{"dt": "2026-11-{night + 1:02d}T02:00:05", "lvl": "target", "msg": {json.dumps(line)}}}\n'
+                                   for line in mine.splitlines())
                 path = os.path.join(d, f'night-{night}', f'{board}.log')
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, 'w', encoding='utf-8') as f:
@@ -523,6 +542,19 @@ class Report(unittest.TestCase):
             with self.assertRaisesRegex(common.Failure, r'h\.db: the disc is full; nothing was added'):
                 full.add(soaks, [], time.time())
             self.assertEqual(self.bytes_of(db), before)
+            # A new history on a file system without hard links (vfat, a share) is put in place all
+            # the same, and never over one another run made meanwhile.
+            with mock.patch.object(history.os, 'link', side_effect=PermissionError(errno.EPERM, 'no links')):
+                self.kept(os.path.join(d, 'vfat.db'), logs[:6])
+                read = history.History(os.path.join(d, 'vfat.db'), write=False)
+                self.assertEqual(read.db.execute('SELECT count(*) FROM soaks').fetchone(), (6,))
+                read.close()
+                raced = history.History(os.path.join(d, 'raced.db'))
+                raced.add(soaks, [], time.time())
+                open(os.path.join(d, 'raced.db'), 'w').close()
+                with self.assertRaisesRegex(common.Failure, 'another run made this history meanwhile'):
+                    raced.commit()
+            self.assertEqual([n for n in os.listdir(d) if '.new' in n], [])  # nothing left beside
 
     @staticmethod
     def copies(d, changes, how=''):
