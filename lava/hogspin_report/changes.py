@@ -82,11 +82,13 @@ def _own(keys):
 
 
 def flicker(values, cuts):
-    """The series' quantum (below), unless a level on one side of a change held one value for
-    2 MIN_SIDE soaks or more: a flicker that began or ended with the change (a heatsink that
-    now and then lets go, a clock that now throttles) is the change, not the board's noise."""
-    edges = [0] + cuts + [len(values)]
-    if cuts and any(b - a >= 2 * MIN_SIDE and min(values[a:b]) == max(values[a:b]) for a, b in zip(edges, edges[1:])):
+    """The series' quantum (below), unless every level held 2 MIN_SIDE soaks or more and one of
+    them a single value: a flicker that began or ended with the change (a heatsink that now and
+    then lets go, a clock that now throttles) is the change, not the board's noise. A few odd
+    soaks after a steady run are not yet a level: a clock throttling two nights in three."""
+    edges = list(zip([0] + cuts, cuts + [len(values)]))
+    if cuts and all(b - a >= 2 * MIN_SIDE for a, b in edges) and \
+            any(min(values[a:b]) == max(values[a:b]) for a, b in edges):
         return 0.0
     return quantum(values)
 
