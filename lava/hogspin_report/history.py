@@ -70,12 +70,14 @@ def seconds_of(text):
     return calendar.timegm(when.utctimetuple())
 
 
-def started_of(soak, now):
-    """(seconds, 'check' or 'lava') of the soak's start, else (None, why not)."""
+def started_of(soak, now, judged_again=False):
+    """(seconds, 'check' or 'lava') of the soak's start, else (None, why not); judged_again: its
+    LAVA time is a later job's, which judged the stored soak again."""
     said = soak.fields.get('started', '')
     check = seconds_of(said)
     lava = seconds_of(soak.lava_time)
-    if check is not None and EARLIEST <= check <= now + AHEAD and (lava is None or abs(check - lava) <= DISAGREE):
+    if check is not None and EARLIEST <= check <= now + AHEAD and \
+            (lava is None or judged_again or abs(check - lava) <= DISAGREE):
         return check, 'check'
     if lava is not None and EARLIEST <= lava <= now + AHEAD:
         return lava, 'lava'
@@ -86,6 +88,20 @@ def started_of(soak, now):
     if said:
         return None, f'its start {said!r} is no UTC time'
     return None, 'it says no start time (an older check), and no LAVA job\'s time is beside it'
+
+
+def judged_again(soaks):
+    """The boards whose soaks' LAVA times lie closer together than their own starts by over a
+    night: logs of stored soaks judged again in later jobs, whose clock is not the soak's. A board
+    clock that does not keep time is the other way round: its starts crowd, LAVA's spread."""
+    times = {}
+    for soak in soaks:
+        check, lava = seconds_of(soak.fields.get('started', '')), seconds_of(soak.lava_time)
+        if check is not None and lava is not None:
+            times.setdefault(soak.ident, []).append((check, lava))
+    spread = lambda values: max(values) - min(values)  # noqa: E731
+    return {board for board, pairs in times.items()
+            if spread([c for c, _ in pairs]) > spread([lv for _, lv in pairs]) + 86400}
 
 
 def _fail(path, e):
@@ -109,6 +125,11 @@ class History:
             self.made = f'{path}.{os.getpid()}.new'
         elif not os.path.isfile(path):
             raise Failure(f'{path}: not a file')
+        elif os.path.getsize(path) == 0:
+            # SQLite takes an empty file for an empty database: it may be the name another run has
+            # claimed for its new history (below), which that run's file is about to replace.
+            raise Failure(f'{path}: an empty file, no history (another run may be putting its new one there; '
+                          'one made by hand: remove it); left as it was')
         try:
             if write:
                 self.db = sqlite3.connect(self.made or path, timeout=wait, isolation_level=None)
@@ -177,11 +198,12 @@ class History:
     def _add(self, soaks, notes, now):
         run = self.db.execute('INSERT INTO runs (at, soaks) VALUES (?, 0)', (int(now),)).lastrowid
         refused, known, added, placed = [], 0, 0, 0
+        again = judged_again(soaks)
         for soak in soaks:
             if soak.anonymous or soak.named_by == 'model':
                 refused.append(f'{soak.where()} (it names no board or host: give it a BOARD)')
                 continue
-            started, by = started_of(soak, now)
+            started, by = started_of(soak, now, soak.ident in again)
             if started is None:
                 refused.append(f'{soak.where()} ({by})')
                 continue
@@ -237,7 +259,11 @@ class History:
                 raise
             # A file system without hard links (vfat, some network shares): the name claimed, then filled.
             os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
-            os.replace(self.made, self.path)
+            try:
+                os.replace(self.made, self.path)
+            except OSError:
+                os.remove(self.path)  # the claim, still empty: no history is lost with it
+                raise
         self.made = None
 
     def series(self):

@@ -8,6 +8,7 @@ from .common import Failure, few, natural
 from .history import History, stamp, seconds_of
 
 QUIET = 7 * 86400  # a board this long without a soak, while others had theirs, is said
+RERUN = 12 * 3600  # a soak this soon after a complete one is of the same night
 
 
 class Looked:
@@ -60,7 +61,9 @@ def look_back(path, soaks, notes, alarm, least, since, now, latest=False, write=
         looked.since = since
         earlier = {key: [p for p in points if p.time < since] for key, points in looked.series.items()}
         looked.changes = brought_to_light(looked.changes, find_changes(earlier, alarm, least, steps), looked.series)
-    looked.cut = sorted((b for b, (started, _, _) in cut.items() if since is None or started >= since), key=natural)
+    # A rerun cut short on the night of a complete soak is the batch's rerun: the complete one counts.
+    looked.cut = sorted((b for b, (started, _, last) in cut.items()
+                         if (since is None or started >= since) and (last is None or started - last > RERUN)), key=natural)
     notes += [f'{board}: its latest soak ({stamp(started)}, {source}) was cut short, '
               + (f'its last complete one {stamp(last)}' if last is not None else 'and no soak of it is complete')
               + ': no figure of it is judged after that' for board, (started, source, last) in sorted(cut.items())]

@@ -146,12 +146,20 @@ HISTORY = [
     # Boards of one name each but no BOARD: a past read at once is each host's history.
     ('boards named by host alone', {'steps': STEPPED, 'hosts': True}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: farm-03.', 'farm-01, farm-02, farm-03, '
-                                           'farm-04, farm-05, farm-06: named by host or model alone in several logs, '
-                                           'taken as one board over time'], ['@'])]),
-    # Under LAVA, a board clock at its image's date: the lab's clock places its soaks, in order.
+                                           'farm-04, farm-05, farm-06: named by host or model alone in logs of several '
+                                           'nights, taken as one board over time'], ['@'])]),
+    # ... but boards of one image, one night, are still a board a log, and the outlier is seen.
+    ('boards of one image, one night', {'steps': STEPPED, 'hosts': 'image'}, [
+        (HISTORY_AT + ['@{d}/last'], 1, ['**1 outlier**: farm-01@board-03.log', 'farm-01: named by host or model '
+                                         'alone in several logs, so each log is taken as a board of its own'], [])]),
+    # Under LAVA, a board clock at its image's date: the lab's clock places its soaks, in order;
+    # soaks judged again in a later job keep their own starts.
     ('a board clock set wrong, under LAVA', {'steps': STEPPED, 'lava': 'board-03'}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.',
                                            "20 soaks placed in the history by the LAVA job's time"], [])]),
+    ('soaks judged again in later LAVA jobs', {'steps': STEPPED, 'lava': 'judged again'}, [
+        (HISTORY_AT + ['@{d}/nights'], 1, ['| board-03 | thermal-resistance-soc | 2026-11-13T02:00:00Z |'],
+         ["LAVA job's time"])]),
     ('a board clock that does not keep time', {'steps': STEPPED, 'stuck': True}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.', 'board-01, board-02, board-03, '
                                            'board-04, board-05, board-06: soaks that started at the same second'], [])]),
@@ -177,6 +185,8 @@ HISTORY = [
           'future.log:1 (it started 2099-01-01T00:00:00Z, in the future'], [])]),
     ('a database of another program', {'file': b'SQLite format 3\x00' + bytes(200)}, [
         (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: not a hogspin-report history'], [])]),
+    ('an empty file: a name another run claimed', {'file': b''}, [
+        (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: an empty file, no history'], [])]),
     ('a file that is no database', {'file': b'board,figure\n' * 100}, [
         (HISTORY_AT + ['@{d}/nights'], 2, ['h.db: not a hogspin-report history (not an SQLite database)'], [])]),
     ('a newer report\'s history', {'sql': ['PRAGMA application_id = 1752131443', 'PRAGMA user_version = 99',
@@ -403,14 +413,17 @@ class Report(unittest.TestCase):
                     started = f'2025-01-01T00:00:{night:02d}Z'
                 mine = text.replace('kernel=6.18.44-fc-v1374', f'kernel={kernel}')
                 mine = mine.replace('board=board-01\n', f'board={board},started={started},check=0.1.0\n', 1)
-                if how.get('hosts'):
-                    mine = mine.replace(f'host=farm-01,board={board},', f'host=farm-{b:02d},board=,', 1)
+                if how.get('hosts'):  # each its own host, or one image's: all farm-01
+                    host = 'farm-01' if how['hosts'] == 'image' else f'farm-{b:02d}'
+                    mine = mine.replace(f'host=farm-01,board={board},', f'host={host},board=,', 1)
                 mine = mine.replace(',pass,5.97,K/W', f',pass,{value:.2f},K/W')
                 mine = mine.replace('hogspin-trace,0.0,', f'hogspin-trace,0.0{night},', 1)  # a trace of its own
                 if how.get('cut') == board and night >= 18:
                     mine = mine[:mine.index('hogspin-check: stop-sigint:')]
-                if 'lava' in how:
-                    mine = ''.join(f'- {{"dt": "2026-11-{night + 1:02d}T02:00:05", "lvl": "target", "msg": {json.dumps(line)}}}\n'
+                if 'lava' in how:  # logged that night, or by a later job that judged the soak again
+                    dt = f'2026-12-05T03:{59 - night:02d}:{b:02d}' if how['lava'] == 'judged again' else \
+                        f'2026-11-{night + 1:02d}T02:00:05'
+                    mine = ''.join(f'- {{"dt": "{dt}", "lvl": "target", "msg": {json.dumps(line)}}}\n'
                                    for line in mine.splitlines())
                 path = os.path.join(d, f'night-{night}', f'{board}.log')
                 os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -419,6 +432,8 @@ class Report(unittest.TestCase):
                 listed.append(path)
         with open(os.path.join(d, 'nights'), 'w') as f:
             f.write('\n'.join(listed) + '\n')
+        with open(os.path.join(d, 'last'), 'w') as f:
+            f.write('\n'.join(listed[-6:]) + '\n')
         again = []
         for path in listed[:6]:
             with open(path, encoding='utf-8') as f:
