@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "NumberText.h"
@@ -256,7 +257,11 @@ int JudgeStoredSoak(const std::vector<std::string>& vArgs, CCheckOutput& out, co
     {
         return Refuse("cannot write the results to '" + Printable(strResults, 200) + "': " + strWhyResults);
     }
-    out.Say(soak.strBoardLine + "\n" + soak.strHeader + "\n" + LimitsLine(params.limits) + SensorsLine(soak.board.vSensors));
+    // judged= says the soak is not tonight's: a LAVA job that judges it again logs it at its own time.
+    timespec now{};
+    const std::string strJudged = clock_gettime(CLOCK_REALTIME, &now) == 0 ? UtcStamp(now.tv_sec) : "";
+    out.Say(soak.strBoardLine + ",judged=" + strJudged + "\n" + soak.strHeader + "\n" + LimitsLine(params.limits) +
+            SensorsLine(soak.board.vSensors));
     for (const std::string& strRow : soak.vRows)
     {
         out.Say(strRow + "\n");

@@ -70,14 +70,13 @@ def seconds_of(text):
     return calendar.timegm(when.utctimetuple())
 
 
-def started_of(soak, now, judged_again=False):
-    """(seconds, 'check' or 'lava') of the soak's start, else (None, why not); judged_again: its
-    LAVA time is a later job's, which judged the stored soak again."""
+def started_of(soak, now):
+    """(seconds, 'check' or 'lava') of the soak's start, else (None, why not)."""
     said = soak.fields.get('started', '')
     check = seconds_of(said)
-    lava = seconds_of(soak.lava_time)
-    if check is not None and EARLIEST <= check <= now + AHEAD and \
-            (lava is None or judged_again or abs(check - lava) <= DISAGREE):
+    # A stored soak judged again (judged= on its board line) was logged by a later job.
+    lava = seconds_of(soak.lava_time) if 'judged' not in soak.fields else None
+    if check is not None and EARLIEST <= check <= now + AHEAD and (lava is None or abs(check - lava) <= DISAGREE):
         return check, 'check'
     if lava is not None and EARLIEST <= lava <= now + AHEAD:
         return lava, 'lava'
@@ -88,20 +87,6 @@ def started_of(soak, now, judged_again=False):
     if said:
         return None, f'its start {said!r} is no UTC time'
     return None, 'it says no start time (an older check), and no LAVA job\'s time is beside it'
-
-
-def judged_again(soaks):
-    """The boards whose soaks' LAVA times lie closer together than their own starts by over a
-    night: logs of stored soaks judged again in later jobs, whose clock is not the soak's. A board
-    clock that does not keep time is the other way round: its starts crowd, LAVA's spread."""
-    times = {}
-    for soak in soaks:
-        check, lava = seconds_of(soak.fields.get('started', '')), seconds_of(soak.lava_time)
-        if check is not None and lava is not None:
-            times.setdefault(soak.ident, []).append((check, lava))
-    spread = lambda values: max(values) - min(values)  # noqa: E731
-    return {board for board, pairs in times.items()
-            if spread([c for c, _ in pairs]) > spread([lv for _, lv in pairs]) + 86400}
 
 
 def _fail(path, e):
@@ -198,12 +183,11 @@ class History:
     def _add(self, soaks, notes, now):
         run = self.db.execute('INSERT INTO runs (at, soaks) VALUES (?, 0)', (int(now),)).lastrowid
         refused, known, added, placed = [], 0, 0, 0
-        again = judged_again(soaks)
         for soak in soaks:
             if soak.anonymous or soak.named_by == 'model':
                 refused.append(f'{soak.where()} (it names no board or host: give it a BOARD)')
                 continue
-            started, by = started_of(soak, now, soak.ident in again)
+            started, by = started_of(soak, now)
             if started is None:
                 refused.append(f'{soak.where()} ({by})')
                 continue
@@ -212,12 +196,12 @@ class History:
             # two starts. A trace without a sample (a soak that failed at once) is the same every night.
             known_by = ('digest = ?', (digest,)) if soak.samples else ('digest = ? AND started = ?', (digest, started))
             if self.db.execute(f'SELECT 1 FROM soaks WHERE board = ? AND {known_by[0]}',
-                               (soak.ident, *known_by[1])).fetchone():
+                               (soak.name, *known_by[1])).fetchone():
                 known += 1
                 continue
             placed += by == 'lava'
             said = [shown(soak.fields.get(k, '')) for k in ('model', 'kernel', 'host', 'check')]
-            row = (soak.ident, started, by, digest, int(soak.ended), *said, soak.source, run)
+            row = (soak.name, started, by, digest, int(soak.ended), *said, soak.source, run)
             cursor = self.db.execute('INSERT INTO soaks (board, started, started_by, digest, complete, model, '
                                      'kernel, host, checker, source, run) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)', row)
             added += 1

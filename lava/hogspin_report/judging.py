@@ -3,14 +3,12 @@
 import math
 
 from .common import FIGURES, boards_, few, figure_of, natural
-from .history import seconds_of
 from .names import safe
 
 THRESHOLD = 3.5
 MIN_BOARDS = 5
 MAD_TO_SIGMA = 1.4826
 FLOOR = 0.02  # of the median: boards of one design may agree to the last digit
-NIGHT = 86400  # seconds: a farm soaks its boards once a night
 
 
 def middle(values):
@@ -71,12 +69,6 @@ def short_paths(sources):
     return short
 
 
-def same_night(starts):
-    """Whether two of [(start, log)] from different logs began within half a day of each other."""
-    starts = sorted(starts)
-    return any(b[0] - a[0] < NIGHT / 2 and a[1] != b[1] for a, b in zip(starts, starts[1:]))
-
-
 def choose(soaks, notes, nightly=False):
     """Each board's soak: its last complete one (nightly: a history's import, whose boards'
     many soaks are not said)."""
@@ -87,20 +79,11 @@ def choose(soaks, notes, nightly=False):
         sources.setdefault(soak.ident, set()).add(soak.source)
     unnamed = {k.ident for k in soaks if k.named_by != 'board'}
     split = sorted(i for i, s in sources.items() if len(s) > 1 and i in unnamed)
-    if nightly:
-        # A history's logs are nights: a host's soaks over them are one board's, as each night's run
-        # alone would store them, or a past read at once would make a board of every night. Soaks
-        # of one name in several logs on one night are still boards of one image.
-        starts = {}
-        for soak in soaks:
-            start = seconds_of(soak.fields.get('started')) or seconds_of(soak.lava_time)
-            if soak.ident in split and start is not None:
-                starts.setdefault(soak.ident, []).append((start, soak.source))
-        over_time = [i for i in split if not same_night(starts.get(i, []))]
-        if over_time:
-            notes.append(f'{few(over_time)}: named by host or model alone in logs of several nights, taken as one '
-                         'board over time; boards that share a host or model need a BOARD each')
-        split = [i for i in split if i not in over_time]
+    if nightly and split:
+        # The history keeps each soak under the name its log gives (Soak.name): a host's soaks over
+        # the nights are one board's there; only this batch tells the logs apart.
+        notes.append(f'{few(split)}: named by host or model alone in several logs: a board a log in this batch, one '
+                     'board in the history; boards that share a host or model need a BOARD each')
     # Each is told by its whole path (or job), shown by as much of it as tells it apart.
     short = {i: short_paths(sources[i]) for i in split}
     for soak in soaks:

@@ -80,6 +80,7 @@ class Soak:
         self.source, self.line, self.fields = source, line, fields
         named = [fields.get(k, '').strip() for k in ('board', 'host', 'model')]
         self.ident = shown(next((n for n in named if n), '')).strip() or self.where()
+        self.name = self.ident  # as the log names it: a batch may tell boards of one name apart
         self.anonymous = not any(named)
         self.named_by = next((k for k, n in zip(('board', 'host', 'model'), named) if n), None)
         self.logs = 1  # how many logs hold this board's soaks

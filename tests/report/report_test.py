@@ -146,9 +146,10 @@ HISTORY = [
     # Boards of one name each but no BOARD: a past read at once is each host's history.
     ('boards named by host alone', {'steps': STEPPED, 'hosts': True}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: farm-03.', 'farm-01, farm-02, farm-03, '
-                                           'farm-04, farm-05, farm-06: named by host or model alone in logs of several '
-                                           'nights, taken as one board over time'], ['@'])]),
-    # ... but boards of one image, one night, are still a board a log, and the outlier is seen.
+                                           'farm-04, farm-05, farm-06: named by host or model alone in several logs: a '
+                                           'board a log in this batch, one board in the history',
+                                           '| farm-03 | thermal-resistance-soc | 2026-11-13T02:00:00Z |'], [])]),
+    # ... and boards of one image, one night, are still a board a log in the batch: its outlier is seen.
     ('boards of one image, one night', {'steps': STEPPED, 'hosts': 'image'}, [
         (HISTORY_AT + ['@{d}/last'], 1, ['**1 outlier**: farm-01@board-03.log', 'farm-01: named by host or model '
                                          'alone in several logs, so each log is taken as a board of its own'], [])]),
@@ -387,6 +388,8 @@ class Report(unittest.TestCase):
                 with self.subTest(path):
                     again = subprocess.run([CHECK, '--judge', path], stdout=subprocess.PIPE, text=True, timeout=60)
                     self.assertEqual(again.returncode, 0, again.stdout)
+                    # Its board line says it was judged again: a LAVA job's time is then not the soak's.
+                    self.assertRegex(again.stdout, r'^hogspin-board,[^\n]*,started=[0-9TZ:-]+,check=[^,\n]*,judged=20[0-9]{2}-')
                     got, want = cases(again.stdout), cases(live)
                     self.assertEqual([name(line) for line in got], [name(line) for line in want])
                     self.assertEqual([line for line in got if name(line).startswith(held)], [line for line in want if name(line).startswith(held)])
@@ -412,7 +415,8 @@ class Report(unittest.TestCase):
                 if how.get('lava') == board:  # no battery-backed clock: the image's date, then seconds since boot
                     started = f'2025-01-01T00:00:{night:02d}Z'
                 mine = text.replace('kernel=6.18.44-fc-v1374', f'kernel={kernel}')
-                mine = mine.replace('board=board-01\n', f'board={board},started={started},check=0.1.0\n', 1)
+                judged = ',judged=2026-12-05T03:00:00Z' if how.get('lava') == 'judged again' else ''
+                mine = mine.replace('board=board-01\n', f'board={board},started={started},check=0.1.0{judged}\n', 1)
                 if how.get('hosts'):  # each its own host, or one image's: all farm-01
                     host = 'farm-01' if how['hosts'] == 'image' else f'farm-{b:02d}'
                     mine = mine.replace(f'host=farm-01,board={board},', f'host={host},board=,', 1)
