@@ -310,6 +310,14 @@ TEST(SoakJudge, DetailsSayWhatWasMeasuredAndWhatWasNot)
     EXPECT_EQ(mapDetails["energy-e"], "the counter went back 2.00 s into the soak, from 6 to 2 uJ");
 }
 
+// A clock at the epoch is a time; one beyond what the board line can say is none.
+TEST(SoakTrace, UtcStampSaysOnlyWhatTheLineCanHold)
+{
+    EXPECT_EQ(UtcStamp(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(UtcStamp(1765368000), "2025-12-10T12:00:00Z");
+    EXPECT_EQ(UtcStamp(253402300800LL), "");
+}
+
 TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
 {
     const SSoak soak = MakeSoak("temp:soc power:p energy:e", "0 10 20 1200000 43064 1868943 5; 500 20 30 - - 2416661 6", "");
@@ -325,9 +333,6 @@ TEST(SoakTrace, LinesHoldWhatWasReadAndLeaveTheRestEmpty)
     EXPECT_EQ(BoardLine({"Pine64, Rock\tPro", "6.1.0", "b-3", "board-\xc3\xa4 100%", UtcStamp(1765368000), "0.1.0"}),
               "hogspin-board,model=Pine64%2C Rock%09Pro,kernel=6.1.0,host=b-3,board=board-%C3%A4 100%25,"
               "started=2025-12-10T12:00:00Z,check=0.1.0\n");
-    // A clock at the epoch is a time; one beyond what the line can say is none.
-    EXPECT_EQ(UtcStamp(0), "1970-01-01T00:00:00Z");
-    EXPECT_EQ(UtcStamp(253402300800LL), "");
     // The data line of each kind of case: a measurement, a verdict, a skip, a throttle that never came.
     const std::pair<SCase, const char*> aData[] = {
         {{"temp-max-soc", EResult::Pass, "50.0 C, the highest", "50.0", "C"}, "hogspin-case,temp-max-soc,pass,50.0,C\n"},
