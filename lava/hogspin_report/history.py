@@ -257,16 +257,18 @@ class History:
             'SELECT id, started, source, checker, kernel FROM soaks WHERE complete')}
         # A series a row, its soaks and values as text: a million rows through Python's sqlite3
         # cost seconds, nine thousand long ones a fraction of that.
-        series, self.places = {}, {}
+        series, self.places, most = {}, {}, {}
         make = tuple.__new__  # a million Points: NamedTuple's own __new__ costs a third more
-        for board, name, ids, values, places in self.db.execute(
-                "SELECT s.board, c.name, group_concat(s.id), group_concat(c.value), "
-                "max(CASE WHEN instr(c.text, '.') THEN length(c.text) - instr(c.text, '.') ELSE 0 END) FROM soaks s "
-                "JOIN cases c ON c.soak = s.id WHERE s.complete AND c.value IS NOT NULL AND c.result != 'skip' "
-                'GROUP BY s.board, c.name'):
+        digits = "CASE WHEN instr(c.text, '.') THEN length(c.text) - instr(c.text, '.') ELSE 0 END"
+        for board, name, ids, values, fewest, places in self.db.execute(
+                f"SELECT s.board, c.name, group_concat(s.id), group_concat(c.value), min({digits}), max({digits}) "
+                "FROM soaks s JOIN cases c ON c.soak = s.id WHERE s.complete AND c.value IS NOT NULL "
+                "AND c.result != 'skip' GROUP BY s.board, c.name"):
             if figure_of(name) is None:
                 continue
-            self.places[board, name] = places  # a board's own last digit: its sensor's, not the farm's
+            # A board's own last digit, its sensor's and not the farm's; its coarsest, where a new
+            # check printed more of them: the rounded soaks before hid as much as that.
+            self.places[board, name], most[board, name] = fewest, places
             points = series[board, name] = [
                 make(Point, (soak[0], value, soak[1], soak[2], soak[3]))
                 for soak, value in zip(map(soaks.__getitem__, map(int, ids.split(','))), map(float, values.split(',')))]
@@ -274,7 +276,7 @@ class History:
         # A figure's units are its kind's (a data line of other units is left out as it is read);
         # its decimals, the most any board printed.
         units, decimals = {}, {}
-        for (_, name), places in self.places.items():
+        for (_, name), places in most.items():
             units[name], decimals[name] = figure_of(name)[3], max(places, decimals.get(name, 0))
         return series, units, decimals
 

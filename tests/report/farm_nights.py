@@ -32,7 +32,10 @@ def nights(d, how, kept):
             if how.get('hosts'):  # each its own host, or one image's: all farm-01
                 host = 'farm-01' if how['hosts'] == 'image' else f'farm-{b:02d}'
                 mine = mine.replace(f'host=farm-01,board={board},', f'host={host},board=,', 1)
-            mine = mine.replace(',pass,5.97,K/W', f',pass,{value:.2f},K/W')
+            # A check that printed whole units for the first ten nights, then hundredths: 6, then 6.3.
+            value += 0.3 if how.get('coarse') else 0
+            printed = f'{value:.0f}' if how.get('coarse') and night < 10 else f'{value:.2f}'
+            mine = mine.replace(',pass,5.97,K/W', f',pass,{printed},K/W')
             mine = mine.replace('hogspin-trace,0.0,', f'hogspin-trace,0.0{night},', 1)  # a trace of its own
             if how.get('cut') == board and night >= 18:
                 mine = mine[:mine.index('hogspin-check: stop-sigint:')]

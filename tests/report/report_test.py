@@ -165,6 +165,9 @@ HISTORY = [
     ('a board clock that does not keep time', {'steps': STEPPED, 'stuck': True}, [
         (HISTORY_AT + ['@{d}/nights'], 1, ['**1 change** in the history: board-03.', 'board-01, board-02, board-03, '
                                            'board-04, board-05, board-06: soaks that started at the same second'], [])]),
+    # A new check that prints more digits: the rounded soaks before are no level of their own.
+    ('a check that prints more decimals', {'coarse': True}, [
+        (HISTORY_AT + ['@{d}/nights'], 0, ['No change in the history'], [])]),
     ('a board that changed', {'steps': STEPPED}, [
         (HISTORY_AT + ['--changes', '{d}/changes.csv', '--svg', '{d}/h.svg', '@{d}/nights'], 1,
          ['**1 change** in the history: board-03.', '| board-03 | thermal-resistance-soc | 2026-11-13T02:00:00Z |',
